@@ -1,0 +1,357 @@
+#include "app/form_comm.h"
+
+#include "app/clicklabel.h"
+#include "app/ledshape.h"
+#include "capture/fileservice.h"
+#include "capture/savedialog.h"
+#include "port/serialcontrol.h"
+#include "receive/lineview.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+QFont sansFont(qreal points, bool bold = false)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("Arimo"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+// The 32 x 32 picture at the top right: a nine-pin serial connector.
+QPixmap connectorPicture()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shell;
+    shell.moveTo(2, 9);
+    shell.lineTo(30, 9);
+    shell.lineTo(26, 24);
+    shell.lineTo(6, 24);
+    shell.closeSubpath();
+    p.setPen(QPen(QColor(40, 40, 40), 1.5));
+    p.setBrush(QColor(170, 180, 195));
+    p.drawPath(shell);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(30, 60, 140));
+    for (int i = 0; i < 5; ++i)
+        p.drawEllipse(QPointF(7.0 + i * 4.5, 14.0), 1.5, 1.5);
+    for (int i = 0; i < 4; ++i)
+        p.drawEllipse(QPointF(9.25 + i * 4.5, 19.5), 1.5, 1.5);
+    return pm;
+}
+
+struct PanelCell
+{
+    int nameIndex;      // lblfield index
+    const char *caption;
+    int top;
+    int nameLeft;
+    int nameWidth;
+    int valueLeft;
+};
+
+// The property panel grid, in Frame3's coordinates (twips).
+constexpr PanelCell kPanel[] = {
+    {0, "CommPort", 720, 240, 975, 1440},      {1, "Settings", 720, 2880, 975, 4200},
+    {2, "PortOpen", 720, 5880, 975, 7200},     {3, "Break", 1080, 240, 975, 1440},
+    {5, "CDHolding", 1440, 240, 975, 1440},    {6, "CTSHolding", 1800, 240, 975, 1440},
+    {7, "DSRHolding", 2160, 240, 975, 1440},   {8, "DTREnable", 2520, 240, 975, 1440},
+    {9, "EOFEnable", 2880, 240, 975, 1440},    {10, "HandShaking", 3240, 240, 975, 1440},
+    {11, "RThreshold", 3840, 240, 975, 1440},  {12, "SThreshold", 3840, 2880, 975, 4200},
+    {13, "RTSEnable", 3840, 5880, 975, 7200},  {14, "InBufferCount", 1080, 2880, 975, 4200},
+    {15, "InBufferSize", 1440, 2880, 975, 4200}, {16, "InputLen", 1800, 2880, 975, 4200},
+    {17, "InputMode", 2160, 2880, 975, 4200},  {18, "NullDiscard", 2520, 2880, 975, 4200},
+    {19, "OutBufferCount", 1080, 5880, 1215, 7200}, {20, "OutBufferSize", 1440, 5880, 1215, 7200},
+    {21, "ParityReplace", 1800, 5880, 1215, 7200},
+};
+
+} // namespace
+
+Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
+                     QWidget *parent)
+    : QWidget(parent)
+    , MSComm1(std::move(serial))
+    , CommonDialog1(std::move(saveDialog))
+    , m_clock([] { return QDateTime::currentDateTime(); })
+    , LastReceiveTime(QDate(1899, 12, 30), QTime(0, 0))
+{
+    setObjectName(QStringLiteral("Form_Comm"));
+    buildLayout();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &Form_Comm::Timer1_Timer);
+    Timer1->start();
+
+    connect(com_Close, &QPushButton::clicked, this, &Form_Comm::com_Close_Click);
+    setupPort();
+    setupReceive();
+    setupTransmit();
+    setupCapture();
+
+    Form_Load();
+}
+
+Form_Comm::~Form_Comm() = default;
+
+int Form_Comm::twips(int value) const
+{
+    // 1440 twips to the inch; logical DPI already includes the screen's scaling.
+    const QScreen *s = screen();
+    const qreal dpi = s ? s->logicalDotsPerInchY() : 96.0;
+    return int(std::lround(value * dpi / 1440.0));
+}
+
+void Form_Comm::buildLayout()
+{
+    setWindowTitle(QStringLiteral("Form1"));
+    setFont(sansFont(8));
+    setFixedSize(twips(12660), twips(11865));
+
+    auto place = [this](QWidget *w, const char *name, int l, int t, int wd, int h) {
+        w->setObjectName(QString::fromLatin1(name));
+        w->setGeometry(twips(l), twips(t), twips(wd), twips(h));
+    };
+    auto label = [&](QWidget *parentWidget, const char *name, const char *text, int l, int t, int wd,
+                     int h) {
+        auto *lbl = new QLabel(QString::fromLatin1(text), parentWidget);
+        place(lbl, name, l, t, wd, h);
+        return lbl;
+    };
+    auto frame = [&](const char *name, const char *title, int l, int t, int wd, int h) {
+        auto *g = new QGroupBox(QString::fromLatin1(title), this);
+        place(g, name, l, t, wd, h);
+        return g;
+    };
+
+    Label1 = label(this, "Label1",
+                   "This is a test of the MSComm control.  Print a file and check the status of "
+                   "the controls events and properties",
+                   120, 360, 10215, 375);
+    Label1->setFont(sansFont(8.25, true));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Image1 = new QLabel(this);
+    place(Image1, "Image1", 12000, 120, 480, 480);
+    Image1->setPixmap(connectorPicture());
+    Image1->setAccessibleName(QStringLiteral("serial connector"));
+
+    Line1 = new QFrame(this);
+    Line1->setFrameShape(QFrame::HLine);
+    Line1->setFrameShadow(QFrame::Sunken);
+    place(Line1, "Line1", 120, 600 - 15, 12480 - 120, 30);
+
+    Frame3 = frame("Frame3", "Extended Properties", 120, 810, 8895, 4305);
+    Frame1 = frame("Frame1", "Send Commands", 120, 5190, 8895, 1095);
+    Frame2 = frame("Frame2", "Input/Output", 120, 6330, 8895, 4665);
+    Frame4 = frame("Frame4", "Property Listing", 9120, 840, 3375, 9375);
+
+    // Frame3: reset button, port list, settings, property panel.
+    cmd_reset = new QPushButton(QStringLiteral("Reset Comm"), Frame3);
+    place(cmd_reset, "cmd_reset", 210, 270, 1725, 345);
+
+    for (int k = 0; k < 21; ++k) {
+        auto *v = new QLabel(Frame3);
+        v->setAutoFillBackground(true);
+        QPalette pal = v->palette();
+        pal.setColor(QPalette::Window, Qt::white);
+        v->setPalette(pal);
+        v->setFrameShape(QFrame::Box);
+        v->setFrameShadow(QFrame::Plain);
+        lbl_val[k] = v;
+    }
+    for (const PanelCell &cell : kPanel) {
+        auto *name = new ClickLabel(QString::fromLatin1(cell.caption), Frame3);
+        const QByteArray objectName = "lblfield_" + QByteArray::number(cell.nameIndex);
+        place(name, objectName.constData(), cell.nameLeft, cell.top, cell.nameWidth, 255);
+        lblfield[cell.nameIndex] = name;
+        const int valueIndex = cell.nameIndex <= 3 ? cell.nameIndex : cell.nameIndex - 1;
+        const QByteArray valueName = "lbl_val_" + QByteArray::number(valueIndex);
+        place(lbl_val[valueIndex], valueName.constData(), cell.valueLeft, cell.top, 975, 300);
+        lbl_val[valueIndex]->setAccessibleName(QString::fromLatin1(cell.caption));
+        const auto index = qint16(cell.nameIndex);
+        connect(name, &ClickLabel::clicked, this, [this, index] { lblfield_Click(index); });
+    }
+
+    cbo_Port = new QComboBox(Frame3);
+    cbo_Port->setEditable(true);
+    cbo_Port->addItems({QStringLiteral("COM 1"), QStringLiteral("COM 2"), QStringLiteral("COM 3"),
+                        QStringLiteral("COM 4"), QStringLiteral("COM 5")});
+    cbo_Port->setCurrentIndex(-1);
+    cbo_Port->setEditText(QString());
+    cbo_Port->setInsertPolicy(QComboBox::NoInsert);
+    cbo_Port->setAccessibleName(QStringLiteral("CommPort"));
+    place(cbo_Port, "cbo_Port", 1440, 720, 1215, 315);
+
+    txt_Settings = new QLineEdit(QStringLiteral("9600,n,8,1"), Frame3);
+    txt_Settings->setAccessibleName(QStringLiteral("Settings"));
+    place(txt_Settings, "txt_Settings", 4200, 720, 945, 300);
+
+    // Frame1: profile, monitoring, command, suffix, indicators.
+    Label4 = label(Frame1, "Label4", "Instrument", 210, 270, 885, 255);
+    cbo_APP = new QComboBox(Frame1);
+    cbo_APP->addItems({QStringLiteral("<select application>"), QStringLiteral("Analex PQM"),
+                       QStringLiteral("Houillon")});
+    cbo_APP->setCurrentIndex(-1);
+    place(cbo_APP, "cbo_APP", 1200, 270, 2835, 315);
+    Label4->setBuddy(cbo_APP);
+
+    chk_CollectData = new QCheckBox(QStringLiteral("Monitor Port"), Frame1);
+    place(chk_CollectData, "chk_CollectData", 4290, 240, 2175, 255);
+
+    Label2 = label(Frame1, "Label2", "Send", 240, 660, 615, 255);
+    txt_send = new QLineEdit(Frame1);
+    place(txt_send, "txt_send", 1170, 615, 1995, 315);
+    Label2->setBuddy(txt_send);
+    cmd_Send = new QPushButton(QStringLiteral("Send"), Frame1);
+    place(cmd_Send, "cmd_Send", 3270, 615, 735, 315);
+
+    Label3 = label(Frame1, "Label3", "Command Suffix ", 3960, 660, 1455, 255);
+    Label3->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    cbo_SuffixCommand = new QComboBox(Frame1);
+    cbo_SuffixCommand->addItems({QStringLiteral("<select suffix>"), QStringLiteral("CrLf"),
+                                 QStringLiteral("EOL"), QStringLiteral("<STX>/<EOT>"),
+                                 QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>")});
+    cbo_SuffixCommand->setCurrentIndex(-1);
+    place(cbo_SuffixCommand, "cbo_SuffixCommand", 5520, 600, 1455, 315);
+    Label3->setBuddy(cbo_SuffixCommand);
+
+    Label13 = label(Frame1, "Label13", "Send", 7800, 200, 375, 255);
+    LED_std = new LedShape(Frame1);
+    place(LED_std, "LED_std", 7800, 455, 195, 195);
+    LED_std->setAccessibleName(QStringLiteral("Send"));
+    Label12 = label(Frame1, "Label12", "Rec", 8280, 200, 375, 255);
+    LED_data = new LedShape(Frame1);
+    place(LED_data, "LED_data", 8280, 455, 195, 195);
+    LED_data->setAccessibleName(QStringLiteral("Rec"));
+
+    // Frame2: scratch area and received data.
+    txt_in = new QPlainTextEdit(Frame2);
+    txt_in->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txt_in->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txt_in->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txt_in->setAccessibleName(QStringLiteral("Scratch area"));
+    place(txt_in, "txt_in", 120, 240, 8655, 2295);
+
+    txt_out = new LineView(Frame2);
+    txt_out->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txt_out->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txt_out->setAccessibleName(QStringLiteral("Received data"));
+    place(txt_out, "txt_out", 120, 2610, 8655, 1965);
+
+    // Frame4: the character log.
+    txt_bffr = new LineView(Frame4);
+    txt_bffr->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    {
+        QFont f;
+        f.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")});
+        f.setPointSizeF(9);
+        txt_bffr->setFont(f);
+    }
+    txt_bffr->setAccessibleName(QStringLiteral("Character log"));
+    place(txt_bffr, "txt_bffr", 120, 240, 3135, 9015);
+
+    // Bottom row.
+    com_Close = new QPushButton(QStringLiteral("&Close"), this);
+    place(com_Close, "com_Close", 240, 11220, 1215, 375);
+    chk_file = new QCheckBox(QStringLiteral("output to file"), this);
+    place(chk_file, "chk_file", 2520, 11340, 1335, 255);
+    lbl_filename = new QLabel(this);
+    lbl_filename->setFrameShape(QFrame::Panel);
+    lbl_filename->setFrameShadow(QFrame::Sunken);
+    lbl_filename->setAutoFillBackground(true);
+    lbl_filename->setBackgroundRole(QPalette::Button);
+    lbl_filename->setAccessibleName(QStringLiteral("Capture file"));
+    place(lbl_filename, "lbl_filename", 3960, 11340, 8175, 375);
+
+    // Focus order.
+    QWidget *order[] = {com_Close, txt_in,  txt_out,           chk_file, txt_send,
+                        cmd_Send,  cbo_Port, txt_bffr,         cbo_SuffixCommand,
+                        cmd_reset, txt_Settings, cbo_APP,      chk_CollectData};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    com_Close->setFocus();
+}
+
+void Form_Comm::Form_Load()
+{
+    cbo_SuffixCommand->setCurrentIndex(0);
+    cbo_APP->setCurrentIndex(0);
+    cbo_APP_Click(); // selecting from code raises the list's click, nested
+    LineMode = false;
+    FrameBuffer.clear();
+    CaptureEnabled = chk_file->isChecked();
+    const std::optional<qint16> port = MSComm1->CommPort();
+    OpenPort(PortArgument(port.value_or(qint16(4))));
+    RefreshPropertyPanel();
+}
+
+void Form_Comm::Form_Unload()
+{
+    // Every step runs whatever the one before did.
+    if (CaptureStream)
+        CaptureStream->Close();
+    FileSystem.reset();
+    CaptureStream.reset();
+}
+
+void Form_Comm::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Form_Comm::com_Close_Click()
+{
+    close();
+}
+
+void Form_Comm::setClock(std::function<QDateTime()> clock)
+{
+    m_clock = std::move(clock);
+}
+
+void Form_Comm::reportError(const QString &text)
+{
+    std::fprintf(stderr, "commtest: %s\n", qPrintable(text));
+    if (!m_errorBox) {
+        m_errorBox = new QMessageBox(QMessageBox::Warning, QStringLiteral("commtest"), text,
+                                     QMessageBox::Ok, this);
+        m_errorBox->setObjectName(QStringLiteral("errorBox"));
+        m_errorBox->setWindowModality(Qt::NonModal);
+    } else if (m_errorBox->isVisible()) {
+        // One box at a time: the newest error replaces the text shown.
+        m_errorBox->setText(text);
+        return;
+    }
+    m_errorBox->setText(text);
+    m_errorBox->show();
+}
+
+QString Form_Comm::shownError() const
+{
+    return m_errorBox && m_errorBox->isVisible() ? m_errorBox->text() : QString();
+}

@@ -1,0 +1,171 @@
+#pragma once
+// The monitor window: owns the serial control, every control and the shared state.
+//
+//   SerialControl::OnComm --> MSComm1_OnComm --> Read_buffer --> frame end?
+//        --> txt_out (display) and FlushFrame --> WriteToFile --> capture file
+//   Timer1 (500 ms) --> Timer1_Timer --> LED_data
+//   cmd_Send --> cmd_Send_Click --> SerialControl::setOutput
+//
+// The handlers keep the names of the original tool's window. Their bodies live beside the
+// subsystem they belong to: port/ (OpenPort, panel), receive/ (receive path, profiles),
+// transmit/ (send), capture/ (capture set-up, WriteToFile); app/ builds the window.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <variant>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QMessageBox;
+
+class ClickLabel;
+class LedShape;
+class LineView;
+class SerialControl;
+class SaveDialog;
+class FileService;
+class TextStream;
+
+// A port argument: a number (start-up) or a port number text (from the port list).
+using PortArgument = std::variant<qint16, QString>;
+
+class Form_Comm : public QWidget
+{
+    Q_OBJECT
+public:
+    Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
+              QWidget *parent = nullptr);
+    ~Form_Comm() override;
+
+    // Appends sChar to the frame being assembled, logs it, and tells whether it ended the
+    // frame.
+    bool Read_buffer(const QByteArray &sChar);
+    // Writes one capture record while capture is on; a failed write ends capture and is
+    // reported to the operator once.
+    void WriteToFile(const QByteArray &Prefix, const QByteArray &sData);
+
+    // State fields, read-only, for the window's own tests and tools.
+    const QByteArray &frameBuffer() const { return FrameBuffer; }
+    bool lineMode() const { return LineMode; }
+    bool captureEnabled() const { return CaptureEnabled; }
+    const QString &sourceString() const { return SourceString; }
+    bool includeTimestamp() const { return IncludeTimestamp; }
+    const QDateTime &lastReceiveTime() const { return LastReceiveTime; }
+    SerialControl *serial() const { return MSComm1.get(); }
+
+    // The clock the receive path and the indicator read; tests pin it.
+    void setClock(std::function<QDateTime()> clock);
+    // Errors that reach the window: shown without blocking, one box at a time.
+    void reportError(const QString &text);
+    // The text of the error box currently shown (empty when none); for tests.
+    QString shownError() const;
+
+public Q_SLOTS:
+    // Handlers, named by control and event.
+    void com_Close_Click();
+    void cmd_reset_Click();
+    void cbo_Port_Click();
+    void lblfield_Click(qint16 Index);
+    void MSComm1_OnComm();
+    void Timer1_Timer();
+    void cbo_APP_Click();
+    void cmd_Send_Click();
+    void chk_file_Click();
+    void lbl_filename_Change();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // app/
+    void buildLayout();
+    void Form_Load();
+    void Form_Unload();
+    int twips(int value) const;
+
+    // port/
+    void setupPort();
+    void OpenPort(const PortArgument &port);
+    // Returns false at the first failed read; rows from there keep their text.
+    bool RefreshPropertyPanel();
+
+    // receive/
+    void setupReceive();
+    QByteArray StripFrame(const QByteArray &s) const;
+    void FlushFrame();
+
+    // transmit/
+    void setupTransmit();
+
+    // capture/
+    void setupCapture();
+
+    // --- Serial control, dialogs, timer
+    std::unique_ptr<SerialControl> MSComm1;
+    std::unique_ptr<SaveDialog> CommonDialog1;
+    QTimer *Timer1 = nullptr;
+    std::function<QDateTime()> m_clock;
+    QMessageBox *m_errorBox = nullptr;
+
+    // --- State fields (creation values)
+    QByteArray FrameBuffer;
+    std::unique_ptr<FileService> FileSystem;
+    std::unique_ptr<TextStream> CaptureStream;
+    bool CaptureEnabled = false;
+    QString SourceString;
+    bool IncludeTimestamp = false;
+    bool LineMode = false;
+    QDateTime LastReceiveTime;
+
+    // --- Controls
+    QLabel *Label1 = nullptr;
+    QLabel *Image1 = nullptr;
+    QFrame *Line1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QGroupBox *Frame3 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label12 = nullptr;
+    QLabel *Label13 = nullptr;
+    LedShape *LED_std = nullptr;
+    LedShape *LED_data = nullptr;
+    QPushButton *cmd_reset = nullptr;
+    QComboBox *cbo_Port = nullptr;
+    QLineEdit *txt_Settings = nullptr;
+    std::array<ClickLabel *, 22> lblfield{}; // index 4 does not exist
+    std::array<QLabel *, 21> lbl_val{};
+    QPlainTextEdit *txt_in = nullptr;
+    LineView *txt_out = nullptr;
+    LineView *txt_bffr = nullptr;
+    QPushButton *com_Close = nullptr;
+    QCheckBox *chk_file = nullptr;
+    QLabel *lbl_filename = nullptr;
+    QComboBox *cbo_APP = nullptr;
+    QCheckBox *chk_CollectData = nullptr;
+    QLineEdit *txt_send = nullptr;
+    QPushButton *cmd_Send = nullptr;
+    QComboBox *cbo_SuffixCommand = nullptr;
+
+    // --- Subsystem working state (each subsystem adds its own below its heading)
+    // port/
+    // receive/
+    bool m_panelRefreshPending = false;
+    // transmit/
+    // capture/
+};

@@ -1,0 +1,14 @@
+#pragma once
+// The real save-file dialog: Qt's.
+
+#include "capture/savedialog.h"
+
+class QtSaveDialog : public SaveDialog
+{
+public:
+    void ShowSave(QWidget *owner) override;
+    QString FileName() const override { return m_fileName; }
+
+private:
+    QString m_fileName;
+};

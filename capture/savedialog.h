@@ -1,0 +1,16 @@
+#pragma once
+// The save-file dialog as the capture set-up uses it. (Scaffold: completed with capture.)
+
+#include <QString>
+
+class QWidget;
+
+class SaveDialog
+{
+public:
+    virtual ~SaveDialog() = default;
+    // Shows the dialog modally over owner and returns when the user closes it.
+    virtual void ShowSave(QWidget *owner) = 0;
+    // The chosen path, as the dialog returned it; empty when none was chosen.
+    virtual QString FileName() const = 0;
+};
