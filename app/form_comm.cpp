@@ -253,6 +253,7 @@ void Form_Comm::buildLayout()
     txt_in->setLineWrapMode(QPlainTextEdit::NoWrap);
     txt_in->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_in->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txt_in->setTabChangesFocus(true);
     txt_in->setAccessibleName(QStringLiteral("Scratch area"));
     place(txt_in, "txt_in", 120, 240, 8655, 2295);
 

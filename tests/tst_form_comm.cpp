@@ -1,14 +1,413 @@
+// The monitor window with a fake serial control: start-up, port opening, the panel.
 #include "app/form_comm.h"
+#include "app/ledshape.h"
 #include "capture/savedialog.h"
 #include "support/fakeserialcontrol.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+
+namespace {
+
+class NoSaveDialog : public SaveDialog
+{
+public:
+    void ShowSave(QWidget *) override {}
+    QString FileName() const override { return {}; }
+};
+
+struct Window
+{
+    FakeSerialControl *serial = nullptr;
+    std::unique_ptr<Form_Comm> form;
+
+    explicit Window(const std::function<void(FakeSerialControl &)> &prepare = {})
+    {
+        auto fake = std::make_unique<FakeSerialControl>();
+        serial = fake.get();
+        if (prepare)
+            prepare(*fake);
+        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<NoSaveDialog>());
+    }
+    template <typename T>
+    T *child(const char *name) const
+    {
+        return form->findChild<T *>(QString::fromLatin1(name));
+    }
+    QString val(int k) const { return child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->text(); }
+    void clickName(int index) const
+    {
+        auto *name = child<QLabel>(("lblfield_" + std::to_string(index)).c_str());
+        QTest::mouseClick(name, Qt::LeftButton);
+    }
+    void resetWith(const QString &portText, const QString &settings = QStringLiteral("9600,n,8,1"))
+    {
+        child<QComboBox>("cbo_Port")->setEditText(portText);
+        child<QLineEdit>("txt_Settings")->setText(settings);
+        serial->calls.clear();
+        QTest::mouseClick(child<QPushButton>("cmd_reset"), Qt::LeftButton);
+    }
+};
+
+const QStringList kOpenSequence = {
+    QStringLiteral("PortOpen=False"), QStringLiteral("Settings=9600,n,8,1"), QStringLiteral("CommPort=4"),
+    QStringLiteral("InputLen=1"),     QStringLiteral("RThreshold=1"),        QStringLiteral("SThreshold=1"),
+    QStringLiteral("InputMode=0"),    QStringLiteral("PortOpen=True"),
+};
+
+} // namespace
 
 class TestFormComm : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void placeholder() { QVERIFY(true); }
+    void startUpState()
+    {
+        Window w;
+        QCOMPARE(w.child<QComboBox>("cbo_APP")->currentText(), QStringLiteral("<select application>"));
+        QCOMPARE(w.child<QComboBox>("cbo_SuffixCommand")->currentText(), QStringLiteral("<select suffix>"));
+        QCOMPARE(w.form->lineMode(), false);
+        QVERIFY(w.form->frameBuffer().isEmpty());
+        QCOMPARE(w.form->captureEnabled(), false);
+        QVERIFY(w.child<QLabel>("lbl_filename")->text().isEmpty());
+        QVERIFY(w.child<QComboBox>("cbo_Port")->currentText().isEmpty());
+        QCOMPARE(w.serial->PortOpen(), std::optional<bool>(true));
+        QCOMPARE(w.child<QLineEdit>("txt_Settings")->text(), QStringLiteral("9600,n,8,1"));
+        QCOMPARE(w.child<LedShape>("LED_data")->fillColor(), QColor(Qt::red));
+        QCOMPARE(w.form->lastReceiveTime(), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+        QCOMPARE(w.child<QCheckBox>("chk_CollectData")->isChecked(), false);
+        QCOMPARE(w.child<QCheckBox>("chk_file")->isChecked(), false);
+        QCOMPARE(w.form->windowTitle(), QStringLiteral("Form1"));
+    }
+
+    void startUpOpensInitialPortInOrder()
+    {
+        Window w;
+        // The open sequence, then nothing else that writes to the port.
+        QCOMPARE(w.serial->calls, kOpenSequence);
+        QCOMPARE(w.val(2), QStringLiteral("True"));
+        QCOMPARE(w.val(0), QStringLiteral("4"));
+        QCOMPARE(w.val(1), QStringLiteral("9600,n,8,1"));
+        QCOMPARE(w.val(10), QStringLiteral("1")); // RThreshold
+        QCOMPARE(w.val(11), QStringLiteral("1")); // SThreshold
+        QCOMPARE(w.val(15), QStringLiteral("1")); // InputLen
+        QCOMPARE(w.val(16), QStringLiteral("0")); // InputMode
+    }
+
+    void openPortSkipsFailedSteps_data()
+    {
+        QTest::addColumn<QStringList>("failing");
+        QTest::addColumn<QStringList>("expectedCalls");
+        QTest::addColumn<QString>("portOpenRow");
+        auto without = [](QStringList calls, const QStringList &drop) {
+            for (const QString &d : drop)
+                calls.removeAll(d);
+            return calls;
+        };
+        QTest::newRow("settings refused")
+            << QStringList{QStringLiteral("Settings=")}
+            << without(kOpenSequence, {QStringLiteral("Settings=9600,n,8,1")}) << QStringLiteral("True");
+        QTest::newRow("close and receive parameters refused")
+            << QStringList{QStringLiteral("PortOpen="), QStringLiteral("InputLen="), QStringLiteral("InputMode=")}
+            << without(kOpenSequence, {QStringLiteral("PortOpen=False"), QStringLiteral("PortOpen=True"),
+                                       QStringLiteral("InputLen=1"), QStringLiteral("InputMode=0")})
+            << QStringLiteral("False");
+        QTest::newRow("port number refused")
+            << QStringList{QStringLiteral("CommPort=")}
+            << without(kOpenSequence, {QStringLiteral("CommPort=4")}) << QStringLiteral("True");
+    }
+    void openPortSkipsFailedSteps()
+    {
+        QFETCH(QStringList, failing);
+        QFETCH(QStringList, expectedCalls);
+        QFETCH(QString, portOpenRow);
+        Window w([&](FakeSerialControl &s) {
+            for (const QString &f : failing)
+                s.failing.insert(f);
+        });
+        QCOMPARE(w.serial->calls, expectedCalls);
+        QCOMPARE(w.val(2), portOpenRow);
+        QVERIFY(w.form->frameBuffer().isEmpty());
+    }
+
+    void resetComm_data()
+    {
+        QTest::addColumn<QString>("portText");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<bool>("reopened");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("settingsInForce");
+        const QString def = QStringLiteral("9600,n,8,1");
+        QTest::newRow("COM 7") << QStringLiteral("COM 7") << def << true << 7 << def;
+        QTest::newRow("COM 12 gives 1") << QStringLiteral("COM 12") << def << true << 1 << def;
+        QTest::newRow("COM7 keeps port") << QStringLiteral("COM7") << def << true << 4 << def;
+        QTest::newRow("empty port text") << QString() << def << false << 4 << def;
+        QTest::newRow("empty settings") << QStringLiteral("COM 3") << QString() << false << 4 << def;
+        QTest::newRow("blank settings rejected") << QStringLiteral("COM 3") << QStringLiteral("   ") << true << 3 << def;
+        QTest::newRow("settings trimmed") << QStringLiteral("COM 2") << QStringLiteral("  19200,e,7,2 ") << true << 2
+                                          << QStringLiteral("19200,e,7,2");
+        QTest::newRow("garbage settings kept out") << QStringLiteral("COM 5") << QStringLiteral("fast,please") << true
+                                                   << 5 << def;
+        QTest::newRow("letter port") << QStringLiteral("COM x") << def << true << 4 << def;
+    }
+    void resetComm()
+    {
+        QFETCH(QString, portText);
+        QFETCH(QString, settings);
+        QFETCH(bool, reopened);
+        QFETCH(int, port);
+        QFETCH(QString, settingsInForce);
+        Window w;
+        w.form->Read_buffer("ab");
+        w.resetWith(portText, settings);
+        QCOMPARE(w.serial->calls.contains(QStringLiteral("PortOpen=True")), reopened);
+        QCOMPARE(w.form->frameBuffer().isEmpty(), reopened);
+        QCOMPARE(int(*w.serial->CommPort()), port);
+        QCOMPARE(*w.serial->Settings(), settingsInForce);
+        QCOMPARE(w.val(0), QString::number(port));
+        QCOMPARE(w.val(1), settingsInForce);
+        QCOMPARE(w.val(2), QStringLiteral("True"));
+    }
+
+    void pickingAPortReopens()
+    {
+        Window w;
+        auto *list = w.child<QComboBox>("cbo_Port");
+        for (int round = 0; round < 2; ++round) { // picking the port in force reopens it too
+            w.form->Read_buffer("xy");
+            w.serial->calls.clear();
+            list->setCurrentIndex(2);
+            Q_EMIT list->activated(2);
+            QCOMPARE(w.serial->calls.first(), QStringLiteral("PortOpen=False"));
+            QVERIFY(w.serial->calls.contains(QStringLiteral("CommPort=3")));
+            QCOMPARE(w.serial->calls.last(), QStringLiteral("PortOpen=True"));
+            QVERIFY(w.form->frameBuffer().isEmpty());
+        }
+        // Typing into the list is not a pick.
+        w.serial->calls.clear();
+        QTest::keyClicks(list->lineEdit(), QStringLiteral("COM 5"));
+        QVERIFY(w.serial->calls.isEmpty());
+    }
+
+    void absentPortShowsClosedWithReason()
+    {
+        Window w([](FakeSerialControl &s) { s.absentPorts.insert(9); });
+        w.resetWith(QStringLiteral("COM 9"));
+        QCOMPARE(w.val(2), QStringLiteral("False"));
+        QCOMPARE(w.val(0), QStringLiteral("9"));
+        QVERIFY(w.child<QLabel>("lbl_val_2")->toolTip().contains(QStringLiteral("No such file or directory")));
+        QVERIFY(w.form->shownError().isEmpty()); // the open itself stays silent
+    }
+
+    void handshakingSteps_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("written"); // -1: nothing written
+        QTest::newRow("0 to 1") << QStringLiteral("0") << 1;
+        QTest::newRow("2 to 3") << QStringLiteral("2") << 3;
+        QTest::newRow("3 to 0") << QStringLiteral("3") << 0;
+        QTest::newRow("7 to 0") << QStringLiteral("7") << 0;
+        QTest::newRow("blank padded") << QStringLiteral(" 1 ") << 2;
+        QTest::newRow("not a number") << QStringLiteral("x") << -1;
+        QTest::newRow("empty") << QString() << -1;
+    }
+    void handshakingSteps()
+    {
+        QFETCH(QString, shown);
+        QFETCH(int, written);
+        Window w;
+        w.child<QLabel>("lbl_val_9")->setText(shown);
+        w.serial->calls.clear();
+        w.clickName(10);
+        if (written < 0) {
+            QVERIFY(!w.serial->calls.join(u' ').contains(QStringLiteral("Handshaking=")));
+            QCOMPARE(w.val(9), QStringLiteral("0")); // the refresh shows the control's mode
+        } else {
+            QCOMPARE(w.serial->calls, QStringList{QStringLiteral("Handshaking=") + QString::number(written)});
+            QCOMPARE(w.val(9), QString::number(written));
+        }
+    }
+
+    void handshakingRefusedModeIsReported()
+    {
+        // Below 3 steps up, so -4 becomes -3, which the control refuses.
+        Window w;
+        w.child<QLabel>("lbl_val_9")->setText(QStringLiteral("-4"));
+        w.clickName(10);
+        QVERIFY(w.form->shownError().contains(QStringLiteral("HandShaking")));
+        QCOMPARE(*w.serial->Handshaking(), 0);
+        QCOMPARE(w.val(9), QStringLiteral("0"));
+    }
+
+    void handshakingCycles()
+    {
+        Window w;
+        QStringList seen;
+        for (int i = 0; i < 5; ++i) {
+            w.clickName(10);
+            seen << w.val(9);
+        }
+        QCOMPARE(seen, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                    QStringLiteral("0"), QStringLiteral("1")}));
+        QCOMPARE(*w.serial->Handshaking(), 1);
+    }
+
+    void breakAndEofToggle_data()
+    {
+        QTest::addColumn<int>("nameIndex");
+        QTest::addColumn<int>("row");
+        QTest::newRow("Break") << 3 << 3;
+        QTest::newRow("EOFEnable") << 9 << 8;
+    }
+    void breakAndEofToggle()
+    {
+        QFETCH(int, nameIndex);
+        QFETCH(int, row);
+        Window w;
+        QCOMPARE(w.val(row), QStringLiteral("False"));
+        w.clickName(nameIndex);
+        QCOMPARE(w.val(row), QStringLiteral("True"));
+        w.clickName(nameIndex);
+        QCOMPARE(w.val(row), QStringLiteral("False"));
+    }
+
+    void breakRefusedIsReported()
+    {
+        Window w;
+        w.serial->setPortOpen(false);
+        w.clickName(3);
+        QCOMPARE(w.val(3), QStringLiteral("False"));
+        QVERIFY(w.form->shownError().contains(QStringLiteral("Break")));
+    }
+
+    void otherNamesOnlyRefresh()
+    {
+        Window w;
+        w.serial->receive("abc"); // waits unread: monitoring is off
+        for (int k = 0; k < 21; ++k)
+            w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->setText(QStringLiteral("stale"));
+        w.serial->calls.clear();
+        w.clickName(14); // InBufferCount
+        QVERIFY(w.serial->calls.isEmpty());
+        QCOMPARE(w.val(13), QStringLiteral("3"));
+        for (int k = 0; k < 21; ++k)
+            QVERIFY2(w.val(k) != QStringLiteral("stale"), qPrintable(QString::number(k)));
+    }
+
+    void refreshStopsAtFirstFailedRead()
+    {
+        Window w;
+        for (int k = 0; k < 21; ++k)
+            w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->setText(QStringLiteral("old"));
+        w.serial->failing.insert(QStringLiteral("DTREnable")); // row 7
+        w.clickName(0);
+        for (int k = 0; k < 7; ++k)
+            QVERIFY2(w.val(k) != QStringLiteral("old"), qPrintable(QString::number(k)));
+        for (int k = 7; k < 21; ++k)
+            QCOMPARE(w.val(k), QStringLiteral("old"));
+        QVERIFY(!w.form->shownError().isEmpty());
+        // A storm of failures still shows one box.
+        for (int i = 0; i < 20; ++i)
+            w.clickName(0);
+        QCOMPARE(w.form->findChildren<QWidget *>(QStringLiteral("errorBox")).size(), 1);
+    }
+
+    void geometryFollowsTwips_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::newRow("Frame3") << QStringLiteral("Frame3") << QRect(120, 810, 8895, 4305);
+        QTest::newRow("Frame4") << QStringLiteral("Frame4") << QRect(9120, 840, 3375, 9375);
+        QTest::newRow("cmd_reset") << QStringLiteral("cmd_reset") << QRect(210, 270, 1725, 345);
+        QTest::newRow("cbo_APP") << QStringLiteral("cbo_APP") << QRect(1200, 270, 2835, 315);
+        QTest::newRow("txt_out") << QStringLiteral("txt_out") << QRect(120, 2610, 8655, 1965);
+        QTest::newRow("txt_bffr") << QStringLiteral("txt_bffr") << QRect(120, 240, 3135, 9015);
+        QTest::newRow("lbl_filename") << QStringLiteral("lbl_filename") << QRect(3960, 11340, 8175, 375);
+        QTest::newRow("ParityReplace name") << QStringLiteral("lblfield_21") << QRect(5880, 1800, 1215, 255);
+        QTest::newRow("RTSEnable value") << QStringLiteral("lbl_val_12") << QRect(7200, 3840, 975, 300);
+        QTest::newRow("HandShaking value") << QStringLiteral("lbl_val_9") << QRect(1440, 3240, 975, 300);
+    }
+    void geometryFollowsTwips()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        Window w;
+        auto *widget = w.form->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        const qreal perPixel = 1440.0 / w.form->logicalDpiY();
+        const QRect expected(qRound(twips.x() / perPixel), qRound(twips.y() / perPixel),
+                             qRound(twips.width() / perPixel), qRound(twips.height() / perPixel));
+        QCOMPARE(widget->geometry(), expected);
+        QCOMPARE(w.form->size(), QSize(qRound(12660 / perPixel), qRound(11865 / perPixel)));
+    }
+
+    void captionsAndEntries()
+    {
+        Window w;
+        QCOMPARE(w.child<QLabel>("Label1")->text(),
+                 QStringLiteral("This is a test of the MSComm control.  Print a file and check the status of "
+                                "the controls events and properties"));
+        QCOMPARE(w.child<QLabel>("Label3")->text(), QStringLiteral("Command Suffix "));
+        QCOMPARE(w.child<QPushButton>("com_Close")->text(), QStringLiteral("&Close"));
+        QCOMPARE(w.child<QGroupBox>("Frame3")->title(), QStringLiteral("Extended Properties"));
+        QCOMPARE(w.child<QGroupBox>("Frame4")->title(), QStringLiteral("Property Listing"));
+        auto entries = [](QComboBox *c) {
+            QStringList l;
+            for (int i = 0; i < c->count(); ++i)
+                l << c->itemText(i);
+            return l;
+        };
+        QCOMPARE(entries(w.child<QComboBox>("cbo_SuffixCommand")),
+                 (QStringList{QStringLiteral("<select suffix>"), QStringLiteral("CrLf"), QStringLiteral("EOL"),
+                              QStringLiteral("<STX>/<EOT>"), QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>")}));
+        QCOMPARE(entries(w.child<QComboBox>("cbo_Port")).size(), 5);
+        QVERIFY(!w.child<QComboBox>("cbo_APP")->isEditable());
+        QVERIFY(w.child<QComboBox>("cbo_Port")->isEditable());
+        // Every property name is in place with its caption, and index 4 does not exist.
+        QVERIFY(!w.form->findChild<QLabel *>(QStringLiteral("lblfield_4")));
+        QCOMPARE(w.child<QLabel>("lblfield_10")->text(), QStringLiteral("HandShaking"));
+        QCOMPARE(w.child<QLabel>("lblfield_21")->text(), QStringLiteral("ParityReplace"));
+    }
+
+    void focusOrder()
+    {
+        Window w;
+        const QStringList expected = {
+            QStringLiteral("com_Close"),  QStringLiteral("txt_in"),   QStringLiteral("txt_out"),
+            QStringLiteral("chk_file"),   QStringLiteral("txt_send"), QStringLiteral("cmd_Send"),
+            QStringLiteral("cbo_Port"),   QStringLiteral("txt_bffr"), QStringLiteral("cbo_SuffixCommand"),
+            QStringLiteral("cmd_reset"),  QStringLiteral("txt_Settings"), QStringLiteral("cbo_APP"),
+            QStringLiteral("chk_CollectData")};
+        w.form->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QCOMPARE(QApplication::focusWidget()->objectName(), expected.first());
+        QStringList seen{QApplication::focusWidget()->objectName()};
+        for (int i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *f = QApplication::focusWidget();
+            // An editable combo box focuses its line edit; name the combo box.
+            while (f && f->objectName().isEmpty())
+                f = f->parentWidget();
+            seen << (f ? f->objectName() : QString());
+        }
+        QCOMPARE(seen, expected);
+    }
+
+    void closeEndsQuietly()
+    {
+        Window w;
+        w.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        QTest::mouseClick(w.child<QPushButton>("com_Close"), Qt::LeftButton);
+        QVERIFY(!w.form->isVisible());
+        QVERIFY(w.form->shownError().isEmpty());
+    }
 };
 
 QTEST_MAIN(TestFormComm)

@@ -120,8 +120,10 @@ public:
     std::optional<bool> EOFEnable() const override { return get(QStringLiteral("EOFEnable"), m_eof); }
     bool setHandshaking(qint32 m) override
     {
-        if (m < 0 || m > 3)
+        if (m < 0 || m > 3) {
+            m_error = QStringLiteral("Invalid handshaking mode ") + QString::number(m);
             return false;
+        }
         return set(QStringLiteral("Handshaking"), m_handshaking, m);
     }
     std::optional<qint32> Handshaking() const override { return get(QStringLiteral("Handshaking"), m_handshaking); }
