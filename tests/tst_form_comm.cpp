@@ -4,6 +4,7 @@
 #include "capture/savedialog.h"
 #include "support/fakeserialcontrol.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -373,6 +374,25 @@ private Q_SLOTS:
         QVERIFY(!w.form->findChild<QLabel *>(QStringLiteral("lblfield_4")));
         QCOMPARE(w.child<QLabel>("lblfield_10")->text(), QStringLiteral("HandShaking"));
         QCOMPARE(w.child<QLabel>("lblfield_21")->text(), QStringLiteral("ParityReplace"));
+    }
+
+    void everyCaptionFits()
+    {
+        Window w;
+        QStringList clipped;
+        for (QLabel *l : w.form->findChildren<QLabel *>()) {
+            if (l->text().isEmpty() || !l->pixmap().isNull())
+                continue;
+            if (l->fontMetrics().horizontalAdvance(l->text()) > l->contentsRect().width())
+                clipped << l->objectName();
+        }
+        for (QAbstractButton *b : w.form->findChildren<QAbstractButton *>()) {
+            const QString text = QString(b->text()).remove(u'&');
+            const int indicator = qobject_cast<QCheckBox *>(b) ? 20 : 6;
+            if (b->fontMetrics().horizontalAdvance(text) + indicator > b->width())
+                clipped << b->objectName();
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(u' ')));
     }
 
     void focusOrder()
