@@ -1,15 +1,13 @@
+#include "app/application.h"
 #include "app/form_comm.h"
 #include "capture/qtsavedialog.h"
 #include "port/qtserialcontrol.h"
 
-#include <QApplication>
-
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("commtest"));
-    QApplication::setApplicationDisplayName(QStringLiteral("commtest"));
+    Application app(argc, argv);
     Form_Comm window(std::make_unique<QtSerialControl>(), std::make_unique<QtSaveDialog>());
+    app.setErrorReporter([&window](const QString &text) { window.reportError(text); });
     window.show();
-    return QApplication::exec();
+    return Application::exec();
 }

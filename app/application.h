@@ -1,0 +1,20 @@
+#pragma once
+// The application object: a last guard so that an exception thrown inside any handler is
+// reported to the operator instead of ending the program.
+
+#include <QApplication>
+
+#include <functional>
+
+class Application : public QApplication
+{
+    Q_OBJECT
+public:
+    Application(int &argc, char **argv);
+    // Where escaped errors go (the main window's report); stderr only until it is set.
+    void setErrorReporter(std::function<void(const QString &)> reporter);
+    bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+    std::function<void(const QString &)> m_reporter;
+};
