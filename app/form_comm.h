@@ -167,5 +167,6 @@ private:
     // receive/
     bool m_panelRefreshPending = false;
     // transmit/
+    qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/
 };

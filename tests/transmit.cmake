@@ -1,0 +1,1 @@
+commtest_add_test(tst_transmit_framing SOURCES tst_transmit_framing.cpp LIBS commtest_core)

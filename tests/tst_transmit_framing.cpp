@@ -1,0 +1,140 @@
+// The bytes a typed command becomes: the suffix rule and the character check.
+#include "transmit/commandframing.h"
+
+#include <QTest>
+
+namespace {
+
+QByteArray hex(const char *h)
+{
+    return QByteArray::fromHex(h);
+}
+
+QByteArray allBytes()
+{
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    return all;
+}
+
+const QString kSuffixes[] = {QStringLiteral("<select suffix>"), QStringLiteral("CrLf"),
+                             QStringLiteral("EOL"),             QStringLiteral("<STX>/<EOT>"),
+                             QStringLiteral("<SYN>"),           QStringLiteral("<CR><LF>")};
+
+} // namespace
+
+class TestTransmitFraming : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void frameCommand_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("wire");
+
+        const QByteArray abc("abc");
+        QTest::newRow("abc, none") << abc << kSuffixes[0] << hex("616263");
+        QTest::newRow("abc, CrLf") << abc << kSuffixes[1] << hex("6162630d0a");
+        QTest::newRow("abc, EOL") << abc << kSuffixes[2] << hex("6162630a");
+        QTest::newRow("abc, STX/EOT") << abc << kSuffixes[3] << hex("0261626304");
+        QTest::newRow("abc, SYN") << abc << kSuffixes[4] << hex("021004");
+        QTest::newRow("abc, CR LF entry") << abc << kSuffixes[5] << hex("6162630d0a");
+
+        const QByteArray spaced(" abc ");
+        QTest::newRow("spaced, STX/EOT trims") << spaced << kSuffixes[3] << hex("0261626304");
+        QTest::newRow("spaced, CrLf keeps") << spaced << kSuffixes[1] << hex("20616263200d0a");
+        QTest::newRow("spaced, none keeps") << spaced << kSuffixes[0] << hex("2061626320");
+        QTest::newRow("many spaces, STX/EOT trims all") << QByteArray("   a b   ") << kSuffixes[3]
+                                                        << hex("0261206204");
+
+        QTest::newRow("empty, none") << QByteArray() << kSuffixes[0] << QByteArray();
+        QTest::newRow("empty, CrLf") << QByteArray() << kSuffixes[1] << hex("0d0a");
+        QTest::newRow("empty, EOL") << QByteArray() << kSuffixes[2] << hex("0a");
+        QTest::newRow("empty, STX/EOT") << QByteArray() << kSuffixes[3] << hex("0204");
+        QTest::newRow("empty, SYN") << QByteArray() << kSuffixes[4] << hex("021004");
+        QTest::newRow("empty, CR LF entry") << QByteArray() << kSuffixes[5] << hex("0d0a");
+
+        QTest::newRow("spaces only, STX/EOT") << QByteArray("    ") << kSuffixes[3] << hex("0204");
+        QTest::newRow("spaces only, none") << QByteArray("  ") << kSuffixes[0] << hex("2020");
+
+        // Only code 32 is a blank.
+        QTest::newRow("tabs, STX/EOT keeps") << QByteArray("\tabc\t") << kSuffixes[3] << hex("02096162630904");
+        QTest::newRow("CR LF at the ends, STX/EOT keeps") << QByteArray("\rabc\n") << kSuffixes[3]
+                                                          << hex("020d6162630a04");
+        QTest::newRow("no-break space, STX/EOT keeps") << QByteArray("\xa0" "abc") << kSuffixes[3]
+                                                       << hex("02a061626304");
+
+        QTest::newRow("SYN drops any command") << QByteArray("\x02\x10\x04 long command") << kSuffixes[4]
+                                               << hex("021004");
+
+        // Entry texts are compared exactly.
+        QTest::newRow("crlf in lower case") << abc << QStringLiteral("crlf") << abc;
+        QTest::newRow("CrLf with a trailing blank") << abc << QStringLiteral("CrLf ") << abc;
+        QTest::newRow("no selection") << abc << QString() << abc;
+
+        const QByteArray all = allBytes();
+        QTest::newRow("all bytes, none") << all << kSuffixes[0] << all;
+        QTest::newRow("all bytes, CrLf") << all << kSuffixes[1] << all + "\r\n";
+        QTest::newRow("all bytes, EOL") << all << kSuffixes[2] << all + '\n';
+        // Byte 32 is not at either end, so nothing is trimmed.
+        QTest::newRow("all bytes, STX/EOT") << all << kSuffixes[3] << '\x02' + all + '\x04';
+        QTest::newRow("all bytes, SYN") << all << kSuffixes[4] << hex("021004");
+        QTest::newRow("all bytes, CR LF entry") << all << kSuffixes[5] << all + "\r\n";
+    }
+    void frameCommand()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, wire);
+        QCOMPARE(::frameCommand(command, suffix).toHex(' '), wire.toHex(' '));
+    }
+
+    void commandBytes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("sendable");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("named"); // part of the error text when refused
+
+        QTest::newRow("empty") << QString() << true << QByteArray() << QString();
+        QTest::newRow("ascii") << QStringLiteral("abc") << true << QByteArray("abc") << QString();
+        QTest::newRow("all 256 codes") << QString::fromLatin1(allBytes()) << true << allBytes() << QString();
+        QTest::newRow("latin-1 letters") << QString::fromUtf8("\xc3\xa9\xc3\xbf") << true
+                                         << QByteArray("\xe9\xff") << QString();
+        QTest::newRow("euro sign") << QString::fromUtf8("ab\xe2\x82\xac") << false << QByteArray()
+                                   << QStringLiteral("character 3 (U+20AC)");
+        QTest::newRow("code 256") << QString(QChar(0x100)) << false << QByteArray()
+                                  << QStringLiteral("character 1 (U+0100)");
+        QTest::newRow("outside the BMP") << QString::fromUtf8("a\xf0\x9f\x98\x80z") << false << QByteArray()
+                                         << QStringLiteral("character 2 (U+1F600)");
+        QTest::newRow("after a pair, counted once") << QString::fromUtf8("\xf0\x9f\x98\x80\xe2\x82\xac")
+                                                    << false << QByteArray()
+                                                    << QStringLiteral("character 1 (U+1F600)");
+        QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << false << QByteArray()
+                                        << QStringLiteral("character 1 (U+D800)");
+    }
+    void commandBytes()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, sendable);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, named);
+
+        QString error;
+        const std::optional<QByteArray> got = ::commandBytes(text, &error);
+        QCOMPARE(got.has_value(), sendable);
+        if (sendable) {
+            QCOMPARE(got->toHex(' '), bytes.toHex(' '));
+            QVERIFY(error.isEmpty());
+        } else {
+            QVERIFY2(error.contains(named), qPrintable(error));
+            QVERIFY2(error.contains(QStringLiteral("not sent")), qPrintable(error));
+        }
+        QCOMPARE(::commandBytes(text).has_value(), sendable); // no error text wanted
+    }
+};
+
+QTEST_APPLESS_MAIN(TestTransmitFraming)
+#include "tst_transmit_framing.moc"
