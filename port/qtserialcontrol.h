@@ -1,9 +1,23 @@
 #pragma once
-// The serial control over QSerialPort. (Scaffold: completed with the serial layer.)
+// The serial control over QSerialPort.
+//
+//   device --QSerialPort (unbounded buffer)--> m_in --drain passes--> OnComm per character
+//
+// Port n is the device deviceForPort(n) names, links resolved, opened exclusively (lock
+// file and flock). Received characters wait in m_in until a handler takes them through
+// Input(); a handler that does not read stops the raising until new characters arrive.
+// A device that vanishes closes the port once, delivers what was already received and
+// emits portLost.
 
+#include "port/portrules.h"
 #include "port/serialcontrol.h"
 
-#include <memory>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QString>
+
+class QTimer;
 
 class QtSerialControl : public SerialControl
 {
@@ -48,4 +62,73 @@ public:
     std::optional<QString> ParityReplace() const override;
     QString lastError() const override;
     QString devicePath() const override;
+
+    // At most this many receive events per pass before the event loop gets a turn.
+    static constexpr int kMaxEventsPerPass = 32768;
+
+private:
+    bool fail(const QString &reason) const;
+    bool openPort();
+    void closePort();
+    QString openFailure(const QString &device) const;
+    // Applies the line settings to the open port; returns a note when the device did not
+    // take all of them, empty otherwise.
+    QString applyLine(const LineSettings &wanted);
+    LineSettings lineInForce() const;
+    bool applyFlowControl(qint32 mode);
+
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    bool deviceHungUp() const;
+    void queueHangUp();
+    void hangUp(quint64 generation);
+
+    qsizetype waiting() const { return m_in.size() - m_readPos; }
+    void takeIncoming();
+    void drain();
+    void finishLoss();
+    // One OnComm with the given event number; true when the handler read Input.
+    bool raise(qint16 event);
+
+    std::optional<QSerialPort::PinoutSignals> pins() const;
+    std::optional<bool> pin(QSerialPort::PinoutSignal signal) const;
+    void pollLines();
+
+    QSerialPort *m_port = nullptr;
+    QTimer *m_drainTimer = nullptr;
+    QTimer *m_lineTimer = nullptr;
+
+    qint16 m_commPort = 4;
+    QString m_settingsText = QStringLiteral("9600,n,8,1");
+    LineSettings m_settings;
+    QString m_inForceText; // while open: the settings the device took
+    qint16 m_inputLen = 0;
+    qint16 m_rThreshold = 0;
+    qint16 m_sThreshold = 0;
+    qint32 m_inputMode = 0;
+    bool m_break = false;
+    bool m_eofEnable = false;
+    qint32 m_handshaking = 0;
+    mutable QString m_error;
+    // A settings text refused since the last open, kept as a hint after the open.
+    QString m_settingsNote;
+
+    // Receive buffer: characters from m_readPos on are waiting.
+    QByteArray m_in;
+    qsizetype m_readPos = 0;
+    qint16 m_event = CommEvents::Receive;
+    bool m_readThisEvent = false;
+    bool m_stalled = false;   // a handler left characters unread: wait for new ones
+    bool m_emitting = false;  // inside OnComm: nested calls leave the raising to the outer pass
+    quint64 m_arrivals = 0;   // counts arrivals, so one during an event counts as new
+
+    QString m_device;          // canonical device of the open port
+    quint64 m_generation = 0;  // increases at every open, so a stale hang-up is ignored
+    bool m_hangUpQueued = false;
+    QString m_lostReason;      // set from the hang-up until portLost has been emitted
+    int m_readErrors = 0;
+    QElapsedTimer m_readErrorWindow;
+
+    mutable bool m_linesReadable = false;
+    QSerialPort::PinoutSignals m_lastPins;
 };
