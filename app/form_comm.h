@@ -112,6 +112,10 @@ private:
 
     // capture/
     void setupCapture();
+    // Closes the capture file and stops capturing; returns the close's error text.
+    QString endCapture();
+    // Sets lbl_filename's caption and runs its change handler, as a caption change does.
+    void setFilenameCaption(const QString &text);
 
     // --- Serial control, dialogs, timer
     std::unique_ptr<SerialControl> MSComm1;
@@ -169,4 +173,5 @@ private:
     // transmit/
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/
+    QByteArray m_record; // the record being written, reused so a record costs no allocation
 };

@@ -1,0 +1,2 @@
+commtest_add_test(tst_capture_record SOURCES tst_capture_record.cpp LIBS commtest_core)
+commtest_add_test(tst_capture_file SOURCES tst_capture_file.cpp LIBS commtest_core)
