@@ -1,0 +1,580 @@
+// The serial layer over QSerialPort, through real pseudo-terminals.
+//
+// The test binary doubles as the second program of the exclusive-access and permission
+// cases: started with --hold-commtest, --hold-flock or --open-as-nobody it runs a helper
+// (see helperMain) instead of the tests.
+#include "port/qtserialcontrol.h"
+#include "support/pty.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <pwd.h>
+#include <sys/file.h>
+
+namespace {
+
+QByteArray allByteValues()
+{
+    QByteArray out;
+    for (int c = 0; c < 256; ++c)
+        out.append(char(c));
+    return out;
+}
+
+QString canonical(const QString &path)
+{
+    return QFileInfo(path).canonicalFilePath();
+}
+
+// An OnComm handler like the window's: reads Input while monitoring is on.
+struct Receiver
+{
+    bool monitoring = true;
+    QByteArray received;
+    int events = 0;
+    int largestRead = 0;
+    QList<qint16> otherEvents;
+
+    void attach(QtSerialControl &port)
+    {
+        QObject::connect(&port, &SerialControl::OnComm, &port, [this, &port] {
+            ++events;
+            if (const auto e = port.CommEvent(); !e || *e != CommEvents::Receive)
+                otherEvents.append(e.value_or(-1));
+            if (!monitoring)
+                return;
+            const QByteArray in = port.Input().value_or(QByteArray());
+            largestRead = std::max(largestRead, int(in.size()));
+            received += in;
+        });
+    }
+};
+
+// The window's open sequence on port n.
+bool openLikeTheWindow(QtSerialControl &port, qint16 n, const QString &settings = QStringLiteral("9600,n,8,1"))
+{
+    port.setPortOpen(false);
+    port.setSettings(settings);
+    port.setCommPort(n);
+    port.setInputLen(1);
+    port.setRThreshold(1);
+    port.setSThreshold(1);
+    port.setInputMode(0);
+    return port.setPortOpen(true);
+}
+
+// Runs the test binary as a helper; returns once it printed its first line.
+struct Helper
+{
+    QProcess process;
+    QString firstLine;
+
+    bool start(const QStringList &args)
+    {
+        process.start(QCoreApplication::applicationFilePath(), args);
+        if (!process.waitForStarted(5000))
+            return false;
+        while (!process.canReadLine()) {
+            if (!process.waitForReadyRead(5000))
+                return false;
+        }
+        firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return true;
+    }
+    void stop()
+    {
+        process.closeWriteChannel(); // the helper ends at end of input
+        if (!process.waitForFinished(5000))
+            process.kill();
+    }
+    ~Helper()
+    {
+        if (process.state() != QProcess::NotRunning)
+            stop();
+    }
+};
+
+} // namespace
+
+class TestSerialPty : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void openAndClose()
+    {
+        Pty pty;
+        QVERIFY(pty.isValid());
+        PortMap map;
+        QVERIFY(map.map(3, pty.slavePath()));
+        QtSerialControl port;
+        QCOMPARE(port.CommPort(), std::optional<qint16>(4));
+        QVERIFY(port.setCommPort(3));
+        QCOMPARE(port.devicePath(), canonical(pty.slavePath()));
+        QCOMPARE(port.PortOpen(), std::optional<bool>(false));
+
+        QVERIFY(openLikeTheWindow(port, 3));
+        QCOMPARE(port.PortOpen(), std::optional<bool>(true));
+        QCOMPARE(port.devicePath(), canonical(pty.slavePath()));
+        QVERIFY2(port.lastError().isEmpty(), qPrintable(port.lastError()));
+        QVERIFY(!port.setCommPort(5));
+        QCOMPARE(port.CommPort(), std::optional<qint16>(3));
+        QVERIFY(!port.setPortOpen(true)); // already open
+        QCOMPARE(port.PortOpen(), std::optional<bool>(true));
+
+        QVERIFY(port.setPortOpen(false));
+        QCOMPARE(port.PortOpen(), std::optional<bool>(false));
+        // Closing released the device: it opens again, also from another control.
+        QtSerialControl other;
+        QVERIFY(other.setCommPort(3));
+        QVERIFY2(other.setPortOpen(true), qPrintable(other.lastError()));
+        QVERIFY(other.setPortOpen(false));
+        QVERIFY2(port.setPortOpen(true), qPrintable(port.lastError()));
+    }
+
+    void settings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("inForce"); // shown while open on a pty; empty: the text itself
+        QTest::addColumn<int>("speed");      // termios speed expected on the device, 0: not checked
+
+        QTest::newRow("default") << QStringLiteral("9600,n,8,1") << true << QString() << int(B9600);
+        QTest::newRow("upper-case parity") << QStringLiteral("115200,N,8,1") << true << QString() << int(B115200);
+        QTest::newRow("blanks around fields") << QStringLiteral(" 19200 , n , 8 , 2 ") << true << QString() << int(B19200);
+        QTest::newRow("3 Mbaud") << QStringLiteral("3000000,n,8,1") << true << QString() << int(B3000000);
+        QTest::newRow("custom baud") << QStringLiteral("12345,n,8,1") << true << QString() << 0;
+        QTest::newRow("parity a pty drops") << QStringLiteral("9600,e,8,1") << true << QStringLiteral("9600,n,8,1") << int(B9600);
+        QTest::newRow("7 bits a pty drops") << QStringLiteral("4800,n,7,1") << true << QStringLiteral("4800,n,8,1") << int(B4800);
+        QTest::newRow("1.5 stop bits") << QStringLiteral("9600,n,8,1.5") << true << QStringLiteral("9600,n,8,1") << int(B9600);
+        QTest::newRow("bad parity") << QStringLiteral("9600,x,8,1") << false << QString() << 0;
+        QTest::newRow("empty") << QString() << false << QString() << 0;
+        QTest::newRow("three fields") << QStringLiteral("9600,n,8") << false << QString() << 0;
+        QTest::newRow("zero baud") << QStringLiteral("0,n,8,1") << false << QString() << 0;
+        QTest::newRow("nine bits") << QStringLiteral("9600,n,9,1") << false << QString() << 0;
+    }
+    void settings()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QFETCH(QString, inForce);
+        QFETCH(int, speed);
+        const QString previous = QStringLiteral("2400,n,8,1");
+        const QString shownOpen = accepted ? (inForce.isEmpty() ? text : inForce) : previous;
+
+        Pty pty;
+        PortMap map;
+        QVERIFY(map.map(2, pty.slavePath()));
+        QtSerialControl port;
+        QVERIFY(port.setCommPort(2));
+
+        // Set while closed, applied at the open.
+        QVERIFY(port.setSettings(previous));
+        QCOMPARE(port.setSettings(text), accepted);
+        QCOMPARE(port.Settings(), std::optional<QString>(accepted ? text : previous));
+        if (!accepted)
+            QCOMPARE(port.lastError(), QStringLiteral("Settings rejected: ") + (text.isEmpty() ? QStringLiteral("(empty)") : text));
+        QVERIFY2(port.setPortOpen(true), qPrintable(port.lastError()));
+        QCOMPARE(port.Settings(), std::optional<QString>(shownOpen));
+        QCOMPARE(port.lastError().contains(QStringLiteral("partly applied")), !inForce.isEmpty());
+        if (speed != 0) {
+            // The device itself runs at the rate, not only the control's copy of it.
+            QFile slave(pty.slavePath());
+            QVERIFY(slave.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+            termios t {};
+            QCOMPARE(tcgetattr(slave.handle(), &t), 0);
+            QCOMPARE(int(cfgetospeed(&t)), speed);
+        }
+
+        // Set while open: applied at once; a refused text keeps what is in force.
+        QVERIFY(port.setSettings(previous));
+        QCOMPARE(port.setSettings(text), accepted);
+        QCOMPARE(port.Settings(), std::optional<QString>(shownOpen));
+        QCOMPARE(port.PortOpen(), std::optional<bool>(true));
+    }
+
+    void receivesEveryByteValueInOrder_data()
+    {
+        QTest::addColumn<int>("inputLen");
+        QTest::newRow("one per event") << 1;
+        QTest::newRow("up to 7 per event") << 7;
+        QTest::newRow("all waiting") << 0;
+    }
+    void receivesEveryByteValueInOrder()
+    {
+        QFETCH(int, inputLen);
+        Pty pty;
+        PortMap map;
+        QVERIFY(map.map(1, pty.slavePath()));
+        QtSerialControl port;
+        Receiver rx;
+        rx.attach(port);
+        QVERIFY(openLikeTheWindow(port, 1));
+        QVERIFY(port.setInputLen(qint16(inputLen)));
+
+        const QByteArray data = allByteValues() + allByteValues();
+        QVERIFY(pty.write(data));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.received.size(), data.size(), 5000);
+        QCOMPARE(rx.received, data);
+        QVERIFY(rx.otherEvents.isEmpty());
+        if (inputLen == 1)
+            QCOMPARE(rx.events, data.size());
+        if (inputLen > 0)
+            QVERIFY(rx.largestRead <= inputLen);
+        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
+    }
+
+    void backlogWaitsUntilMonitoringReads()
+    {
+        Pty pty;
+        PortMap map;
+        QVERIFY(map.map(1, pty.slavePath()));
+        QtSerialControl port;
+        Receiver rx;
+        rx.attach(port);
+        QVERIFY(openLikeTheWindow(port, 1));
+
+        rx.monitoring = false;
+        const QByteArray first(1000, 'a');
+        QVERIFY(pty.write(first));
+        QTRY_COMPARE(port.InBufferCount(), std::optional<qint16>(1000));
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        // One event per arrival, not one per waiting character.
+        QVERIFY2(rx.events >= 1 && rx.events <= 5, qPrintable(QString::number(rx.events)));
+        QVERIFY(rx.received.isEmpty());
+
+        rx.monitoring = true;
+        const int before = rx.events;
+        QVERIFY(pty.write("bc"));
+        QTRY_COMPARE(rx.received, first + "bc");
+        QCOMPARE(rx.events - before, 1002);
+        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
+    }
+
+    void largeBacklogDrainsInPasses()
+    {
+        Pty pty;
+        PortMap map;
+        QVERIFY(map.map(1, pty.slavePath()));
+        QtSerialControl port;
+        Receiver rx;
+        rx.attach(port);
+        QVERIFY(openLikeTheWindow(port, 1));
+
+        rx.monitoring = false;
+        QByteArray data;
+        for (int i = 0; data.size() < 3 * QtSerialControl::kMaxEventsPerPass; ++i)
+            data += QByteArray::number(i) + ' ';
+        for (qsizetype at = 0; at < data.size(); at += 2048) {
+            const int before = rx.events;
+            QVERIFY(pty.write(data.mid(at, 2048)));
+            QTRY_VERIFY(rx.events > before); // taken off the device before the next chunk
+        }
+        QTRY_COMPARE(port.InBufferCount(), std::optional<qint16>(32767)); // clamped
+
+        // A timer started at the first event of the drain must fire before the drain ends.
+        int deliveredWhenTimerFired = -1;
+        bool timerStarted = false;
+        QObject::connect(&port, &SerialControl::OnComm, &port, [&] {
+            if (rx.monitoring && !timerStarted) {
+                timerStarted = true;
+                QTimer::singleShot(0, &port, [&] { deliveredWhenTimerFired = int(rx.received.size()); });
+            }
+        });
+        rx.monitoring = true;
+        QVERIFY(pty.write("!"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.received.size(), data.size() + 1, 10000);
+        QCOMPARE(rx.received, data + "!");
+        QVERIFY(deliveredWhenTimerFired > 0);
+        QVERIFY2(deliveredWhenTimerFired < rx.received.size(), qPrintable(QString::number(deliveredWhenTimerFired)));
+    }
+
+    void vanishedDevice_data()
+    {
+        QTest::addColumn<bool>("backlog"); // characters still waiting when the device goes
+        QTest::newRow("all read before") << false;
+        QTest::newRow("backlog waiting") << true;
+    }
+    void vanishedDevice()
+    {
+        QFETCH(bool, backlog);
+        Pty pty;
+        PortMap map;
+        QVERIFY(map.map(1, pty.slavePath()));
+        const QString device = canonical(pty.slavePath());
+        QtSerialControl port;
+        Receiver rx;
+        rx.attach(port);
+        QVERIFY(openLikeTheWindow(port, 1));
+        auto *serial = port.findChild<QSerialPort *>();
+        QVERIFY(serial);
+        QSignalSpy errors(serial, &QSerialPort::errorOccurred);
+        QSignalSpy lost(&port, &SerialControl::portLost);
+
+        const QByteArray data = allByteValues();
+        rx.monitoring = !backlog;
+        QVERIFY(pty.write(data));
+        if (backlog)
+            QTRY_COMPARE(port.InBufferCount(), std::optional<qint16>(data.size()));
+        else
+            QTRY_COMPARE(rx.received, data);
+        rx.monitoring = true;
+
+        pty.closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(port.PortOpen(), std::optional<bool>(false), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
+        for (int i = 0; i < 50; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(lost.size(), 1);
+        int realErrors = 0;
+        for (const QList<QVariant> &e : std::as_const(errors))
+            realErrors += e.at(0).value<QSerialPort::SerialPortError>() != QSerialPort::NoError;
+        QVERIFY2(realErrors < 10, qPrintable(QString::number(realErrors)));
+        QCOMPARE(rx.received, data);
+        QVERIFY2(port.lastError().startsWith(QStringLiteral("Device vanished: ") + device), qPrintable(port.lastError()));
+        QCOMPARE(lost.at(0).at(0).toString(), port.lastError());
+        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
+        QVERIFY(!port.setOutput("x"));
+        QCOMPARE(port.lastError(), QStringLiteral("The port is not open"));
+    }
+
+    void secondOpenRefused_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("same program, same name") << QStringLiteral("control");
+        QTest::newRow("same program, other link") << QStringLiteral("alias");
+        QTest::newRow("other commtest") << QStringLiteral("--hold-commtest");
+        QTest::newRow("other program with flock") << QStringLiteral("--hold-flock");
+    }
+    void secondOpenRefused()
+    {
+        QFETCH(QString, holder);
+        Pty pty;
+        PortMap map;
+        const QString device = canonical(pty.slavePath());
+        QVERIFY(map.map(1, pty.slavePath()));
+        const QString alias = map.path() + QStringLiteral("/alias");
+        QVERIFY(QFile::link(pty.slavePath(), alias));
+        QVERIFY(map.map(2, alias));
+
+        QtSerialControl first;
+        Helper helper;
+        if (holder.startsWith(u'-')) {
+            QVERIFY(helper.start({holder, device}));
+            QCOMPARE(helper.firstLine, QStringLiteral("open"));
+        } else {
+            QVERIFY(first.setCommPort(1));
+            QVERIFY2(first.setPortOpen(true), qPrintable(first.lastError()));
+        }
+
+        QtSerialControl second;
+        QVERIFY(second.setSettings(QStringLiteral("4800,n,8,1")));
+        QVERIFY(second.setCommPort(holder == u"alias" ? 2 : 1));
+        QVERIFY(!second.setPortOpen(true));
+        QCOMPARE(second.PortOpen(), std::optional<bool>(false));
+        QCOMPARE(second.lastError(), QStringLiteral("Port busy: %1 is in use by another program").arg(device));
+        QCOMPARE(second.Settings(), std::optional<QString>(QStringLiteral("4800,n,8,1")));
+
+        // The holder still has the port and gets what arrives.
+        if (!holder.startsWith(u'-')) {
+            QCOMPARE(first.PortOpen(), std::optional<bool>(true));
+            first.setPortOpen(false);
+        } else {
+            helper.stop();
+        }
+        QVERIFY2(second.setPortOpen(true), qPrintable(second.lastError()));
+    }
+
+    void openFailsWithReason_data()
+    {
+        QTest::addColumn<QString>("target"); // what comN points at; empty: no entry
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("dangling link") << QStringLiteral("/nonexistent/ttyX") << 7
+                                       << QStringLiteral("No such device: /nonexistent/ttyX (port 7)");
+        QTest::newRow("no entry, no ttyS") << QString() << 3000 << QStringLiteral("No such device: /dev/ttyS2999 (port 3000)");
+        QTest::newRow("regular file") << QStringLiteral("FILE") << 8 << QStringLiteral("Not a serial device: FILE");
+    }
+    void openFailsWithReason()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, portNumber);
+        QFETCH(QString, reason);
+        PortMap map;
+        if (target == u"FILE") {
+            target = map.path() + QStringLiteral("/plain");
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            reason.replace(QStringLiteral("FILE"), canonical(target));
+        }
+        if (!target.isEmpty())
+            QVERIFY(map.map(portNumber, target));
+        QtSerialControl port;
+        QVERIFY(port.setSettings(QStringLiteral("19200,n,8,1")));
+        QVERIFY(port.setCommPort(qint16(portNumber)));
+        QVERIFY(!port.setPortOpen(true));
+        QCOMPARE(port.lastError(), reason);
+        QCOMPARE(port.PortOpen(), std::optional<bool>(false));
+        QCOMPARE(port.CommPort(), std::optional<qint16>(qint16(portNumber)));
+        QCOMPARE(port.Settings(), std::optional<QString>(QStringLiteral("19200,n,8,1")));
+    }
+
+    void invalidPortNumberKeepsThePrevious_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -1;
+        QTest::newRow("most negative") << -32768;
+    }
+    void invalidPortNumberKeepsThePrevious()
+    {
+        QFETCH(int, number);
+        QtSerialControl port;
+        QVERIFY(port.setCommPort(6));
+        QVERIFY(!port.setCommPort(qint16(number)));
+        QCOMPARE(port.CommPort(), std::optional<qint16>(6));
+        QCOMPARE(port.lastError(), QStringLiteral("Invalid port number: ") + QString::number(number));
+    }
+
+    void permissionDenied()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root to run the helper as nobody");
+        if (!getpwnam("nobody"))
+            QSKIP("no user nobody");
+        Pty pty; // root's pty: mode 620, so nobody may not open it
+        const QString device = canonical(pty.slavePath());
+        Helper helper;
+        QVERIFY(helper.start({QStringLiteral("--open-as-nobody"), device}));
+        helper.stop();
+        QCOMPARE(helper.firstLine, QStringLiteral("Permission denied: ") + device);
+    }
+
+    void closedPortReadsFalseAndZero()
+    {
+        QtSerialControl port;
+        QCOMPARE(port.CDHolding(), std::optional<bool>(false));
+        QCOMPARE(port.CTSHolding(), std::optional<bool>(false));
+        QCOMPARE(port.DSRHolding(), std::optional<bool>(false));
+        QCOMPARE(port.DTREnable(), std::optional<bool>(false));
+        QCOMPARE(port.RTSEnable(), std::optional<bool>(false));
+        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
+        QCOMPARE(port.OutBufferCount(), std::optional<qint16>(0));
+        QCOMPARE(port.Input(), std::optional<QByteArray>(QByteArray()));
+        QVERIFY(!port.setBreak(true));
+        QCOMPARE(port.lastError(), QStringLiteral("The port is not open"));
+        QCOMPARE(port.Break(), std::optional<bool>(false));
+        QVERIFY(!port.setOutput("x"));
+        QCOMPARE(port.lastError(), QStringLiteral("The port is not open"));
+    }
+
+    void openPtyControls()
+    {
+        Pty pty;
+        PortMap map;
+        QVERIFY(map.map(1, pty.slavePath()));
+        QtSerialControl port;
+        QVERIFY(port.setHandshaking(2)); // held while closed
+        QVERIFY(openLikeTheWindow(port, 1));
+        QCOMPARE(port.Handshaking(), std::optional<qint32>(2));
+        auto *serial = port.findChild<QSerialPort *>();
+        QCOMPARE(serial->flowControl(), QSerialPort::HardwareControl);
+
+        // A pty has no modem lines: they read False, not an error.
+        QCOMPARE(port.CTSHolding(), std::optional<bool>(false));
+        QCOMPARE(port.DTREnable(), std::optional<bool>(false));
+
+        for (qint32 mode : {0, 1, 2, 3}) {
+            QVERIFY(port.setHandshaking(mode));
+            QCOMPARE(port.Handshaking(), std::optional<qint32>(mode));
+        }
+        QCOMPARE(serial->flowControl(), QSerialPort::HardwareControl);
+        QVERIFY(!port.setHandshaking(4));
+        QCOMPARE(port.lastError(), QStringLiteral("Invalid handshaking mode 4"));
+        QCOMPARE(port.Handshaking(), std::optional<qint32>(3));
+
+        // Break either works or fails with a reason; a failed write changes nothing.
+        const bool taken = port.setBreak(true);
+        QCOMPARE(port.Break(), std::optional<bool>(taken));
+        if (!taken)
+            QVERIFY(port.lastError().startsWith(QStringLiteral("Break not supported by")));
+        else
+            QVERIFY(port.setBreak(false));
+
+        const QByteArray out = allByteValues();
+        QVERIFY(port.setOutput(out));
+        QByteArray sent; // QSerialPort writes from the event loop
+        QTRY_COMPARE((sent += pty.readAvailable(0), sent), out);
+        QVERIFY(port.setOutput(QByteArray()));
+    }
+};
+
+// --- Helpers run as a second program
+
+namespace {
+
+// Waits until the test closes our input.
+void waitForEndOfInput()
+{
+    while (std::getchar() != EOF) {
+    }
+}
+
+int helperMain(int argc, char **argv)
+{
+    const QByteArray mode = argv[1];
+    const QString device = QString::fromLocal8Bit(argv[2]);
+    if (mode == "--hold-flock") {
+        // A program that knows no lock files but locks the device it opened.
+        const int fd = ::open(argv[2], O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            std::printf("failed\n");
+            return 1;
+        }
+        std::printf("open\n");
+        std::fflush(stdout);
+        waitForEndOfInput();
+        return 0;
+    }
+    if (mode == "--open-as-nobody") {
+        const passwd *nobody = getpwnam("nobody");
+        if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
+            std::printf("cannot become nobody\n");
+            return 1;
+        }
+    }
+    QCoreApplication app(argc, argv);
+    PortMap map;
+    map.map(1, device);
+    QtSerialControl port;
+    port.setCommPort(1);
+    const bool opened = port.setPortOpen(true);
+    std::printf("%s\n", opened ? "open" : qPrintable(port.lastError()));
+    std::fflush(stdout);
+    if (mode == "--hold-commtest")
+        waitForEndOfInput();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strncmp(argv[1], "--", 2) == 0
+        && (!std::strcmp(argv[1], "--hold-commtest") || !std::strcmp(argv[1], "--hold-flock")
+            || !std::strcmp(argv[1], "--open-as-nobody")))
+        return helperMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestSerialPty test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_serial_pty.moc"
