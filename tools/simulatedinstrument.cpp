@@ -67,6 +67,11 @@ SimulatedInstrument::~SimulatedInstrument()
 
 bool SimulatedInstrument::open()
 {
+    // Before anyone learns the device path, so an early SIGTERM still ends cleanly.
+    if (!installSignals()) {
+        m_error = systemError("cannot watch for signals");
+        return false;
+    }
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_error = systemError("cannot open a pseudo-terminal");
@@ -173,10 +178,6 @@ void SimulatedInstrument::waitUntilTaken(int timeoutMs)
 
 int SimulatedInstrument::run()
 {
-    if (!installSignals()) {
-        m_error = systemError("cannot watch for signals");
-        return 1;
-    }
     const SimOptions &o = m_options;
     FrameGenerator frames(o.profile, o.seed, o.binary);
     CommandResponder responder(o.profile, o.seed);
