@@ -106,6 +106,15 @@ private:
     void setupReceive();
     QByteArray StripFrame(const QByteArray &s) const;
     void FlushFrame();
+    // Refreshes the property panel once the current burst of received characters is done.
+    void schedulePanelRefresh();
+    // The line-mode record prefix for an event at now, as handed to WriteToFile.
+    QByteArray linePrefix(const QDateTime &now);
+    // Writes the frame under way, grown to its longest length, as a record of its own;
+    // tells the operator once per such frame.
+    void cutFrame(const QByteArray &Prefix);
+    // A read of the serial control failed while receiving: tells the operator once.
+    void receiveFailed(const QString &member);
 
     // transmit/
     void setupTransmit();
@@ -170,6 +179,12 @@ private:
     // port/
     // receive/
     bool m_panelRefreshPending = false;
+    bool m_panelRefreshFailed = false; // reported; cleared by the next refresh that works
+    bool m_receiveFailed = false;      // reported; cleared by the next read that works
+    bool m_frameCut = false;           // the frame under way was cut at its longest length
+    QByteArray m_logLine;              // the buffer log line, reused per character
+    qint64 m_stampSecond = 0;          // the second m_stampText shows
+    QString m_stampText;               // general date text for the record prefix
     // transmit/
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/

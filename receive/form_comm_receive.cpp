@@ -1,15 +1,192 @@
-// Receive handling, frame assembly, the activity indicator and the instrument profiles.
-// (Scaffold: filled in with the receive path.)
+// Receive handling, frame assembly, the activity indicator and the instrument profiles of
+// the monitor window.
 #include "app/form_comm.h"
+#include "app/ledshape.h"
+#include "port/serialcontrol.h"
+#include "receive/lineview.h"
+#include "receive/receiverules.h"
 
-void Form_Comm::setupReceive() {}
-void Form_Comm::MSComm1_OnComm() {}
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QLocale>
+#include <QTimer>
+
+void Form_Comm::setupReceive()
+{
+    // Converting to local time costs microseconds per call, too much for one call per
+    // received character at 3 Mbaud; an instant in UTC is the same instant, and the
+    // record prefix converts it to local time when it formats it.
+    m_clock = [] { return QDateTime::currentDateTimeUtc(); };
+
+    // Bounded, so a long session cannot exhaust memory; the capture file is not.
+    txt_bffr->setMaxLines(100000);
+    txt_out->setMaxLines(10000);
+
+    connect(MSComm1.get(), &SerialControl::OnComm, this, &Form_Comm::MSComm1_OnComm);
+    // activated: an operator pick, also of the entry already shown (which repeats it);
+    // selections made from code call the handler themselves.
+    connect(cbo_APP, &QComboBox::activated, this, [this](int) { cbo_APP_Click(); });
+}
+
+void Form_Comm::MSComm1_OnComm()
+{
+    if (!chk_CollectData->isChecked())
+        return; // the characters wait in the serial control
+    const QDateTime now = m_clock();
+    LastReceiveTime = now;
+
+    if (LineMode) {
+        const std::optional<QByteArray> sChar = MSComm1->Input();
+        if (!sChar) {
+            receiveFailed(QStringLiteral("Input"));
+            return;
+        }
+        m_receiveFailed = false;
+        if (!sChar->isEmpty())
+            txt_out->appendText(*sChar);
+        if (Read_buffer(*sChar)) {
+            m_frameCut = false;
+            WriteToFile(linePrefix(now), FrameBuffer);
+            FrameBuffer.resize(0); // keeps the storage for the next frame
+        } else if (FrameBuffer.size() >= kMaxFrameLength) {
+            cutFrame(linePrefix(now));
+        }
+        return;
+    }
+
+    // The event kind is asked first: a modem-line event must not take a waiting character
+    // out of the buffer, or that character would be lost.
+    const std::optional<qint16> event = MSComm1->CommEvent();
+    if (!event) {
+        receiveFailed(QStringLiteral("CommEvent"));
+        return;
+    }
+    if (*event != CommEvents::Receive)
+        return;
+    const std::optional<QByteArray> sChar = MSComm1->Input();
+    if (!sChar) {
+        receiveFailed(QStringLiteral("Input"));
+        return;
+    }
+    m_receiveFailed = false;
+    if (Read_buffer(*sChar)) {
+        m_frameCut = false;
+        txt_out->prependLine(StripFrame(FrameBuffer));
+        FlushFrame();
+    } else if (FrameBuffer.size() >= kMaxFrameLength) {
+        // Not a frame: written, but not shown as one.
+        cutFrame(QByteArray());
+        schedulePanelRefresh();
+    }
+}
+
 bool Form_Comm::Read_buffer(const QByteArray &sChar)
 {
     FrameBuffer += sChar;
-    return false;
+    if (sChar.isEmpty())
+        return false;
+    const char c = sChar.at(0);
+    formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
+    txt_bffr->appendLine(m_logLine);
+    return endsFrame(frameEndRuleFor(cbo_APP->currentText()), uchar(c));
 }
-QByteArray Form_Comm::StripFrame(const QByteArray &) const { return {}; }
-void Form_Comm::FlushFrame() {}
-void Form_Comm::Timer1_Timer() {}
-void Form_Comm::cbo_APP_Click() {}
+
+QByteArray Form_Comm::StripFrame(const QByteArray &s) const
+{
+    return stripFrame(s);
+}
+
+void Form_Comm::FlushFrame()
+{
+    WriteToFile(QByteArray(), FrameBuffer);
+    // Cleared also after a failed write: that write has ended capture and told the
+    // operator, and a frame kept here would run into the next one.
+    FrameBuffer.resize(0);
+    schedulePanelRefresh();
+}
+
+void Form_Comm::Timer1_Timer()
+{
+    const bool active = showsActivity(wholeSecondsBetween(LastReceiveTime, m_clock()));
+    LED_data->setFillColor(active ? QColor(0, 255, 0) : QColor(Qt::red));
+}
+
+void Form_Comm::cbo_APP_Click()
+{
+    LineMode = isLineModeProfile(cbo_APP->currentText());
+    if (cbo_APP->currentText() == u"Analex PQM") {
+        const int n = cbo_SuffixCommand->count();
+        for (int i = 1; i < n; ++i) {
+            if (cbo_SuffixCommand->itemText(i) == u"<STX>/<EOT>") {
+                cbo_SuffixCommand->setCurrentIndex(i);
+                break;
+            }
+        }
+        cmd_reset_Click();
+    } else {
+        cbo_SuffixCommand->setCurrentIndex(0);
+    }
+}
+
+void Form_Comm::schedulePanelRefresh()
+{
+    // Once per burst of received characters rather than per frame: the panel is current
+    // when the burst is done, and a fast instrument does not stall the window.
+    if (m_panelRefreshPending)
+        return;
+    m_panelRefreshPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_panelRefreshPending = false;
+        if (RefreshPropertyPanel()) {
+            m_panelRefreshFailed = false;
+        } else if (!m_panelRefreshFailed) {
+            m_panelRefreshFailed = true; // once, until a refresh works again
+            reportError(QStringLiteral("The property panel could not be refreshed after a frame: ")
+                        + MSComm1->lastError());
+        }
+    });
+}
+
+QByteArray Form_Comm::linePrefix(const QDateTime &now)
+{
+    QString dateText;
+    if (IncludeTimestamp) {
+        // Formatting a date is slow next to a character's work; the text changes once a
+        // second at most.
+        const qint64 second = wholeSecondsBetween(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC), now);
+        if (second != m_stampSecond || m_stampText.isEmpty()) {
+            m_stampText = generalDateText(now, QLocale());
+            m_stampSecond = second;
+        }
+        dateText = m_stampText;
+    }
+    return recordPrefix(dateText, SourceString);
+}
+
+void Form_Comm::cutFrame(const QByteArray &Prefix)
+{
+    // A record leaves out its frame's last character (normally the end character), so the
+    // last character starts the next piece: the pieces' records together hold every
+    // character received.
+    WriteToFile(Prefix, FrameBuffer);
+    const char last = FrameBuffer.back();
+    FrameBuffer.resize(1);
+    FrameBuffer[0] = last;
+    if (m_frameCut)
+        return;
+    m_frameCut = true; // told once per overlong frame
+    reportError(QStringLiteral("A frame grew to %1 characters without an end character. It is "
+                               "written to the capture file in pieces of that length, each as a "
+                               "record of its own; each piece's last character starts the next.")
+                    .arg(kMaxFrameLength));
+}
+
+void Form_Comm::receiveFailed(const QString &member)
+{
+    if (m_receiveFailed)
+        return;
+    m_receiveFailed = true; // once, until a read works again
+    reportError(QStringLiteral("Received characters could not be read (%1): %2")
+                    .arg(member, MSComm1->lastError()));
+}

@@ -1,0 +1,1 @@
+commtest_add_test(tst_receiverules SOURCES tst_receiverules.cpp LIBS commtest_core)
