@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/diagnostics.h"
 #include "app/form_comm.h"
 #include "capture/qtsavedialog.h"
 #include "port/qtserialcontrol.h"
@@ -9,5 +10,6 @@ int main(int argc, char *argv[])
     Form_Comm window(std::make_unique<QtSerialControl>(), std::make_unique<QtSaveDialog>());
     app.setErrorReporter([&window](const QString &text) { window.reportError(text); });
     window.show();
+    startDiagnostics(window);
     return Application::exec();
 }

@@ -5,3 +5,10 @@ commtest_add_test(tst_sim SOURCES tst_sim.cpp LIBS commtest_sim)
 commtest_add_test(tst_sim_program SOURCES tst_sim_program.cpp LIBS commtest_sim commtest_core)
 target_compile_definitions(tst_sim_program PRIVATE COMMTEST_SIM_PATH="$<TARGET_FILE:commtest-sim>")
 add_dependencies(tst_sim_program commtest-sim)
+
+# The README's run command, headless and for a bounded time.
+commtest_add_test(tst_sim_run SOURCES tst_sim_run.cpp LIBS Qt6::Core TIMEOUT 120)
+target_compile_definitions(tst_sim_run PRIVATE
+  COMMTEST_RUN_MONITOR="${PROJECT_SOURCE_DIR}/tools/run-monitor"
+  COMMTEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
+add_dependencies(tst_sim_run commtest commtest-sim)

@@ -1,0 +1,97 @@
+// The README's run command as a newcomer meets it: tools/run-monitor on a machine without
+// serial hardware starts the simulated instrument as COM 4 and the monitor opens it; with
+// a device mapped as COM 4 it starts the monitor on that device and simulates nothing.
+#include "support/pty.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+bool comFourOpensHere()
+{
+    const int fd = ::open("/dev/ttyS3", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+class TestSimRun : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void runCommand_data()
+    {
+        QTest::addColumn<bool>("deviceMapped");
+        QTest::newRow("no serial hardware: simulated instrument") << false;
+        QTest::newRow("a device mapped as COM 4 is left alone") << true;
+    }
+    void runCommand()
+    {
+        QFETCH(bool, deviceMapped);
+        if (comFourOpensHere())
+            QSKIP("this machine has a working /dev/ttyS3 (COM 4)");
+
+        QTemporaryDir home; // a fresh user: nothing mapped, no configuration folder
+        QVERIFY(home.isValid());
+        Pty device;
+        if (deviceMapped) {
+            QVERIFY(device.isValid());
+            QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".config/commtest/ports")));
+            QVERIFY(QFile::link(device.slavePath(), home.path() + QStringLiteral("/.config/commtest/ports/com4")));
+        }
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        env.remove(QStringLiteral("COMMTEST_BUILD_DIR"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("COMMTEST_REPORT_PANEL"), QStringLiteral("1"));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral(COMMTEST_RUN_MONITOR),
+                  {QStringLiteral("--build"), QStringLiteral(COMMTEST_BUILD_DIR), QStringLiteral("--timeout"),
+                   QStringLiteral("2")});
+        QVERIFY(run.waitForFinished(60000));
+        const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        const QString both = out + QStringLiteral("\n--- stderr\n") + err;
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(run.exitCode() == 0, qPrintable(both));
+        QVERIFY2(out.contains(QStringLiteral("\nPortOpen: True\n")), qPrintable(both));
+
+        const QRegularExpression started(QStringLiteral(
+            "No device for COM 4: started a simulated instrument on (/dev/pts/\\d+) as COM 4 \\(process (\\d+);"));
+        const QRegularExpressionMatch m = started.match(out);
+        if (deviceMapped) {
+            QVERIFY2(!m.hasMatch(), qPrintable(both));
+            QVERIFY2(out.contains(QStringLiteral("COM 4 is ") + device.slavePath()), qPrintable(both));
+            QVERIFY2(out.contains(QStringLiteral("\nDevice: ")), qPrintable(both));
+            return;
+        }
+        QVERIFY2(m.hasMatch(), qPrintable(both));
+        const QString slave = m.captured(1);
+        // The monitor opened the simulator's device through the private COM 4 entry.
+        const QRegularExpression deviceLine(QStringLiteral("\nDevice: (\\S+)\n"));
+        const QString shown = deviceLine.match(out).captured(1);
+        QVERIFY2(shown == slave || shown.endsWith(QStringLiteral("/commtest/ports/com4")), qPrintable(both));
+        // The simulator ended with the monitor, and nothing was placed in the user's folder.
+        QVERIFY2(out.contains(QStringLiteral("Stopped the simulated instrument.")), qPrintable(both));
+        QVERIFY(::kill(pid_t(m.captured(2).toInt()), 0) != 0);
+        QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/.config/commtest")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimRun)
+#include "tst_sim_run.moc"
