@@ -1,6 +1,7 @@
 // Sending from the window with a fake serial control: what is written, the command box,
 // the closed-port message and what keeps running while it is open.
 #include "app/form_comm.h"
+#include "app/ledshape.h"
 #include "capture/savedialog.h"
 #include "support/fakeserialcontrol.h"
 
@@ -248,6 +249,41 @@ private Q_SLOTS:
         QCOMPARE(w.box()->text(), QString());
     }
 
+    // The profile preselects a suffix; the send uses whatever is selected at the click.
+    void sendsWithTheSuffixSelectedAtTheClick_data()
+    {
+        QTest::addColumn<QStringList>("picks"); // profiles, or "suffix:<entry>" for the operator's pick
+        QTest::addColumn<QByteArray>("wire");
+
+        QTest::newRow("Analex PQM") << QStringList{u"Analex PQM"_qs} << QByteArray("\x02" "abc\x04");
+        QTest::newRow("Houillon after Analex PQM") << QStringList{u"Analex PQM"_qs, u"Houillon"_qs}
+                                                   << QByteArray(" abc ");
+        QTest::newRow("Analex PQM, then CrLf") << QStringList{u"Analex PQM"_qs, u"suffix:CrLf"_qs}
+                                               << QByteArray(" abc \r\n");
+        QTest::newRow("CrLf, then <select application>")
+            << QStringList{u"suffix:CrLf"_qs, u"<select application>"_qs} << QByteArray(" abc ");
+    }
+    void sendsWithTheSuffixSelectedAtTheClick()
+    {
+        QFETCH(QStringList, picks);
+        QFETCH(QByteArray, wire);
+
+        Window w;
+        auto *profiles = w.child<QComboBox>("cbo_APP");
+        auto *suffixes = w.child<QComboBox>("cbo_SuffixCommand");
+        for (const QString &pick : std::as_const(picks)) {
+            QComboBox *list = pick.startsWith(u"suffix:") ? suffixes : profiles;
+            const int index = list->findText(pick.startsWith(u"suffix:") ? pick.mid(7) : pick);
+            QVERIFY2(index >= 0, qPrintable(pick));
+            list->setCurrentIndex(index);
+            Q_EMIT list->activated(index); // what the operator's pick raises
+        }
+        w.box()->setText(u" abc "_qs);
+        QTest::mouseClick(w.child<QPushButton>("cmd_Send"), Qt::LeftButton);
+        QCOMPARE(w.serial->written.size(), 1);
+        QCOMPARE(w.serial->written.first().toHex(' '), wire.toHex(' '));
+    }
+
     // The message is modal through a nested event loop: serial events and the timer go on.
     void receivingGoesOnWhileTheMessageIsUp()
     {
@@ -257,9 +293,18 @@ private Q_SLOTS:
         auto *timer = w.form->findChild<QTimer *>(u"Timer1"_qs);
         QVERIFY(timer);
         QSignalSpy ticks(timer, &QTimer::timeout);
+        const QDateTime now(QDate(2024, 5, 6), QTime(7, 8, 9));
+        w.form->setClock([now] { return now; });
+        auto *led = w.child<LedShape>("LED_data");
+        QVERIFY(led);
+        QColor ledBefore;
+        QColor ledAtTick;
 
         int raisedBefore = -1;
         int raisedAfter = -1;
+        QByteArray frameBefore;
+        QByteArray frameAfter;
+        qsizetype unread = -1;
         int ticksWhileUp = 0;
         bool fed = false;
         ModalWatcher watcher([&](QMessageBox *) {
@@ -267,10 +312,15 @@ private Q_SLOTS:
                 fed = true;
                 ticks.clear();
                 raisedBefore = w.serial->raised;
+                frameBefore = w.form->frameBuffer();
+                ledBefore = led->fillColor();
                 w.serial->receive(QByteArray("x"));
                 raisedAfter = w.serial->raised;
+                frameAfter = w.form->frameBuffer();
+                unread = w.serial->waiting();
             }
             ticksWhileUp = int(ticks.count());
+            ledAtTick = led->fillColor();
             return ticksWhileUp > 0;
         });
         w.send(u"abc"_qs, u"<select suffix>"_qs);
@@ -280,6 +330,10 @@ private Q_SLOTS:
         QCOMPARE(watcher.text, u"Port [4] not opened"_qs);
         QVERIFY(ticksWhileUp > 0);
         QCOMPARE(raisedAfter, raisedBefore + 1);
+        QCOMPARE(unread, qsizetype(0));
+        QCOMPARE(frameAfter, frameBefore + 'x');
+        QCOMPARE(ledBefore, QColor(Qt::red));
+        QCOMPARE(ledAtTick, QColor(0, 255, 0));
         QCOMPARE(w.box()->text(), u"abc"_qs);
     }
 };
