@@ -1,0 +1,1 @@
+commtest_add_test(tst_lineview SOURCES tst_lineview.cpp LIBS commtest_gui TIMEOUT 120)
