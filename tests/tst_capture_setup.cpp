@@ -1,0 +1,637 @@
+// The capture set-up through the window: options dialog, save dialog, file, label, and
+// records written while the dialogs are up.
+#include "app/form_comm.h"
+#include "capture/capturerecord.h"
+#include "capture/form_outputcfg.h"
+#include "support/fakesavedialog.h"
+#include "support/fakeserialcontrol.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <deque>
+#include <functional>
+#include <utility>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<cannot read>";
+    return f.readAll();
+}
+
+// Whether this process still has a descriptor open on path.
+bool fileIsOpenHere(const QString &path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
+        if (QFile::symLinkTarget(fds.filePath(fd)) == target)
+            return true;
+    }
+    return false;
+}
+
+using DialogAct = std::function<void(Form_OutputCfg &)>;
+
+// Dialogs that came unasked or were left open by an act, across one test function.
+int g_dialogTrouble = 0;
+
+// Answers options dialogs as they come up in a nested modal loop: each new one gets the
+// next scripted act; one that comes with no act left is cancelled and counted as unexpected.
+class DialogWatcher : public QObject
+{
+public:
+    std::deque<DialogAct> acts;
+    int seen = 0;
+    int unexpected = 0;
+    int leftOpen = 0;
+
+    DialogWatcher()
+    {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, &DialogWatcher::poll);
+        m_timer.start();
+    }
+
+private:
+    void poll()
+    {
+        auto *dialog = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget());
+        if (!dialog || dialog == m_last || !dialog->isVisible())
+            return;
+        m_last = dialog;
+        ++seen;
+        if (acts.empty()) {
+            ++unexpected;
+            ++g_dialogTrouble;
+            dialog->cmd_Cancel->click();
+            return;
+        }
+        const DialogAct act = acts.front();
+        acts.pop_front();
+        act(*dialog);
+        // A failed check inside act returns early; close the dialog so the test goes on.
+        if (dialog && dialog->isVisible()) {
+            ++leftOpen;
+            ++g_dialogTrouble;
+            dialog->cmd_Cancel->click();
+        }
+    }
+
+    QTimer m_timer;
+    QPointer<Form_OutputCfg> m_last;
+};
+
+QColor buttonFace()
+{
+    return QApplication::palette().color(QPalette::Button);
+}
+
+// Clicks a check box on its indicator, as the operator does; the empty space right of a
+// short caption does not toggle it.
+void clickBox(QCheckBox *box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
+void clickOk(Form_OutputCfg &d)
+{
+    QTest::mouseClick(d.cmd_ok, Qt::LeftButton);
+}
+
+struct Window
+{
+    FakeSerialControl *serial = nullptr;
+    FakeSaveDialog *save = nullptr;
+    std::unique_ptr<Form_Comm> form;
+    DialogWatcher watcher;
+
+    Window()
+    {
+        auto fakeSerial = std::make_unique<FakeSerialControl>();
+        serial = fakeSerial.get();
+        auto fakeSave = std::make_unique<FakeSaveDialog>();
+        save = fakeSave.get();
+        form = std::make_unique<Form_Comm>(std::move(fakeSerial), std::move(fakeSave));
+        form->show();
+        (void)QTest::qWaitForWindowExposed(form.get());
+    }
+    QCheckBox *chkFile() const { return form->findChild<QCheckBox *>(QStringLiteral("chk_file")); }
+    QLabel *label() const { return form->findChild<QLabel *>(QStringLiteral("lbl_filename")); }
+    QColor labelColour() const { return label()->palette().color(label()->backgroundRole()); }
+    // One operator click on "output to file", answering the options dialog with act and
+    // the save dialog with fileName.
+    void setUp(const DialogAct &act, const QString &fileName)
+    {
+        watcher.acts.push_back(act);
+        save->answers.append(fileName);
+        clickBox(chkFile());
+    }
+    // Capture on with the dialog's initial options; the box must be unchecked before.
+    void captureTo(const QString &path) { setUp(clickOk, path); }
+    void dismissError() const
+    {
+        if (auto *box = form->findChild<QMessageBox *>(QStringLiteral("errorBox")))
+            box->hide();
+    }
+};
+
+} // namespace
+
+class TestCaptureSetup : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // The button-face colour must differ from white, or the label tests prove nothing.
+        QVERIFY(QApplication::palette().color(QPalette::Button) != QColor(Qt::white));
+    }
+    void cleanup()
+    {
+        const int trouble = std::exchange(g_dialogTrouble, 0);
+        QCOMPARE(trouble, 0);
+    }
+
+    void firstSetUpWithDefaults()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        Window w;
+        QCOMPARE(w.labelColour(), buttonFace());
+        bool checked = false;
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                QCOMPARE(d.windowTitle(), QStringLiteral("Write to File Configuration"));
+                QCOMPARE(d.parentWidget(), w.form.get());
+                QVERIFY(d.isModal());
+                QCOMPARE(d.lbl_intro->text(),
+                         QStringLiteral("Additional information call be included in the output file.  "
+                                        "Please check the items that you would like to include."));
+                QCOMPARE(d.chk_TimeStamp->text(), QStringLiteral("Include timestamp"));
+                QCOMPARE(d.chk_Source->text(), QStringLiteral("Include a source string"));
+                QCOMPARE(d.cmd_ok->text(), QStringLiteral("&OK"));
+                QCOMPARE(d.cmd_Cancel->text(), QStringLiteral("&Cancel"));
+                QVERIFY(!d.bIsOk);
+                // Nothing is opened before the save dialog has answered.
+                QVERIFY(!QFile::exists(path));
+                checked = true;
+                clickOk(d);
+            },
+            path);
+        QVERIFY(checked);
+        QCOMPARE(w.watcher.seen, 1); // one click, one set-up
+        QCOMPARE(w.save->shown, 1);
+        QCOMPARE(w.save->owner, w.form.get());
+        QVERIFY(w.form->sourceString().isEmpty());
+        QCOMPARE(w.form->includeTimestamp(), true);
+        QCOMPARE(w.form->captureEnabled(), true);
+        QVERIFY(w.chkFile()->isChecked());
+        QCOMPARE(w.label()->text(), path);
+        QCOMPARE(w.labelColour(), QColor(Qt::white));
+        QCOMPARE(readAll(path), QByteArray()); // created empty
+
+        // Each record is in the file as soon as WriteToFile returns.
+        w.form->WriteToFile(QByteArray(), "abc\r");
+        QCOMPARE(readAll(path), QByteArray("abc,[97:98:99:13]\r\n"));
+        w.form->WriteToFile("12/7/2026 2:03:05 PM, S1,", "12.5\n");
+        QCOMPARE(readAll(path), QByteArray("abc,[97:98:99:13]\r\n12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]\r\n"));
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<bool>("checkSource");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("uncheckSourceAgain");
+        QTest::addColumn<bool>("uncheckTimestamp");
+        QTest::addColumn<QString>("expectedSource");
+        QTest::addColumn<bool>("expectedTimestamp");
+        QTest::newRow("source trimmed") << true << QStringLiteral("  S1 bench  ") << false << false
+                                        << QStringLiteral("S1 bench") << true;
+        QTest::newRow("source blanks only") << true << QStringLiteral("   ") << false << false << QString() << true;
+        QTest::newRow("source unchecked again") << true << QStringLiteral("S1") << true << false << QString()
+                                                << true;
+        QTest::newRow("timestamp unchecked") << false << QString() << false << true << QString() << false;
+        QTest::newRow("source without timestamp") << true << QStringLiteral("S2") << false << true
+                                                  << QStringLiteral("S2") << false;
+    }
+    void options()
+    {
+        QFETCH(bool, checkSource);
+        QFETCH(QString, typed);
+        QFETCH(bool, uncheckSourceAgain);
+        QFETCH(bool, uncheckTimestamp);
+        QFETCH(QString, expectedSource);
+        QFETCH(bool, expectedTimestamp);
+        QTemporaryDir dir;
+        Window w;
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                if (checkSource) {
+                    clickBox(d.chk_Source);
+                    QVERIFY(d.txt_source->isEnabled());
+                    QTest::keyClicks(d.txt_source, typed);
+                }
+                if (uncheckSourceAgain) {
+                    clickBox(d.chk_Source);
+                    QVERIFY(!d.txt_source->isEnabled());
+                    QCOMPARE(d.txt_source->text(), typed); // kept, but not read
+                }
+                if (uncheckTimestamp)
+                    clickBox(d.chk_TimeStamp);
+                clickOk(d);
+            },
+            dir.filePath(QStringLiteral("c.txt")));
+        QCOMPARE(w.form->sourceString(), expectedSource);
+        QCOMPARE(w.form->includeTimestamp(), expectedTimestamp);
+        QCOMPARE(w.form->captureEnabled(), true);
+    }
+
+    void notOk_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("captureBefore");
+        QTest::newRow("Cancel") << QStringLiteral("cancel") << false;
+        QTest::newRow("close box") << QStringLiteral("close") << false;
+        QTest::newRow("Escape") << QStringLiteral("escape") << false;
+        QTest::newRow("Cancel while capturing") << QStringLiteral("cancel") << true;
+        QTest::newRow("close box while capturing") << QStringLiteral("close") << true;
+    }
+    void notOk()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, captureBefore);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("first.txt"));
+        Window w;
+        if (captureBefore) {
+            // A source and no timestamp, so that options taken from the dialog would show.
+            w.setUp(
+                [](Form_OutputCfg &d) {
+                    d.chk_TimeStamp->setChecked(false);
+                    d.chk_Source->setChecked(true);
+                    d.txt_source->setText(QStringLiteral("S9"));
+                    clickOk(d);
+                },
+                path);
+            QCOMPARE(w.form->captureEnabled(), true);
+            // Back to unchecked without ending capture, so a click starts a second set-up.
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        const int shownBefore = w.save->shown;
+        const QString sourceBefore = w.form->sourceString();
+        const bool timestampBefore = w.form->includeTimestamp();
+        const bool captureEnabledBefore = w.form->captureEnabled();
+        const QString labelBefore = w.label()->text();
+
+        w.watcher.acts.push_back([&](Form_OutputCfg &d) {
+            if (how == u"cancel")
+                QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
+            else if (how == u"close")
+                d.close();
+            else
+                QTest::keyClick(&d, Qt::Key_Escape);
+        });
+        clickBox(w.chkFile());
+
+        QCOMPARE(w.watcher.seen, captureBefore ? 2 : 1);
+        QCOMPARE(w.watcher.leftOpen, 0);
+        QCOMPARE(w.save->shown, shownBefore); // no save dialog
+        QVERIFY(w.chkFile()->isChecked());
+        QCOMPARE(w.form->sourceString(), sourceBefore);
+        QCOMPARE(w.form->includeTimestamp(), timestampBefore);
+        QCOMPARE(w.form->captureEnabled(), captureEnabledBefore);
+        QCOMPARE(w.label()->text(), labelBefore);
+        if (captureBefore) {
+            w.form->WriteToFile(QByteArray(), "x\r");
+            QCOMPARE(readAll(path), QByteArray("x,[120:13]\r\n"));
+        }
+    }
+
+    void emptyFileName_data()
+    {
+        QTest::addColumn<bool>("captureBefore");
+        QTest::newRow("first set-up") << false;
+        QTest::newRow("capture running") << true;
+    }
+    void emptyFileName()
+    {
+        QFETCH(bool, captureBefore);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("running.txt"));
+        Window w;
+        if (captureBefore) {
+            w.captureTo(path);
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        w.setUp(
+            [](Form_OutputCfg &d) {
+                d.chk_TimeStamp->setChecked(false);
+                d.chk_Source->setChecked(true);
+                d.txt_source->setText(QStringLiteral(" S3 "));
+                clickOk(d);
+            },
+            QString());
+        // The new options are in place either way.
+        QCOMPARE(w.form->sourceString(), QStringLiteral("S3"));
+        QCOMPARE(w.form->includeTimestamp(), false);
+        if (!captureBefore) {
+            QVERIFY(!w.chkFile()->isChecked());
+            QVERIFY(w.label()->text().isEmpty());
+            QCOMPARE(w.labelColour(), buttonFace());
+            QCOMPARE(w.form->captureEnabled(), false);
+            QCOMPARE(w.watcher.seen, 1); // the nested run on unchecking shows no dialog
+        } else {
+            // No file chosen leaves the running capture alone.
+            QVERIFY(w.chkFile()->isChecked());
+            QCOMPARE(w.label()->text(), path);
+            QCOMPARE(w.form->captureEnabled(), true);
+            w.form->WriteToFile(QByteArray(), "y\n");
+            QCOMPARE(readAll(path), QByteArray("y,[121:10]\r\n"));
+        }
+        QCOMPARE(w.watcher.unexpected, 0);
+    }
+
+    void secondSetUpStartsFromDefaults()
+    {
+        QTemporaryDir dir;
+        Window w;
+        w.setUp(
+            [](Form_OutputCfg &d) {
+                d.chk_TimeStamp->setChecked(false);
+                d.chk_Source->setChecked(true);
+                d.txt_source->setText(QStringLiteral("S1"));
+                clickOk(d);
+            },
+            dir.filePath(QStringLiteral("a.txt")));
+        clickBox(w.chkFile()); // off
+        bool checked = false;
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                QVERIFY(d.chk_TimeStamp->isChecked());
+                QVERIFY(!d.chk_Source->isChecked());
+                QVERIFY(d.txt_source->text().isEmpty());
+                QVERIFY(!d.txt_source->isEnabled());
+                QVERIFY(!d.bIsOk);
+                checked = true;
+                QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
+            },
+            QString());
+        QVERIFY(checked);
+        QCOMPARE(w.watcher.seen, 2);
+    }
+
+    void dialogLayout()
+    {
+        Window w;
+        bool checked = false;
+        w.watcher.acts.push_back([&](Form_OutputCfg &d) {
+            const qreal dpi = d.screen()->logicalDotsPerInchY();
+            auto tw = [dpi](int v) { return int(std::lround(v * dpi / 1440.0)); };
+            QCOMPARE(d.size(), QSize(tw(4575), tw(2220)));
+            QCOMPARE(d.lbl_intro->geometry(), QRect(tw(90), tw(60), tw(4425), tw(615)));
+            QCOMPARE(d.chk_TimeStamp->geometry(), QRect(tw(210), tw(810), tw(3495), tw(285)));
+            QCOMPARE(d.chk_Source->geometry(), QRect(tw(210), tw(1170), tw(2145), tw(285)));
+            QCOMPARE(d.txt_source->geometry(), QRect(tw(2280), tw(1170), tw(2175), tw(285)));
+            QCOMPARE(d.cmd_ok->geometry(), QRect(tw(2340), tw(1770), tw(1005), tw(325)));
+            QCOMPARE(d.cmd_Cancel->geometry(), QRect(tw(3450), tw(1770), tw(1005), tw(325)));
+            QCOMPARE(d.font(), w.form->font());
+            // Focus order, starting at the timestamp box.
+            QCOMPARE(d.focusWidget(), d.chk_TimeStamp);
+            QCOMPARE(d.chk_TimeStamp->nextInFocusChain(), d.chk_Source);
+            QCOMPARE(d.chk_Source->nextInFocusChain(), d.txt_source);
+            QCOMPARE(d.txt_source->nextInFocusChain(), d.cmd_ok);
+            QCOMPARE(d.cmd_ok->nextInFocusChain(), d.cmd_Cancel);
+            // The intro's two lines fit its box.
+            QVERIFY(d.lbl_intro->heightForWidth(d.lbl_intro->width()) <= d.lbl_intro->height());
+            checked = true;
+            QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
+        });
+        clickBox(w.chkFile());
+        QVERIFY(checked);
+    }
+
+    void pathWithBlanks_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("trailing blank") << QStringLiteral("dir/name with blanks.txt ")
+                                        << QStringLiteral("dir/name with blanks.txt");
+        QTest::newRow("leading and trailing blanks") << QStringLiteral("  lead.txt  ") << QStringLiteral("lead.txt");
+    }
+    void pathWithBlanks()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dir")));
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path())); // relative answers land in the temporary folder
+        {
+            Window w;
+            w.captureTo(answer);
+            QCOMPARE(w.label()->text(), shown);
+            QCOMPARE(w.labelColour(), QColor(Qt::white));
+            w.form->WriteToFile(QByteArray(), "z\r");
+            // Opened as returned, blanks included; nothing under the trimmed name.
+            QCOMPARE(readAll(dir.filePath(answer)), QByteArray("z,[122:13]\r\n"));
+            QVERIFY(!QFile::exists(dir.filePath(shown)));
+        }
+        QDir::setCurrent(previous);
+    }
+
+    void uncheckingEndsCapture()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("c.txt"));
+        Window w;
+        w.captureTo(path);
+        w.form->WriteToFile(QByteArray(), "a\r");
+        QVERIFY(fileIsOpenHere(path));
+        clickBox(w.chkFile());
+        QVERIFY(!w.chkFile()->isChecked());
+        QCOMPARE(w.form->captureEnabled(), false);
+        QVERIFY(w.label()->text().isEmpty());
+        QCOMPARE(w.labelColour(), buttonFace());
+        QVERIFY(!fileIsOpenHere(path));
+        w.form->WriteToFile(QByteArray(), "b\r");
+        QCOMPARE(readAll(path), QByteArray("a,[97:13]\r\n"));
+        QCOMPARE(w.watcher.seen, 1);
+        QCOMPARE(w.save->shown, 1);
+    }
+
+    void anotherFileClosesThePrevious()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.txt"));
+        const QString second = dir.filePath(QStringLiteral("second.txt"));
+        Window w;
+        w.captureTo(first);
+        w.form->WriteToFile(QByteArray(), "1\r");
+        {
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        w.captureTo(second);
+        QCOMPARE(w.label()->text(), second);
+        QVERIFY(!fileIsOpenHere(first));
+        QVERIFY(fileIsOpenHere(second));
+        w.form->WriteToFile(QByteArray(), "2\r");
+        QCOMPARE(readAll(first), QByteArray("1,[49:13]\r\n"));
+        QCOMPARE(readAll(second), QByteArray("2,[50:13]\r\n"));
+    }
+
+    void openFails_data()
+    {
+        QTest::addColumn<bool>("captureBefore");
+        QTest::newRow("no capture before") << false;
+        QTest::newRow("capture running") << true;
+    }
+    void openFails()
+    {
+        QFETCH(bool, captureBefore);
+        QTemporaryDir dir;
+        const QString running = dir.filePath(QStringLiteral("running.txt"));
+        const QString missing = dir.filePath(QStringLiteral("no/such/folder/c.txt"));
+        Window w;
+        if (captureBefore) {
+            w.captureTo(running);
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        w.captureTo(missing);
+        const QString error = w.form->shownError();
+        QVERIFY2(error.contains(missing), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("No such file or directory")), qPrintable(error));
+        QCOMPARE(w.form->captureEnabled(), captureBefore);
+        QCOMPARE(w.label()->text(), captureBefore ? running : QString());
+        // The window goes on: a record goes to the running file, or nowhere.
+        w.form->WriteToFile(QByteArray(), "k\r");
+        if (captureBefore)
+            QCOMPARE(readAll(running), QByteArray("k,[107:13]\r\n"));
+        QVERIFY(!QFile::exists(missing));
+    }
+
+    void writeFailureStopsCaptureOnce()
+    {
+        Window w;
+        w.captureTo(QStringLiteral("/dev/full"));
+        QCOMPARE(w.form->captureEnabled(), true);
+        w.form->WriteToFile(QByteArray(), "abc\r");
+        const QString error = w.form->shownError();
+        QVERIFY2(error.contains(QStringLiteral("/dev/full")), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("No space left")), qPrintable(error));
+        QCOMPARE(w.form->captureEnabled(), false);
+        QVERIFY(!w.chkFile()->isChecked());
+        QVERIFY(w.label()->text().isEmpty());
+        QCOMPARE(w.labelColour(), buttonFace());
+        // Later frames do not bring the message back.
+        w.dismissError();
+        for (int i = 0; i < 5; ++i)
+            w.form->WriteToFile(QByteArray(), "def\r");
+        QVERIFY(w.form->shownError().isEmpty());
+        QCOMPARE(w.watcher.seen, 1);
+        // Set up again, the operator captures once more.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("again.txt"));
+        w.captureTo(path);
+        w.form->WriteToFile(QByteArray(), "g\r");
+        QCOMPARE(readAll(path), QByteArray("g,[103:13]\r\n"));
+    }
+
+    void recordsWhileDialogsAreUp()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.txt"));
+        const QString second = dir.filePath(QStringLiteral("second.txt"));
+        Window w;
+        w.captureTo(first);
+        {
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        QByteArray seenDuringOptions;
+        w.save->whileShown = [&] { w.form->WriteToFile(QByteArray(), "during save\r"); };
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                // A frame completed while the options dialog waits goes to the open file.
+                w.form->WriteToFile(QByteArray(), "during options\r");
+                seenDuringOptions = readAll(first);
+                clickOk(d);
+            },
+            second);
+        w.form->WriteToFile(QByteArray(), "after\r");
+        QCOMPARE(seenDuringOptions, captureRecord(QByteArray(), "during options\r"));
+        QCOMPARE(readAll(first), captureRecord(QByteArray(), "during options\r")
+                                     + captureRecord(QByteArray(), "during save\r"));
+        QCOMPARE(readAll(second), captureRecord(QByteArray(), "after\r"));
+    }
+
+    void writeFailureWhileOptionsDialogIsUp()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("new.txt"));
+        Window w;
+        w.captureTo(QStringLiteral("/dev/full"));
+        {
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                w.form->WriteToFile(QByteArray(), "lost\r"); // fails: capture stops, box unchecked
+                clickOk(d);
+            },
+            path);
+        // The set-up the operator finished still turns capture on, box and all.
+        QVERIFY(w.form->shownError().contains(QStringLiteral("/dev/full")));
+        QCOMPARE(w.form->captureEnabled(), true);
+        QVERIFY(w.chkFile()->isChecked());
+        QCOMPARE(w.label()->text(), path);
+        QCOMPARE(w.watcher.seen, 2);
+        w.form->WriteToFile(QByteArray(), "kept\r");
+        QCOMPARE(readAll(path), captureRecord(QByteArray(), "kept\r"));
+    }
+
+    void closingTheWindowClosesTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("c.txt"));
+        QByteArray expected;
+        {
+            Window w;
+            w.captureTo(path);
+            for (int i = 0; i < 50; ++i) {
+                const QByteArray frame = QByteArray::number(i) + '\r';
+                w.form->WriteToFile(QByteArray(), frame);
+                expected += captureRecord(QByteArray(), frame);
+            }
+            QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("com_Close")), Qt::LeftButton);
+            QVERIFY(!w.form->isVisible());
+            QVERIFY(!fileIsOpenHere(path));
+            QVERIFY(w.form->shownError().isEmpty());
+        }
+        QCOMPARE(readAll(path), expected);
+    }
+};
+
+QTEST_MAIN(TestCaptureSetup)
+#include "tst_capture_setup.moc"
