@@ -1,0 +1,182 @@
+// The receive path end to end: bytes written on a pty's master side reach the window's
+// real serial layer, the panes, the log and the capture file.
+#include "capture/capturerecord.h"
+#include "port/qtserialcontrol.h"
+#include "receive/receiverules.h"
+#include "support/pty.h"
+#include "tst_receive_helpers.h"
+
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <thread>
+
+namespace {
+
+// Random frames: any byte but the end codes, then one of the end codes.
+QList<QByteArray> randomFrames(qsizetype totalBytes, quint32 seed)
+{
+    static const char kEnds[] = {'\r', '\n', '\x06', '\x04'};
+    QRandomGenerator rng(seed);
+    QList<QByteArray> frames;
+    qsizetype total = 0;
+    while (total < totalBytes) {
+        QByteArray f;
+        const int length = int(rng.bounded(81));
+        f.reserve(length + 1);
+        for (int i = 0; i < length; ++i) {
+            char c;
+            do
+                c = char(rng.bounded(256));
+            while (c == '\r' || c == '\n' || c == '\x06' || c == '\x04');
+            f.append(c);
+        }
+        f.append(kEnds[rng.bounded(4)]);
+        total += f.size();
+        frames.append(f);
+    }
+    return frames;
+}
+
+struct PtyWindow
+{
+    Pty pty;
+    PortMap map;
+    std::unique_ptr<ReceiveWindow> w;
+
+    PtyWindow()
+    {
+        if (!pty.isValid() || !map.map(4, pty.slavePath()))
+            return;
+        w = std::make_unique<ReceiveWindow>(std::make_unique<QtSerialControl>());
+    }
+    bool isOpen() const { return w && w->serial->PortOpen().value_or(false); }
+};
+
+} // namespace
+
+class TestReceivePty : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    int m_files = 0;
+    QString newPath() { return m_dir.filePath(QStringLiteral("capture%1.txt").arg(++m_files)); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    }
+
+    void endToEnd_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<bool>("timestamp");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QList<QByteArray>>("outLines");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("lastLog");
+        using L = QList<QByteArray>;
+        QTest::newRow("frame mode") << 0 << false << QString() << QByteArray("abc\r12\n")
+                                    << L{"2", "bc"} << QByteArray("abc,[97:98:99:13]\r\n12,[49:50:10]\r\n")
+                                    << QByteArray("Bffr[3] = [\n: 10]");
+        QTest::newRow("frame mode, CR LF") << 0 << false << QString() << QByteArray("OK\r\n")
+                                           << L{"", "K"} << QByteArray("OK,[79:75:13]\r\n,[10]\r\n")
+                                           << QByteArray("Bffr[1] = [\n: 10]");
+        QTest::newRow("line mode with timestamp and source")
+            << 2 << true << QStringLiteral("S1") << QByteArray("12.5\r\n") << L{"12.5\r", ""}
+            << QByteArray("12/7/2026 2:03:05 PM, S1,12.5\r,[49:50:46:53:13:10]\r\n")
+            << QByteArray("Bffr[6] = [\n: 10]");
+        QByteArray all;
+        for (int c = 0; c < 256; ++c)
+            all.append(char(c));
+        all.append('\n');
+        QTest::newRow("line mode, every byte value")
+            << 2 << false << QString() << all << L{all.left(10), all.mid(11, 245), ""}
+            << captureRecord({}, all.left(11)) + captureRecord({}, all.mid(11))
+            << QByteArray("Bffr[246] = [\n: 10]");
+    }
+    void endToEnd()
+    {
+        QFETCH(int, profile);
+        QFETCH(bool, timestamp);
+        QFETCH(QString, source);
+        QFETCH(QByteArray, input);
+        QFETCH(QList<QByteArray>, outLines);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, lastLog);
+        PtyWindow p;
+        QVERIFY(p.isOpen());
+        ReceiveWindow &w = *p.w;
+        const QDateTime pinned(QDate(2026, 12, 7), QTime(14, 3, 5));
+        w.form->setClock([&] { return pinned; });
+        w.pick(profile);
+        const QString path = newPath();
+        QVERIFY(w.startCapture(path, timestamp, source));
+        w.monitor(true);
+        QVERIFY(p.pty.write(input));
+        QTRY_COMPARE(readFile(path), file);
+        QCOMPARE(w.outLines(), outLines);
+        QCOMPARE(w.bffr()->lineCount(), input.size());
+        QCOMPARE(w.bffr()->line(0).left(8), QByteArray("Bffr[1] "));
+        QCOMPARE(w.bffr()->line(input.size() - 1), lastLog);
+        QVERIFY(w.form->frameBuffer().isEmpty());
+    }
+
+    // The indicator follows real time: green while characters come, red after.
+    void indicatorWithRealClock()
+    {
+        PtyWindow p;
+        QVERIFY(p.isOpen());
+        ReceiveWindow &w = *p.w;
+        w.monitor(true);
+        QTRY_COMPARE_WITH_TIMEOUT(w.led(), QColor(Qt::red), 2000);
+        QVERIFY(p.pty.write("x"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.led(), QColor(0, 255, 0), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.led(), QColor(Qt::red), 4000);
+        QCOMPARE(w.form->frameBuffer(), QByteArray("x"));
+    }
+
+    // 2 MB of random frames at full speed: every frame in the capture file, in order, and
+    // the panes within their bounds.
+    void load()
+    {
+        PtyWindow p;
+        QVERIFY(p.isOpen());
+        ReceiveWindow &w = *p.w;
+        const QString path = newPath();
+        QVERIFY(w.startCapture(path));
+        w.monitor(true);
+
+        const QList<QByteArray> frames = randomFrames(2 * 1000 * 1000, 42);
+        QByteArray wire;
+        QByteArray expected;
+        for (const QByteArray &f : frames) {
+            wire += f;
+            appendCaptureRecord(expected, {}, f);
+        }
+        bool written = false;
+        std::thread writer([&] { written = p.pty.write(wire, 120000); });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() >= expected.size(), 120000);
+        writer.join();
+        QVERIFY(written);
+        const QByteArray file = readFile(path);
+        QCOMPARE(file.size(), expected.size());
+        QVERIFY2(file == expected, "the capture file differs from the frames sent");
+
+        QCOMPARE(w.bffr()->lineCount(), 100000);
+        QByteArray lastLog;
+        formatBufferLogLine(lastLog, frames.back().size(), frames.back().back());
+        QCOMPARE(w.bffr()->line(99999), lastLog);
+        QCOMPARE(w.out()->lineCount(), std::min<qsizetype>(frames.size(), 10000));
+        QCOMPARE(w.out()->line(0), stripFrame(frames.back()));
+        QCOMPARE(w.out()->line(1), stripFrame(frames.at(frames.size() - 2)));
+        QVERIFY(w.form->frameBuffer().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestReceivePty)
+#include "tst_receive_pty.moc"
