@@ -12,3 +12,10 @@ target_compile_definitions(tst_sim_run PRIVATE
   COMMTEST_RUN_MONITOR="${PROJECT_SOURCE_DIR}/tools/run-monitor"
   COMMTEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
 add_dependencies(tst_sim_run commtest commtest-sim)
+
+# cmake --install into a temporary prefix: programs, menu entry, icon.
+commtest_add_test(tst_sim_install SOURCES tst_sim_install.cpp LIBS Qt6::Core TIMEOUT 120)
+target_compile_definitions(tst_sim_install PRIVATE
+  COMMTEST_CMAKE="${CMAKE_COMMAND}"
+  COMMTEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
+add_dependencies(tst_sim_install commtest commtest-sim)
