@@ -5,6 +5,8 @@
 #include "capture/form_outputcfg.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
+#include "support/pty.h"
+#include "port/qtserialcontrol.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -123,12 +125,16 @@ struct Window
     DialogWatcher watcher;
 
     Window()
+        : Window(std::make_unique<FakeSerialControl>())
     {
-        auto fakeSerial = std::make_unique<FakeSerialControl>();
-        serial = fakeSerial.get();
+    }
+    // With the real serial layer, or another control; serial stays null unless it is the fake.
+    explicit Window(std::unique_ptr<SerialControl> control)
+    {
+        serial = qobject_cast<FakeSerialControl *>(control.get());
         auto fakeSave = std::make_unique<FakeSaveDialog>();
         save = fakeSave.get();
-        form = std::make_unique<Form_Comm>(std::move(fakeSerial), std::move(fakeSave));
+        form = std::make_unique<Form_Comm>(std::move(control), std::move(fakeSave));
         form->show();
         (void)QTest::qWaitForWindowExposed(form.get());
     }
@@ -583,6 +589,80 @@ private Q_SLOTS:
         QCOMPARE(readAll(first), captureRecord(QByteArray(), "during options\r")
                                      + captureRecord(QByteArray(), "during save\r"));
         QCOMPARE(readAll(second), captureRecord(QByteArray(), "after\r"));
+    }
+
+    void receivedFramesWhileDialogsAreUp_data()
+    {
+        QTest::addColumn<bool>("captureBefore");
+        QTest::newRow("capture running") << true;
+        QTest::newRow("first set-up") << false;
+    }
+    void receivedFramesWhileDialogsAreUp()
+    {
+        QFETCH(bool, captureBefore);
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.txt"));
+        const QString second = dir.filePath(QStringLiteral("second.txt"));
+        Window w;
+        w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+        if (captureBefore) {
+            w.captureTo(first);
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        QByteArray seenDuringOptions;
+        w.save->whileShown = [&] { w.serial->receive("cd\r"); };
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                // Received while the options dialog waits.
+                w.serial->receive("ab\r");
+                seenDuringOptions = readAll(first);
+                clickOk(d);
+            },
+            second);
+        w.serial->receive("ef\r");
+        const QByteArray ab = captureRecord(QByteArray(), "ab\r");
+        const QByteArray cd = captureRecord(QByteArray(), "cd\r");
+        const QByteArray ef = captureRecord(QByteArray(), "ef\r");
+        if (captureBefore) {
+            QCOMPARE(seenDuringOptions, ab);
+            QCOMPARE(readAll(first), ab + cd);
+        } else {
+            QVERIFY(!QFile::exists(first));
+        }
+        QCOMPARE(readAll(second), ef); // frames before the file was open are not in it
+        QVERIFY(w.form->frameBuffer().isEmpty());
+    }
+
+    void portEventsWhileOptionsDialogWaits()
+    {
+        // The real serial layer on a pty: its events come through the dialog's nested loop.
+        Pty pty;
+        PortMap map;
+        QVERIFY(pty.isValid());
+        QVERIFY(map.map(4, pty.slavePath()));
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.txt"));
+        Window w(std::make_unique<QtSerialControl>());
+        QVERIFY(w.form->serial()->PortOpen().value_or(false));
+        w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+        w.captureTo(first);
+        {
+            const QSignalBlocker blocker(w.chkFile());
+            w.chkFile()->setChecked(false);
+        }
+        const QByteArray expected = captureRecord(QByteArray(), "ab\r") + captureRecord(QByteArray(), "12\n");
+        bool wroteWhileUp = false;
+        w.setUp(
+            [&](Form_OutputCfg &d) {
+                QVERIFY(pty.write("ab\r12\n"));
+                QTRY_COMPARE_WITH_TIMEOUT(readAll(first), expected, 10000);
+                wroteWhileUp = d.isVisible();
+                QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
+            },
+            QString());
+        QVERIFY(wroteWhileUp);
+        QCOMPARE(w.form->captureEnabled(), true);
     }
 
     void writeFailureWhileOptionsDialogIsUp()
