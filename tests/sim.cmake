@@ -19,3 +19,9 @@ target_compile_definitions(tst_sim_install PRIVATE
   COMMTEST_CMAKE="${CMAKE_COMMAND}"
   COMMTEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
 add_dependencies(tst_sim_install commtest commtest-sim)
+
+# Simulator -> pty -> monitor window over the real serial layer -> capture file.
+commtest_add_test(tst_sim_e2e SOURCES tst_sim_e2e.cpp tst_receive_helpers.h support/pty.h
+  support/fakesavedialog.h LIBS commtest_gui commtest_sim TIMEOUT 180)
+target_compile_definitions(tst_sim_e2e PRIVATE COMMTEST_SIM_PATH="$<TARGET_FILE:commtest-sim>")
+add_dependencies(tst_sim_e2e commtest-sim)
