@@ -33,14 +33,35 @@ constexpr int kAutoScrollMs = 50;
 
 LineView::AccessibleNotifier s_notifier = nullptr;
 
+constexpr qreal kBoxPad = 1.5;
+
+// Control codes get a boxed name rather than a glyph: fonts differ in what they hold for
+// them (most have no control pictures) and a missing-glyph box looks the same for all.
+bool boxed(uchar b)
+{
+    return b < 32 || (b >= 127 && b < 160);
+}
+
+const QString &boxLabel(uchar b)
+{
+    static const std::array<QString, 256> labels = [] {
+        static const char *const names[32] = {
+            "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+            "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+            "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+        std::array<QString, 256> l;
+        for (int i = 0; i < 32; ++i)
+            l[size_t(i)] = QLatin1String(names[i]);
+        l[127] = QStringLiteral("DEL");
+        for (int i = 128; i < 160; ++i)
+            l[size_t(i)] = QLatin1Char('x') + QString::number(i, 16).toUpper();
+        return l;
+    }();
+    return labels[b];
+}
+
 QChar displayChar(uchar b)
 {
-    if (b < 32)
-        return QChar(0x2400 + b); // control pictures: NUL, ..., CR as U+240D
-    if (b == 127)
-        return QChar(0x2421);
-    if (b >= 128 && b < 160)
-        return QChar(0xFFFD); // C1 controls have no glyph of their own
     if (b == 0xAD)
         return QLatin1Char('-'); // a soft hyphen would be drawn with no width
     return QChar(char16_t(b));
@@ -829,9 +850,20 @@ void LineView::updateFontTables()
     m_paintFont.setStyleStrategy(
         QFont::StyleStrategy(m_paintFont.styleStrategy() | QFont::PreferNoShaping));
     const QFontMetricsF fm(m_paintFont, viewport());
+    m_labelFont = m_paintFont;
+    if (m_labelFont.pointSizeF() > 0)
+        m_labelFont.setPointSizeF(std::max(5.0, m_labelFont.pointSizeF() * 0.7));
+    else
+        m_labelFont.setPixelSize(std::max(6, m_labelFont.pixelSize() * 7 / 10));
+    const QFontMetricsF lm(m_labelFont, viewport());
+    m_labelAscent = lm.ascent();
+    m_labelHeight = lm.height();
     for (int b = 0; b < 256; ++b) {
-        m_glyph[size_t(b)] = displayChar(uchar(b));
-        m_advance[size_t(b)] = fm.horizontalAdvance(m_glyph[size_t(b)]);
+        const auto i = size_t(b);
+        m_boxed[i] = boxed(uchar(b));
+        m_glyph[i] = displayChar(uchar(b));
+        m_advance[i] = m_boxed[i] ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
+                                  : fm.horizontalAdvance(m_glyph[i]);
     }
     const QFontMetrics im(m_paintFont, viewport());
     m_lineHeight = std::max(1, im.lineSpacing());
@@ -1125,6 +1157,7 @@ void LineView::paintEvent(QPaintEvent *event)
     const QColor textColor = pal.color(QPalette::Text);
     const QColor highlight = pal.color(QPalette::Highlight);
     const QColor highlightedText = pal.color(QPalette::HighlightedText);
+    const QColor base = pal.color(QPalette::Base);
     const qreal hx = horizontalScrollBar()->value();
     const qreal right = clip.right() + 1;
     const qsizetype top = topIndex();
@@ -1137,15 +1170,43 @@ void LineView::paintEvent(QPaintEvent *event)
     const bool selecting = s.seq != e.seq || s.col != e.col;
 
     QString run;
+    // Draws bytes [from, to) from x: plain runs as text, control codes as boxed names.
     auto drawRun = [&](qreal x, int y, const uchar *d, qsizetype from, qsizetype to,
-                       const QColor &color) {
-        if (to <= from)
-            return;
-        run.resize(to - from);
-        for (qsizetype c = from; c < to; ++c)
-            run[c - from] = m_glyph[d[c]];
-        p.setPen(color);
-        p.drawText(QPointF(x, y + m_ascent), run);
+                       const QColor &color, const QColor &boxText) {
+        qsizetype c = from;
+        while (c < to) {
+            qsizetype e = c;
+            qreal w = 0;
+            while (e < to && !m_boxed[d[e]]) {
+                w += m_advance[d[e]];
+                ++e;
+            }
+            if (e > c) {
+                run.resize(e - c);
+                for (qsizetype k = c; k < e; ++k)
+                    run[k - c] = m_glyph[d[k]];
+                p.setPen(color);
+                p.drawText(QPointF(x, y + m_ascent), run);
+                x += w;
+                c = e;
+                continue;
+            }
+            const qreal a = m_advance[d[c]];
+            const qreal top = y + (m_lineHeight - m_labelHeight) / 2.0;
+            const QRectF box(x + 1, top, a - 2, m_labelHeight);
+            QColor fill = color;
+            fill.setAlphaF(0.6f);
+            p.setPen(Qt::NoPen);
+            p.setBrush(fill);
+            p.drawRoundedRect(box, 2, 2);
+            p.setBrush(Qt::NoBrush);
+            p.setPen(boxText);
+            p.setFont(m_labelFont);
+            p.drawText(QPointF(box.left() + kBoxPad, top + m_labelAscent), boxLabel(d[c]));
+            p.setFont(m_paintFont);
+            x += a;
+            ++c;
+        }
     };
 
     for (int row = clip.top() / m_lineHeight; row <= clip.bottom() / m_lineHeight; ++row) {
@@ -1198,9 +1259,9 @@ void LineView::paintEvent(QPaintEvent *event)
         // The selected line break shows as a space-wide mark at the line's end.
         if (selecting && seq >= s.seq && seq < e.seq && !l.joinsNext && c1 == l.len)
             p.fillRect(QRectF(xEnd, y, m_advance[uchar(' ')], m_lineHeight), highlight);
-        drawRun(x, y, d, c0, a, textColor);
-        drawRun(xa, y, d, a, b, highlightedText);
-        drawRun(xb, y, d, b, c1, textColor);
+        drawRun(x, y, d, c0, a, textColor, base);
+        drawRun(xa, y, d, a, b, highlightedText, highlight);
+        drawRun(xb, y, d, b, c1, textColor, base);
     }
 }
 

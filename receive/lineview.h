@@ -6,8 +6,8 @@
 // Adding a line costs the same whatever the pane holds: line bytes live in shared 64 KiB
 // blocks, the line list is a deque of small records, and scroll bars, widths, repaint and
 // the accessibility notification are all brought up to date together on the timer.
-// Control characters are drawn as visible symbols (a carriage return as U+240D); copied
-// text keeps the raw characters, with CR LF between lines.
+// Control characters are drawn as small boxed names (a carriage return as CR), which
+// needs no particular font; copied text keeps the raw characters, with CR LF between lines.
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -211,6 +211,10 @@ private:
     QFont m_paintFont;
     std::array<qreal, 256> m_advance{};
     std::array<QChar, 256> m_glyph{};
+    std::array<bool, 256> m_boxed{}; // drawn as a small boxed name (CR, LF, ...)
+    QFont m_labelFont;
+    qreal m_labelAscent = 0;
+    qreal m_labelHeight = 0;
     int m_lineHeight = 1;
     int m_ascent = 0;
 

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -111,6 +112,7 @@ private slots:
     void offsets();
     void controlCharactersDrawnVisibly_data();
     void controlCharactersDrawnVisibly();
+    void controlCharactersTellApart();
     void selectionAndCopy_data();
     void selectionAndCopy();
     void contextMenu();
@@ -322,6 +324,31 @@ void TstLineView::controlCharactersDrawnVisibly()
             if (img.pixel(x, y) != background)
                 ++inked;
     QCOMPARE(inked > 0, ink);
+}
+
+void TstLineView::controlCharactersTellApart()
+{
+    // A missing-glyph box would look the same for every code; each must read differently.
+    QByteArrayList lines;
+    for (int b = 0; b < 32; ++b)
+        lines << QByteArray(1, char(b));
+    lines << QByteArray("\x7f");
+    auto v = shownView({});
+    QVERIFY(v);
+    v->resize(200, 40 * 33);
+    for (const QByteArray &l : lines)
+        v->appendLine(l);
+    v->flushPending();
+    QCOMPARE(v->firstVisibleLine(), 0);
+    const QImage img = v->viewport()->grab().toImage();
+    QSet<QByteArray> seen;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRect r = v->characterRect(i, 0).toAlignedRect();
+        const QImage cell = img.copy(r).convertToFormat(QImage::Format_RGB32);
+        const QByteArray pixels(reinterpret_cast<const char *>(cell.constBits()), cell.sizeInBytes());
+        QVERIFY2(!seen.contains(pixels), qPrintable(QString::number(i)));
+        seen.insert(pixels);
+    }
 }
 
 void TstLineView::selectionAndCopy_data()
