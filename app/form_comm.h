@@ -183,6 +183,7 @@ private:
     bool m_receiveFailed = false;      // reported; cleared by the next read that works
     bool m_frameCut = false;           // the frame under way was cut at its longest length
     QByteArray m_logLine;              // the buffer log line, reused per character
+    bool m_lineFeedEndsFrame = false;  // the profile list's text is "Houillon"
     qint64 m_stampSecond = 0;          // the second m_stampText shows
     QString m_stampText;               // general date text for the record prefix
     // transmit/

@@ -12,18 +12,31 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <ctime>
+
 void Form_Comm::setupReceive()
 {
-    // Converting to local time costs microseconds per call, too much for one call per
-    // received character at 3 Mbaud; an instant in UTC is the same instant, and the
+    // Read once per received character: local time costs microseconds per reading, the
+    // precise clock tens of nanoseconds; the coarse clock (a few milliseconds' resolution)
+    // is enough for whole-second figures. An instant in UTC is the same instant; the
     // record prefix converts it to local time when it formats it.
-    m_clock = [] { return QDateTime::currentDateTimeUtc(); };
+    m_clock = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+        return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, Qt::UTC);
+    };
 
     // Bounded, so a long session cannot exhaust memory; the capture file is not.
     txt_bffr->setMaxLines(100000);
     txt_out->setMaxLines(10000);
 
     connect(MSComm1.get(), &SerialControl::OnComm, this, &Form_Comm::MSComm1_OnComm);
+    // The frame-end rule follows the list's text, kept here rather than read from the
+    // list per character; every change of the text, from code too, passes through this.
+    m_lineFeedEndsFrame = frameEndRuleFor(cbo_APP->currentText()) == FrameEndRule::LineFeed;
+    connect(cbo_APP, &QComboBox::currentTextChanged, this, [this](const QString &text) {
+        m_lineFeedEndsFrame = frameEndRuleFor(text) == FrameEndRule::LineFeed;
+    });
     // activated: an operator pick, also of the entry already shown (which repeats it);
     // selections made from code call the handler themselves.
     connect(cbo_APP, &QComboBox::activated, this, [this](int) { cbo_APP_Click(); });
@@ -89,7 +102,7 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
     txt_bffr->appendLine(m_logLine);
-    return endsFrame(frameEndRuleFor(cbo_APP->currentText()), uchar(c));
+    return endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
 }
 
 QByteArray Form_Comm::StripFrame(const QByteArray &s) const

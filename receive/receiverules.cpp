@@ -31,20 +31,6 @@ QString trimmedBlanks(const QString &s)
     return s.mid(begin, endNonBlank(s, begin) - begin);
 }
 
-// Writes v in decimal at p; returns the number of digits.
-int writeDecimal(char *p, quint64 v)
-{
-    char digits[20];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v);
-    for (int i = 0; i < n; ++i)
-        p[i] = digits[n - 1 - i];
-    return n;
-}
-
 // Qt's locale formats differ from the Windows ones the original showed: Qt's short dates
 // often have a two-digit year and its long times end with the time zone. This rewrites
 // a Qt format so any year shows four digits and the time zone is left out (with the blank
@@ -111,21 +97,31 @@ bool isLineModeProfile(const QString &profileText)
 
 void formatBufferLogLine(QByteArray &out, qsizetype frameLength, char c)
 {
-    char buf[64];
-    int len = 0;
-    std::memcpy(buf, "Bffr[", 5);
-    len = 5;
-    len += writeDecimal(buf + len, quint64(frameLength < 0 ? 0 : frameLength));
-    std::memcpy(buf + len, "] = [", 5);
-    len += 5;
-    buf[len++] = c;
-    buf[len++] = ':';
-    buf[len++] = ' ';
-    len += writeDecimal(buf + len, uchar(c));
-    buf[len++] = ']';
-    // One allocation at most: none when out is unshared and large enough.
+    // Written back to front into a small buffer, then copied once.
+    char buf[48];
+    char *p = buf + sizeof buf;
+    *--p = ']';
+    unsigned code = uchar(c);
+    do {
+        *--p = char('0' + code % 10);
+        code /= 10;
+    } while (code);
+    *--p = ' ';
+    *--p = ':';
+    *--p = c;
+    p -= 5;
+    std::memcpy(p, "] = [", 5);
+    quint64 n = quint64(frameLength < 0 ? 0 : frameLength);
+    do {
+        *--p = char('0' + n % 10);
+        n /= 10;
+    } while (n);
+    p -= 5;
+    std::memcpy(p, "Bffr[", 5);
+    const qsizetype len = buf + sizeof buf - p;
+    // No allocation when out is unshared and large enough; one otherwise.
     out.resize(len);
-    std::memcpy(out.data(), buf, size_t(len));
+    std::memcpy(out.data(), p, size_t(len));
 }
 
 QByteArray stripFrame(QByteArrayView s)

@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <ctime>
+
 namespace {
 
 struct FakeWindow : ReceiveWindow
@@ -16,11 +18,12 @@ struct FakeWindow : ReceiveWindow
     FakeSerialControl *fake = nullptr;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5));
 
-    FakeWindow()
+    explicit FakeWindow(bool pinnedClock = true)
         : ReceiveWindow(std::make_unique<FakeSerialControl>())
     {
         fake = static_cast<FakeSerialControl *>(serial);
-        form->setClock([this] { return now; });
+        if (pinnedClock)
+            form->setClock([this] { return now; });
     }
     void closeErrorBox() const
     {
@@ -64,6 +67,9 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         g_previousHandler = qInstallMessageHandler(quietPopups);
+        // Local time away from UTC, so a timestamp written in UTC would show.
+        qputenv("TZ", "IST-5:30");
+        tzset();
         QLocale::setDefault(QLocale(QStringLiteral("en_US")));
     }
 
@@ -189,6 +195,25 @@ private Q_SLOTS:
         w.now = QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0));
         w.fake->receive("x\n");
         QCOMPARE(readFile(path), records({"12/7/2026 2:03:07 PM,12.5,[49:50:46:53:10]", "12/8/2026,x,[120:10]"}));
+    }
+
+    // With the window's own clock the timestamp is the local time, in the locale's format.
+    void timestampIsLocalTime()
+    {
+        FakeWindow w(false);
+        w.pick(2);
+        const QString path = newPath();
+        QVERIFY(w.startCapture(path, true));
+        w.monitor(true);
+        const QDateTime before = QDateTime::currentDateTime();
+        w.fake->receive("a\n");
+        const QDateTime after = QDateTime::currentDateTime();
+        const QByteArray record = readFile(path);
+        const QString stamp = QString::fromLatin1(record.left(record.indexOf(',')));
+        const QDateTime shown = QLocale(QStringLiteral("en_US")).toDateTime(stamp, QStringLiteral("M/d/yyyy h:mm:ss AP"));
+        QVERIFY2(shown.isValid(), qPrintable(stamp));
+        QVERIFY2(shown >= before.addSecs(-1) && shown <= after.addSecs(1), qPrintable(stamp));
+        QVERIFY(record.endsWith(",a,[97:10]\r\n"));
     }
 
     void profileSwitchMidFrame_data()

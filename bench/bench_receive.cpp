@@ -1,0 +1,270 @@
+// Throughput of the receive path, printed as figures.
+//
+//   1. Without widgets: per character the log line and the frame rule, per frame the
+//      capture record and its write to a file in a temporary folder.
+//   2. End to end: the window offscreen on the real serial layer, a pty as the device, a
+//      writer thread sending random frames as fast as the pty takes them, capture on.
+//      Prints characters per second sustained, whether the capture file is complete, the
+//      longest event-loop stall and the peak memory (VmHWM).
+//
+// Usage: bench_receive [megabytes for part 2, default 100] [--no-window]
+
+#include "app/form_comm.h"
+#include "capture/capturerecord.h"
+#include "capture/fileservice.h"
+#include "capture/form_outputcfg.h"
+#include "port/qtserialcontrol.h"
+#include "receive/receiverules.h"
+#include "support/fakesavedialog.h"
+#include "support/pty.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+// Random frames of 0 to 80 characters other than the end codes, each closed by one of
+// CR, LF, ACK, EOT; appended to out until it holds at least bytes.
+void appendRandomFrames(QByteArray &out, qsizetype bytes, QRandomGenerator &rng)
+{
+    static const char kEnds[] = {'\r', '\n', '\x06', '\x04'};
+    const qsizetype target = out.size() + bytes;
+    while (out.size() < target) {
+        const int length = int(rng.bounded(81));
+        for (int i = 0; i < length; ++i) {
+            char c = char(rng.bounded(256));
+            if (c == '\r' || c == '\n' || c == '\x06' || c == '\x04')
+                c = 'x';
+            out.append(c);
+        }
+        out.append(kEnds[rng.bounded(4)]);
+    }
+}
+
+quint64 fnv1a(quint64 h, QByteArrayView data)
+{
+    for (char c : data) {
+        h ^= uchar(c);
+        h *= 1099511628211ULL;
+    }
+    return h;
+}
+constexpr quint64 kFnvStart = 14695981039346656037ULL;
+
+long peakMemoryKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Part 1: the receive path's own work, no widgets.
+bool benchWithoutWidgets(const QString &folder)
+{
+    QRandomGenerator rng(1);
+    QByteArray wire;
+    wire.reserve(64 << 20);
+    appendRandomFrames(wire, 64 << 20, rng);
+
+    FileService files;
+    const QString path = folder + QStringLiteral("/bench_core.txt");
+    StreamResult opened = files.CreateTextFile(path);
+    if (!opened.stream) {
+        std::printf("cannot create %s: %s\n", qPrintable(path), qPrintable(opened.error));
+        return false;
+    }
+    QByteArray frame;
+    QByteArray logLine;
+    QByteArray record;
+    qsizetype logBytes = 0;
+    qsizetype frames = 0;
+    const FrameEndRule rule = frameEndRuleFor(QStringLiteral("<select application>"));
+
+    QElapsedTimer t;
+    t.start();
+    for (const char c : wire) {
+        frame.append(c);
+        formatBufferLogLine(logLine, frame.size(), c);
+        logBytes += logLine.size();
+        if (endsFrame(rule, uchar(c)) || frame.size() >= kMaxFrameLength) {
+            record.resize(0);
+            appendCaptureRecord(record, {}, frame);
+            const QString error = opened.stream->Write(record);
+            if (!error.isEmpty()) {
+                std::printf("write failed: %s\n", qPrintable(error));
+                return false;
+            }
+            frame.resize(0);
+            ++frames;
+        }
+    }
+    const double seconds = t.nsecsElapsed() / 1e9;
+    opened.stream->Close();
+    std::printf("without widgets: %lld characters, %lld frames (%.1f characters each), %.3f s: "
+                "%.1f M characters/s (goal 20); log %lld bytes, capture file %lld bytes\n",
+                qlonglong(wire.size()), qlonglong(frames), double(wire.size()) / double(frames),
+                seconds, wire.size() / seconds / 1e6, qlonglong(logBytes),
+                qlonglong(QFileInfo(path).size()));
+    return true;
+}
+
+// Part 2: the window end to end through a pty.
+bool benchWindow(const QString &folder, qsizetype megabytes)
+{
+    Pty pty;
+    PortMap map;
+    if (!pty.isValid() || !map.map(4, pty.slavePath())) {
+        std::printf("no pty\n");
+        return false;
+    }
+    auto saveDialog = std::make_unique<FakeSaveDialog>();
+    const QString path = folder + QStringLiteral("/bench_window.txt");
+    saveDialog->answers.append(path);
+    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(saveDialog));
+    form.show();
+    if (!form.serial()->PortOpen().value_or(false)) {
+        std::printf("port 4 did not open: %s\n", qPrintable(form.serial()->lastError()));
+        return false;
+    }
+    // Capture on through the window's set-up, the options dialog answered with OK.
+    QTimer answer;
+    answer.setInterval(5);
+    QObject::connect(&answer, &QTimer::timeout, &answer, [] {
+        if (auto *d = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget()); d && d->isVisible())
+            d->cmd_ok->click();
+    });
+    answer.start();
+    form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->click();
+    answer.stop();
+    if (!form.captureEnabled()) {
+        std::printf("capture did not start\n");
+        return false;
+    }
+    form.findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+
+    // The writer makes the frames as it goes, so they do not count in this process's
+    // peak memory beyond one chunk.
+    const qsizetype total = megabytes << 20;
+    std::atomic<bool> writerDone{false};
+    std::atomic<bool> writerOk{true};
+    std::atomic<qint64> expectedSize{0};
+    quint64 expectedHash = kFnvStart;
+    std::thread writer([&] {
+        QRandomGenerator rng(2);
+        QByteArray chunk;
+        QByteArray record;
+        qsizetype sent = 0;
+        QByteArray frame;
+        while (sent < total) {
+            chunk.resize(0);
+            appendRandomFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng);
+            for (char c : chunk) {
+                frame.append(c);
+                if (c == '\r' || c == '\n' || c == '\x06' || c == '\x04') {
+                    record.resize(0);
+                    appendCaptureRecord(record, {}, frame);
+                    expectedSize += record.size();
+                    expectedHash = fnv1a(expectedHash, record);
+                    frame.resize(0);
+                }
+            }
+            if (!pty.write(chunk, 60000)) {
+                writerOk = false;
+                break;
+            }
+            sent += chunk.size();
+        }
+        writerDone = true;
+    });
+
+    // The longest time the event loop went without running a 5 ms timer.
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestGapNs = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
+        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    ticker.start();
+
+    QElapsedTimer clock;
+    clock.start();
+    QElapsedTimer deadline;
+    deadline.start();
+    while (!(writerDone && QFileInfo(path).size() >= expectedSize)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (deadline.hasExpired(600000)) {
+            std::printf("gave up after 600 s\n");
+            break;
+        }
+        if (writerDone && !writerOk)
+            break;
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    ticker.stop();
+    writer.join();
+
+    QFile file(path);
+    quint64 hash = kFnvStart;
+    qint64 size = 0;
+    if (file.open(QIODevice::ReadOnly)) {
+        while (!file.atEnd()) {
+            const QByteArray part = file.read(1 << 20);
+            hash = fnv1a(hash, part);
+            size += part.size();
+        }
+    }
+    const bool complete = writerOk && size == expectedSize && hash == expectedHash;
+    std::printf("end to end: %lld characters in %.2f s: %.2f M characters/s sustained (goal 2); "
+                "capture %s (%lld of %lld bytes); longest event-loop stall %.1f ms (goal < 50); "
+                "peak memory VmHWM %.1f MB (goal < 300)\n",
+                qlonglong(total), seconds, total / seconds / 1e6,
+                complete ? "complete" : "INCOMPLETE", qlonglong(size), qlonglong(expectedSize.load()),
+                std::max<qint64>(0, longestGapNs - 5000000) / 1e6, peakMemoryKiB() / 1024.0);
+    return complete;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qsizetype megabytes = 100;
+    bool window = true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--no-window")
+            window = false;
+        else if (arg.toLongLong() > 0)
+            megabytes = arg.toLongLong();
+    }
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return 1;
+    bool ok = benchWithoutWidgets(folder.path());
+    if (window)
+        ok = benchWindow(folder.path(), megabytes) && ok;
+    return ok ? 0 : 1;
+}
