@@ -63,6 +63,13 @@ void Form_Comm::setupPort()
     connect(cmd_reset, &QPushButton::clicked, this, &Form_Comm::cmd_reset_Click);
     // activated: the operator picked an entry; typing into the list does not count.
     connect(cbo_Port, &QComboBox::activated, this, [this](int) { cbo_Port_Click(); });
+    // The layer closes a vanished device once; tell the operator once, in words.
+    connect(MSComm1.get(), &SerialControl::portLost, this, [this](const QString &reason) {
+        RefreshPropertyPanel();
+        const std::optional<qint16> port = MSComm1->CommPort();
+        reportError(QStringLiteral("COM %1 was lost: %2\nThe port is closed; press \"Reset Comm\" when the device is back.")
+                        .arg(port ? QString::number(*port) : QStringLiteral("?"), reason));
+    });
 }
 
 void Form_Comm::OpenPort(const PortArgument &port)

@@ -111,6 +111,24 @@ private Q_SLOTS:
         QCOMPARE(val(*w, 1), QStringLiteral("9600,n,8,1"));
     }
 
+    void vanishedDeviceIsToldOnceAndCanBeReopened()
+    {
+        PortMap map;
+        auto pty = std::make_unique<Pty>();
+        QVERIFY(map.map(4, pty->slavePath()));
+        auto w = makeWindow();
+        QCOMPARE(val(*w, 2), QStringLiteral("True"));
+        pty->closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(val(*w, 2), QStringLiteral("False"), 2000);
+        QVERIFY2(w->shownError().contains(QStringLiteral("was lost")), qPrintable(w->shownError()));
+        QCOMPARE(w->findChildren<QWidget *>(QStringLiteral("errorBox")).size(), 1);
+
+        Pty back;
+        QVERIFY(map.map(4, back.slavePath()));
+        reset(*w, QStringLiteral("COM 4"));
+        QCOMPARE(val(*w, 2), QStringLiteral("True"));
+    }
+
     void secondWindowOnSamePortIsRefused()
     {
         PortMap map;
