@@ -1,7 +1,7 @@
 // The monitor window with a fake serial control: start-up, port opening, the panel.
 #include "app/form_comm.h"
 #include "app/ledshape.h"
-#include "capture/savedialog.h"
+#include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
 
 #include <QAbstractButton>
@@ -16,13 +16,6 @@
 
 namespace {
 
-class NoSaveDialog : public SaveDialog
-{
-public:
-    void ShowSave(QWidget *) override {}
-    QString FileName() const override { return {}; }
-};
-
 struct Window
 {
     FakeSerialControl *serial = nullptr;
@@ -34,7 +27,7 @@ struct Window
         serial = fake.get();
         if (prepare)
             prepare(*fake);
-        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<NoSaveDialog>());
+        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<FakeSaveDialog>());
     }
     template <typename T>
     T *child(const char *name) const

@@ -1,7 +1,7 @@
 // The monitor window on real pseudo-terminals: start-up, re-opening, the panel.
 #include "app/form_comm.h"
-#include "capture/savedialog.h"
 #include "port/qtserialcontrol.h"
+#include "support/fakesavedialog.h"
 #include "support/pty.h"
 
 #include <QComboBox>
@@ -12,16 +12,9 @@
 
 namespace {
 
-class NoSaveDialog : public SaveDialog
-{
-public:
-    void ShowSave(QWidget *) override {}
-    QString FileName() const override { return {}; }
-};
-
 std::unique_ptr<Form_Comm> makeWindow()
 {
-    return std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(), std::make_unique<NoSaveDialog>());
+    return std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(), std::make_unique<FakeSaveDialog>());
 }
 
 QString val(const Form_Comm &w, int k)

@@ -2,7 +2,7 @@
 // the closed-port message and what keeps running while it is open.
 #include "app/form_comm.h"
 #include "app/ledshape.h"
-#include "capture/savedialog.h"
+#include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
 
 #include <QAbstractButton>
@@ -22,13 +22,6 @@
 
 namespace {
 
-class NoSaveDialog : public SaveDialog
-{
-public:
-    void ShowSave(QWidget *) override {}
-    QString FileName() const override { return {}; }
-};
-
 struct Window
 {
     FakeSerialControl *serial = nullptr;
@@ -38,7 +31,7 @@ struct Window
     {
         auto fake = std::make_unique<FakeSerialControl>();
         serial = fake.get();
-        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<NoSaveDialog>());
+        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<FakeSaveDialog>());
         form->show();
     }
     template <typename T>
