@@ -1,0 +1,379 @@
+#pragma once
+// Shared pieces of the fault suite: the whole monitor (window, real serial layer over a
+// pty, capture through the window's set-up) and the instruments to watch it.
+//
+//   test --Pty master (WireWriter thread)--> QtSerialControl --> Form_Comm --> capture file
+//                                                              TickWatch: longest event-loop gap
+//                                                              StderrTap: errors reported
+//
+// Each test prints one line REPORT|fault|checked|PASS or FAIL|sent|captured|lost|note on
+// stdout, which tools/reliability-report collects into a table.
+
+#include "app/form_comm.h"
+#include "capture/capturerecord.h"
+#include "capture/form_outputcfg.h"
+#include "port/qtserialcontrol.h"
+#include "receive/lineview.h"
+#include "support/fakesavedialog.h"
+#include "support/pty.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace reliability {
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+// The capture file content for these frames, recorded without a prefix.
+inline QByteArray recordsOf(const QList<QByteArray> &frames)
+{
+    QByteArray out;
+    for (const QByteArray &f : frames)
+        appendCaptureRecord(out, QByteArrayView(), f);
+    return out;
+}
+
+// A numbered frame of the standard profile: "F<n>:<payload>\r".
+inline QByteArray numberedFrame(int n, int payload = 24)
+{
+    QByteArray f = "F" + QByteArray::number(n) + ':';
+    for (int i = 0; i < payload; ++i)
+        f += char('a' + (n + i) % 26);
+    return f + '\r';
+}
+
+// Prints the test's REPORT line when the test function ends, however it ends: PASS only
+// when no check of the function failed.
+class Report
+{
+public:
+    Report(QString fault, QString checked)
+        : m_fault(std::move(fault))
+        , m_checked(std::move(checked))
+    {
+    }
+    ~Report()
+    {
+        const bool pass = !QTest::currentTestFailed();
+        const QString line = QStringLiteral("REPORT|%1|%2|%3|%4|%5|%6|%7\n")
+                                 .arg(m_fault, m_checked, pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+                                      number(sent), number(captured), number(lost), note);
+        std::fputs(line.toUtf8().constData(), stdout);
+        std::fflush(stdout);
+    }
+    Report(const Report &) = delete;
+    Report &operator=(const Report &) = delete;
+
+    qint64 sent = -1;
+    qint64 captured = -1;
+    qint64 lost = -1;
+    QString note;
+
+private:
+    static QString number(qint64 n) { return n < 0 ? QStringLiteral("-") : QString::number(n); }
+    QString m_fault;
+    QString m_checked;
+};
+
+// The longest time the event loop went without running a 20 ms timer: a hang detector.
+class TickWatch : public QObject
+{
+public:
+    TickWatch()
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_longest = std::max(m_longest, m_last.restart());
+        });
+        restart();
+        m_timer.start();
+    }
+    void restart()
+    {
+        m_last.start();
+        m_longest = 0;
+    }
+    // Counts the time since the last tick too, so a hang in progress is not missed.
+    qint64 longestGapMs() const { return std::max(m_longest, m_last.elapsed()); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_last;
+    qint64 m_longest = 0;
+};
+
+// Catches what the program writes to stderr (reportError prints every error there) in a
+// file, for counting reports.
+class StderrTap
+{
+public:
+    StderrTap()
+    {
+        char name[] = "/tmp/tst_reliability_stderr_XXXXXX";
+        m_fd = ::mkstemp(name);
+        m_path = QString::fromLocal8Bit(name);
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        if (m_fd >= 0)
+            ::dup2(m_fd, 2);
+    }
+    ~StderrTap()
+    {
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            ::dup2(m_saved, 2);
+            ::close(m_saved);
+        }
+        // Shown after the test, so the errors stay visible in the log.
+        const QByteArray text = this->text();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        QFile::remove(m_path);
+    }
+    StderrTap(const StderrTap &) = delete;
+    StderrTap &operator=(const StderrTap &) = delete;
+
+    QByteArray text() const
+    {
+        std::fflush(stderr);
+        return readAll(m_path);
+    }
+    // Lines the program printed as its own errors that contain what.
+    int count(const QByteArray &what) const
+    {
+        int n = 0;
+        for (const QByteArray &line : text().split('\n'))
+            n += line.startsWith("commtest:") && line.contains(what);
+        return n;
+    }
+
+private:
+    int m_fd = -1;
+    int m_saved = -1;
+    QString m_path;
+};
+
+// Writes to the pty master from a thread of its own, so the window's event loop (which
+// reads the slave side) keeps running while the wire is busy. Chunks of `chunk` bytes;
+// with hangUpAfter >= 0 the master is closed once that many bytes are written, in the
+// middle of the stream, and the rest is never sent.
+class WireWriter
+{
+public:
+    WireWriter(Pty &pty, QByteArray data, qsizetype chunk = 4096, qsizetype hangUpAfter = -1)
+        : m_thread([this, &pty, data = std::move(data), chunk, hangUpAfter] {
+            bool ok = true;
+            for (qsizetype at = 0; ok && at < data.size(); at += chunk) {
+                if (hangUpAfter >= 0 && at >= hangUpAfter) {
+                    m_drainedBeforeHangUp = waitUntilRead(pty.slavePath());
+                    pty.closeMaster();
+                    break;
+                }
+                ok = pty.write(data.mid(at, chunk), 60000);
+                m_written = at + std::min(chunk, data.size() - at);
+            }
+            m_ok = ok;
+            m_done = true;
+        })
+    {
+    }
+    qsizetype written() const { return m_written; }
+    // Whether the monitor had taken every byte out of the device before the hang-up; the
+    // kernel throws away what is still queued when the master closes.
+    bool drainedBeforeHangUp() const { return m_drainedBeforeHangUp; }
+    // Joining blocks the event loop: wait for done() with QTRY first.
+    ~WireWriter() { join(); }
+    bool done() const { return m_done; }
+    bool join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_ok;
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_ok{false};
+    // The slave's input queue empty twice in a row, 20 ms apart: the kernel also moves
+    // what waits in its buffer between master and slave into that queue meanwhile.
+    static bool waitUntilRead(const QString &slave)
+    {
+        const int fd = ::open(QFile::encodeName(slave).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        int empty = 0;
+        for (QDeadlineTimer deadline(20000); empty < 2 && !deadline.hasExpired();) {
+            int n = -1;
+            if (::ioctl(fd, FIONREAD, &n) != 0)
+                break;
+            empty = n == 0 ? empty + 1 : 0;
+            ::usleep(20000);
+        }
+        ::close(fd);
+        return empty == 2;
+    }
+    std::atomic<qsizetype> m_written{0};
+    std::atomic<bool> m_drainedBeforeHangUp{false};
+    std::thread m_thread;
+};
+
+// Answers the capture options dialog when it comes up in its modal loop.
+class OptionsAnswer : public QObject
+{
+public:
+    explicit OptionsAnswer(bool timestamp)
+        : m_timestamp(timestamp)
+    {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *d = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget());
+            if (!d || !d->isVisible())
+                return;
+            d->chk_TimeStamp->setChecked(m_timestamp);
+            d->cmd_ok->click();
+            ++answered;
+        });
+        m_timer.start();
+    }
+    int answered = 0;
+
+private:
+    bool m_timestamp;
+    QTimer m_timer;
+};
+
+// Closes the modal "not opened" box of a failed send and keeps its text.
+class SendBoxCloser : public QObject
+{
+public:
+    SendBoxCloser()
+    {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            QWidget *w = QApplication::activeModalWidget();
+            if (!w || w->objectName() != u"sendFailedBox")
+                return;
+            if (auto *label = w->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+                texts.append(label->text());
+            w->close();
+        });
+        m_timer.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+// The monitor as the operator has it: the window with the real serial layer on port 4,
+// mapped to a pty of its own (or to the device given), "Monitor Port" checked.
+struct Monitor
+{
+    PortMap map;
+    std::unique_ptr<Pty> pty;
+    FakeSaveDialog *save = nullptr;
+    std::unique_ptr<Form_Comm> form;
+
+    explicit Monitor(const QString &device = QString())
+    {
+        if (device.isEmpty())
+            pty = std::make_unique<Pty>();
+        map.map(4, device.isEmpty() ? pty->slavePath() : device);
+        auto dialog = std::make_unique<FakeSaveDialog>();
+        save = dialog.get();
+        form = std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(), std::move(dialog));
+        form->show();
+        widget<QCheckBox>("chk_CollectData")->setChecked(true);
+    }
+
+    template <typename T>
+    T *widget(const char *name) const
+    {
+        return form->findChild<T *>(QString::fromLatin1(name));
+    }
+    bool portOpen() const { return form->serial()->PortOpen().value_or(false); }
+    // The property panel's value cell k (0 CommPort, 1 Settings, 2 PortOpen).
+    QString panelValue(int row) const
+    {
+        const QLabel *l = form->findChild<QLabel *>(QStringLiteral("lbl_val_%1").arg(row));
+        return l ? l->text() : QStringLiteral("<no cell>");
+    }
+
+    void setProfile(int index)
+    {
+        widget<QComboBox>("cbo_APP")->setCurrentIndex(index);
+        form->cbo_APP_Click();
+    }
+
+    // Turns capture on through the window's set-up: options dialog, then the save dialog.
+    bool startCapture(const QString &path, bool timestamp = false)
+    {
+        OptionsAnswer answer(timestamp);
+        save->answers = QStringList{path};
+        widget<QCheckBox>("chk_file")->setChecked(true);
+        return answer.answered == 1 && form->captureEnabled();
+    }
+
+    // The received characters as the buffer log shows them, one per line.
+    QByteArray loggedBytes() const
+    {
+        QByteArray out;
+        const LineView *log = widget<LineView>("txt_bffr");
+        for (qsizetype i = 0; log && i < log->lineCount(); ++i) {
+            const QByteArray line = log->line(i);
+            const qsizetype colon = line.lastIndexOf(": ");
+            if (!line.endsWith(']') || colon < 0)
+                continue;
+            out += char(line.mid(colon + 2, line.size() - colon - 3).toInt());
+        }
+        return out;
+    }
+
+    // "Reset Comm" with this port list text.
+    void reset(const QString &portText = QStringLiteral("COM 4"))
+    {
+        widget<QComboBox>("cbo_Port")->setEditText(portText);
+        widget<QPushButton>("cmd_reset")->click();
+    }
+
+    // Runs the event loop for a while without waiting on anything, so that what is queued
+    // (a second report, a storm of errors) has its chance to happen.
+    static void settle()
+    {
+        for (int i = 0; i < 200; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    // Re-points port 4 at a new pty, as when the adapter is plugged in again.
+    void replug()
+    {
+        pty = std::make_unique<Pty>();
+        map.map(4, pty->slavePath());
+    }
+};
+
+} // namespace reliability
