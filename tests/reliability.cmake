@@ -4,3 +4,5 @@ commtest_add_test(tst_reliability_port SOURCES tst_reliability_port.cpp tst_reli
   support/pty.h support/fakesavedialog.h LIBS commtest_gui TIMEOUT 120)
 commtest_add_test(tst_reliability_capture SOURCES tst_reliability_capture.cpp tst_reliability.h
   support/pty.h support/fakesavedialog.h LIBS commtest_gui TIMEOUT 120)
+commtest_add_test(tst_reliability_load SOURCES tst_reliability_load.cpp tst_reliability.h
+  support/pty.h support/fakesavedialog.h LIBS commtest_gui TIMEOUT 300)

@@ -360,6 +360,26 @@ struct Monitor
         widget<QPushButton>("cmd_reset")->click();
     }
 
+    // True when the monitor has worked through everything the device sent: nothing waits
+    // in the serial layer or in the device's queue, three checks in a row 20 ms apart.
+    bool waitQuiet(int timeoutMs)
+    {
+        const QByteArray slave = QFile::encodeName(pty->slavePath());
+        const int fd = ::open(slave.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        int quiet = 0;
+        for (QDeadlineTimer deadline(timeoutMs); quiet < 3 && !deadline.hasExpired();) {
+            QTest::qWait(20);
+            int queued = -1;
+            const bool idle = ::ioctl(fd, FIONREAD, &queued) == 0 && queued == 0
+                && form->serial()->InBufferCount().value_or(-1) == 0;
+            quiet = idle ? quiet + 1 : 0;
+        }
+        ::close(fd);
+        return quiet == 3;
+    }
+
     // Runs the event loop for a while without waiting on anything, so that what is queued
     // (a second report, a storm of errors) has its chance to happen.
     static void settle()
