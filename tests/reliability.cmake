@@ -6,3 +6,5 @@ commtest_add_test(tst_reliability_capture SOURCES tst_reliability_capture.cpp ts
   support/pty.h support/fakesavedialog.h LIBS commtest_gui TIMEOUT 120)
 commtest_add_test(tst_reliability_load SOURCES tst_reliability_load.cpp tst_reliability.h
   support/pty.h support/fakesavedialog.h LIBS commtest_gui TIMEOUT 300)
+commtest_add_test(tst_reliability_input SOURCES tst_reliability_input.cpp tst_reliability.h
+  support/pty.h support/fakesavedialog.h LIBS commtest_gui TIMEOUT 120)

@@ -1,0 +1,168 @@
+// Garbage in the settings text and the port list text, through the window with the real
+// serial layer: what cannot be used is refused, the port goes on with what was in force,
+// and frames keep being captured afterwards.
+#include "tst_reliability.h"
+#include "port/portrules.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+using namespace reliability;
+
+namespace {
+
+QString randomText(QRandomGenerator &random, int maxLength, bool unicode)
+{
+    QString s;
+    const int n = random.bounded(maxLength + 1);
+    for (int i = 0; i < n; ++i)
+        s += unicode ? QChar(char16_t(random.bounded(0x10000))) : QChar(char16_t(random.bounded(256)));
+    return s;
+}
+
+// Sends a few frames and waits for their records after what the file already holds.
+bool capturesAgain(Monitor &m, const QString &path, int from)
+{
+    QList<QByteArray> frames;
+    QByteArray wire;
+    for (int i = from; i < from + 3; ++i)
+        frames.append(numberedFrame(i)), wire += frames.back();
+    const QByteArray before = readAll(path);
+    if (!m.pty->write(wire))
+        return false;
+    QDeadlineTimer deadline(10000);
+    while (readAll(path) != before + recordsOf(frames) && !deadline.hasExpired())
+        QTest::qWait(10);
+    return readAll(path) == before + recordsOf(frames);
+}
+
+} // namespace
+
+class TestReliabilityInput : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void garbageSettings_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QRandomGenerator random(2026);
+        QStringList latin1, unicode;
+        for (int i = 0; i < 150; ++i) {
+            latin1 << randomText(random, 40, false);
+            unicode << randomText(random, 40, true);
+        }
+        QTest::newRow("random Latin-1 texts") << latin1;
+        QTest::newRow("random Unicode texts") << unicode;
+        QTest::newRow("very long texts") << QStringList{QString(1 << 20, u'9'), QStringLiteral("9600,n,8,") + QString(100000, u'1'),
+                                                        QStringLiteral("9600,").repeated(20000)};
+        QTest::newRow("near misses") << QStringList{
+            QStringLiteral("99999999999999999999,n,8,1"), QStringLiteral("-9600,n,8,1"), QStringLiteral("0,n,8,1"),
+            QStringLiteral("9600,x,8,1"), QStringLiteral("9600,n,9,1"), QStringLiteral("9600,n,8,3"),
+            QStringLiteral(",,,"), QStringLiteral("9600,n,8,1,"), QString::fromLatin1("9600\0,n,8,1", 11),
+            QStringLiteral("9600;n;8;1"), QStringLiteral("   "), QStringLiteral("9600,n,8,1.5.5")};
+    }
+    // Each text is applied with "Reset Comm": a text the serial layer cannot use leaves the
+    // settings in force and the port open; one it accepts is what the panel shows. Either
+    // way the monitor goes on capturing.
+    void garbageSettings()
+    {
+        QFETCH(QStringList, texts);
+        Report report(QStringLiteral("garbage settings text (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
+                      QStringLiteral("refused and the previous settings kept, port open; capture goes on; no hang"));
+        Monitor m;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        QVERIFY(m.startCapture(path));
+        auto *settings = m.widget<QLineEdit>("txt_Settings");
+        // Differs from the start-up text; a pty takes no parity or data bits other than 8.
+        const QString inForce = QStringLiteral("19200,n,8,1");
+        settings->setText(inForce);
+        m.reset();
+        QVERIFY(m.portOpen());
+        QCOMPARE(m.panelValue(1), inForce);
+        TickWatch ticks;
+
+        int refused = 0;
+        for (const QString &text : std::as_const(texts)) {
+            settings->setText(text);
+            m.reset();
+            const QString applied = settings->text().trimmed();
+            QVERIFY2(m.portOpen(), qPrintable(m.form->serial()->lastError()));
+            if (settings->text().isEmpty()) {
+                QCOMPARE(m.panelValue(1), inForce); // Reset Comm does nothing
+            } else if (!parseSettings(applied)) {
+                ++refused;
+                QCOMPARE(m.panelValue(1), inForce);
+            } else {
+                QCOMPARE(parseSettings(m.panelValue(1)), parseSettings(applied));
+                settings->setText(inForce);
+                m.reset();
+            }
+        }
+        QVERIFY(capturesAgain(m, path, 0));
+        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        report.sent = 3;
+        report.captured = readAll(path).count('\n');
+        report.lost = report.sent - report.captured;
+        report.note = QStringLiteral("%1 texts, %2 refused").arg(texts.size()).arg(refused);
+    }
+
+    void garbagePortText_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QRandomGenerator random(4711);
+        QStringList latin1, unicode;
+        for (int i = 0; i < 150; ++i) {
+            latin1 << randomText(random, 12, false);
+            unicode << randomText(random, 12, true);
+        }
+        QTest::newRow("random Latin-1 texts") << latin1;
+        QTest::newRow("random Unicode texts") << unicode;
+        QTest::newRow("very long and odd texts") << QStringList{
+            QString(100000, u'7'), QStringLiteral("COM 4") + QString(100000, u'x'), QStringLiteral("COM 0"),
+            QStringLiteral("COM -"), QStringLiteral("     "), QStringLiteral("COM \u0664"), QStringLiteral("COM4"),
+            QString::fromLatin1("COM \0", 5), QStringLiteral("COM 9")};
+    }
+    // The fifth character of the port list's text picks the port: a digit opens that port
+    // (ports other than 4 lead nowhere here, so they stay closed), anything else keeps port
+    // 4. Afterwards "COM 4" opens the instrument again and capture goes on.
+    void garbagePortText()
+    {
+        QFETCH(QStringList, texts);
+        Report report(QStringLiteral("garbage port text (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
+                      QStringLiteral("a non-digit keeps the port; a digit picks that port; then COM 4 captures again"));
+        Monitor m;
+        for (int port = 0; port <= 9; ++port)
+            if (port != 4)
+                m.map.map(port, QStringLiteral("/nonexistent/tty%1").arg(port));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        QVERIFY(m.startCapture(path));
+        TickWatch ticks;
+        int kept = 0;
+        for (const QString &text : std::as_const(texts)) {
+            m.reset(text);
+            const QString shown = m.widget<QComboBox>("cbo_Port")->currentText();
+            const QString digit = portNumberText(shown);
+            const bool picksPort = digit.size() == 1 && digit[0] >= u'1' && digit[0] <= u'9';
+            // Port 4 was in force before each text.
+            const qint16 expected = picksPort ? qint16(digit[0].unicode() - u'0') : qint16(4);
+            QCOMPARE(m.form->serial()->CommPort(), std::optional<qint16>(expected));
+            QCOMPARE(m.portOpen(), expected == 4);
+            kept += !picksPort;
+            if (expected != 4) {
+                m.reset();
+                QVERIFY(m.portOpen());
+            }
+        }
+        QVERIFY(capturesAgain(m, path, 0));
+        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        report.sent = 3;
+        report.captured = readAll(path).count('\n');
+        report.lost = report.sent - report.captured;
+        report.note = QStringLiteral("%1 texts, %2 kept port 4").arg(texts.size()).arg(kept);
+    }
+};
+
+QTEST_MAIN(TestReliabilityInput)
+#include "tst_reliability_input.moc"
