@@ -43,6 +43,11 @@ QString TextStream::Write(QByteArrayView text)
 {
     if (m_fd < 0)
         return QStringLiteral("The file is not open");
+    // A file whose name is gone (the file or its folder deleted) still takes writes that
+    // nobody can ever read: refuse them, so capture stops with a report instead.
+    struct stat now{};
+    if (::fstat(m_fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_nlink == 0)
+        return QStringLiteral("the file was removed (it, or its folder, was deleted)");
     const char *data = text.data();
     qsizetype done = 0;
     while (done < text.size()) {
