@@ -19,7 +19,8 @@ void printLine(const QString &name, const QString &value)
 void reportPanel(const Form_Comm &window)
 {
     for (int k = 0; k < 21; ++k) {
-        const auto *value = window.findChild<QLabel *>(QStringLiteral("lbl_val_") + QString::number(k));
+        const auto *value =
+            window.findChild<QLabel *>(QStringLiteral("lbl_val_") + QString::number(k));
         if (value)
             printLine(value->accessibleName(), value->text());
     }

@@ -31,7 +31,8 @@ QFont sansFont(qreal points, bool bold = false)
 {
     QFont f;
     f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                   QStringLiteral("Arimo"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+                   QStringLiteral("Arimo"), QStringLiteral("Arial"),
+                   QStringLiteral("DejaVu Sans")});
     f.setPointSizeF(points);
     f.setBold(bold);
     return f;
@@ -64,7 +65,7 @@ QPixmap connectorPicture()
 
 struct PanelCell
 {
-    int nameIndex;      // lblfield index
+    int nameIndex; // lblfield index
     const char *caption;
     int top;
     int nameLeft;
@@ -74,15 +75,15 @@ struct PanelCell
 
 // The property panel grid, in Frame3's coordinates (twips).
 constexpr PanelCell kPanel[] = {
-    {0, "CommPort", 720, 240, 975, 1440},      {1, "Settings", 720, 2880, 975, 4200},
-    {2, "PortOpen", 720, 5880, 975, 7200},     {3, "Break", 1080, 240, 975, 1440},
-    {5, "CDHolding", 1440, 240, 975, 1440},    {6, "CTSHolding", 1800, 240, 975, 1440},
-    {7, "DSRHolding", 2160, 240, 975, 1440},   {8, "DTREnable", 2520, 240, 975, 1440},
-    {9, "EOFEnable", 2880, 240, 975, 1440},    {10, "HandShaking", 3240, 240, 975, 1440},
-    {11, "RThreshold", 3840, 240, 975, 1440},  {12, "SThreshold", 3840, 2880, 975, 4200},
-    {13, "RTSEnable", 3840, 5880, 975, 7200},  {14, "InBufferCount", 1080, 2880, 975, 4200},
-    {15, "InBufferSize", 1440, 2880, 975, 4200}, {16, "InputLen", 1800, 2880, 975, 4200},
-    {17, "InputMode", 2160, 2880, 975, 4200},  {18, "NullDiscard", 2520, 2880, 975, 4200},
+    {0, "CommPort", 720, 240, 975, 1440},           {1, "Settings", 720, 2880, 975, 4200},
+    {2, "PortOpen", 720, 5880, 975, 7200},          {3, "Break", 1080, 240, 975, 1440},
+    {5, "CDHolding", 1440, 240, 975, 1440},         {6, "CTSHolding", 1800, 240, 975, 1440},
+    {7, "DSRHolding", 2160, 240, 975, 1440},        {8, "DTREnable", 2520, 240, 975, 1440},
+    {9, "EOFEnable", 2880, 240, 975, 1440},         {10, "HandShaking", 3240, 240, 975, 1440},
+    {11, "RThreshold", 3840, 240, 975, 1440},       {12, "SThreshold", 3840, 2880, 975, 4200},
+    {13, "RTSEnable", 3840, 5880, 975, 7200},       {14, "InBufferCount", 1080, 2880, 975, 4200},
+    {15, "InBufferSize", 1440, 2880, 975, 4200},    {16, "InputLen", 1800, 2880, 975, 4200},
+    {17, "InputMode", 2160, 2880, 975, 4200},       {18, "NullDiscard", 2520, 2880, 975, 4200},
     {19, "OutBufferCount", 1080, 5880, 1215, 7200}, {20, "OutBufferSize", 1440, 5880, 1215, 7200},
     {21, "ParityReplace", 1800, 5880, 1215, 7200},
 };
@@ -137,8 +138,8 @@ void Form_Comm::buildLayout()
         w->setObjectName(QString::fromLatin1(name));
         w->setGeometry(twips(l), twips(t), twips(wd), twips(h));
     };
-    auto label = [&](QWidget *parentWidget, const char *name, const char *text, int l, int t, int wd,
-                     int h) {
+    auto label = [&](QWidget *parentWidget, const char *name, const char *text, int l, int t,
+                     int wd, int h) {
         auto *lbl = new QLabel(QString::fromLatin1(text), parentWidget);
         place(lbl, name, l, t, wd, h);
         return lbl;
@@ -291,9 +292,9 @@ void Form_Comm::buildLayout()
     place(lbl_filename, "lbl_filename", 3960, 11340, 8175, 375);
 
     // Focus order.
-    QWidget *order[] = {com_Close, txt_in,  txt_out,           chk_file, txt_send,
-                        cmd_Send,  cbo_Port, txt_bffr,         cbo_SuffixCommand,
-                        cmd_reset, txt_Settings, cbo_APP,      chk_CollectData};
+    QWidget *order[] = {com_Close,    txt_in,   txt_out,        chk_file,          txt_send,
+                        cmd_Send,     cbo_Port, txt_bffr,       cbo_SuffixCommand, cmd_reset,
+                        txt_Settings, cbo_APP,  chk_CollectData};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     com_Close->setFocus();

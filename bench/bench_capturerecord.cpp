@@ -37,7 +37,9 @@ void formatAndWrite(benchmark::State &state)
     QTemporaryDir dir;
     std::unique_ptr<FileService> fs;
     std::unique_ptr<TextStream> stream;
-    if (!Module5::OpenCaptureFile(fs, stream, dir.filePath(QStringLiteral("bench.txt")), QByteArray()).isEmpty()) {
+    if (!Module5::OpenCaptureFile(fs, stream, dir.filePath(QStringLiteral("bench.txt")),
+                                  QByteArray())
+             .isEmpty()) {
         state.SkipWithError("cannot open the file");
         return;
     }

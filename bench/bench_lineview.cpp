@@ -22,8 +22,8 @@ QByteArrayList logLines()
     QByteArrayList lines;
     for (int i = 0; i < 1024; ++i) {
         const int code = 32 + i % 95;
-        lines << "Bffr[" + QByteArray::number(1 + i % 40) + "] = [" + QByteArray(1, char(code))
-                     + ": " + QByteArray::number(code) + "]";
+        lines << "Bffr[" + QByteArray::number(1 + i % 40) + "] = [" + QByteArray(1, char(code)) +
+                     ": " + QByteArray::number(code) + "]";
     }
     return lines;
 }

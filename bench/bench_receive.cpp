@@ -78,7 +78,11 @@ long peakMemoryKiB()
 // Part 1: the receive path's own work, no widgets. Three passes over the same characters
 // show where the time goes: the per-character work alone, then with the record format,
 // then with the capture write.
-enum class Stage { PerCharacter, Records, Write };
+enum class Stage {
+    PerCharacter,
+    Records,
+    Write
+};
 
 bool benchWithoutWidgets(const QString &folder)
 {
@@ -130,11 +134,12 @@ bool benchWithoutWidgets(const QString &folder)
         opened.stream->Close();
         static const char *const kNames[] = {"log line and frame rule", "  + record format",
                                              "  + capture write (all)"};
-        std::printf("without widgets, %-24s %lld characters, %lld frames (%.1f characters each), "
-                    "%.3f s: %6.1f M characters/s; log %lld bytes, records %lld bytes, file %lld bytes\n",
-                    kNames[int(stage)], qlonglong(wire.size()), qlonglong(frames),
-                    double(wire.size()) / double(frames), seconds, wire.size() / seconds / 1e6,
-                    qlonglong(logBytes), qlonglong(recordBytes), qlonglong(QFileInfo(path).size()));
+        std::printf(
+            "without widgets, %-24s %lld characters, %lld frames (%.1f characters each), "
+            "%.3f s: %6.1f M characters/s; log %lld bytes, records %lld bytes, file %lld bytes\n",
+            kNames[int(stage)], qlonglong(wire.size()), qlonglong(frames),
+            double(wire.size()) / double(frames), seconds, wire.size() / seconds / 1e6,
+            qlonglong(logBytes), qlonglong(recordBytes), qlonglong(QFileInfo(path).size()));
     }
     std::printf("goal without widgets: 20 M characters/s through all of it\n");
     return true;
@@ -162,7 +167,8 @@ bool benchWindow(const QString &folder, qsizetype megabytes)
     QTimer answer;
     answer.setInterval(5);
     QObject::connect(&answer, &QTimer::timeout, &answer, [] {
-        if (auto *d = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget()); d && d->isVisible())
+        if (auto *d = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget());
+            d && d->isVisible())
             d->cmd_ok->click();
     });
     answer.start();
@@ -254,8 +260,9 @@ bool benchWindow(const QString &folder, qsizetype megabytes)
                 "capture %s (%lld of %lld bytes); longest event-loop stall %.1f ms (goal < 50); "
                 "peak memory VmHWM %.1f MB (goal < 300)\n",
                 qlonglong(total), seconds, total / seconds / 1e6,
-                complete ? "complete" : "INCOMPLETE", qlonglong(size), qlonglong(expectedSize.load()),
-                std::max<qint64>(0, longestGapNs - 5000000) / 1e6, peakMemoryKiB() / 1024.0);
+                complete ? "complete" : "INCOMPLETE", qlonglong(size),
+                qlonglong(expectedSize.load()), std::max<qint64>(0, longestGapNs - 5000000) / 1e6,
+                peakMemoryKiB() / 1024.0);
     return complete;
 }
 

@@ -19,7 +19,8 @@ constexpr std::array<CodeText, 256> makeCodeTable()
     for (int code = 0; code < 256; ++code) {
         CodeText &c = table[size_t(code)];
         if (code >= 100) {
-            c.text = {char('0' + code / 100), char('0' + code / 10 % 10), char('0' + code % 10), ':'};
+            c.text = {char('0' + code / 100), char('0' + code / 10 % 10), char('0' + code % 10),
+                      ':'};
             c.digits = 3;
         } else if (code >= 10) {
             c.text = {char('0' + code / 10), char('0' + code % 10), ':', 0};

@@ -19,7 +19,8 @@ QString reason(int err)
 // Done at every start of the writer, not once: whatever reset it since is undone.
 void ignoreFileSizeSignal()
 {
-    struct sigaction sa{};
+    struct sigaction sa
+    {};
     sa.sa_handler = SIG_IGN;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGXFSZ, &sa, nullptr);
@@ -30,8 +31,7 @@ void ignoreFileSizeSignal()
 TextStream::TextStream(int fd, QString path)
     : m_fd(fd)
     , m_path(std::move(path))
-{
-}
+{}
 
 TextStream::~TextStream()
 {
@@ -45,7 +45,8 @@ QString TextStream::Write(QByteArrayView text)
         return QStringLiteral("The file is not open");
     // A file whose name is gone (the file or its folder deleted) still takes writes that
     // nobody can ever read: refuse them, so capture stops with a report instead.
-    struct stat now{};
+    struct stat now
+    {};
     if (::fstat(m_fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_nlink == 0)
         return QStringLiteral("the file was removed (it, or its folder, was deleted)");
     const char *data = text.data();
@@ -63,9 +64,11 @@ QString TextStream::Write(QByteArrayView text)
         QString error = reason(err);
         if (done > 0) {
             // Part of the text went in: take it out again so the file ends on a whole text.
-            struct stat st{};
+            struct stat st
+            {};
             if (::fstat(m_fd, &st) != 0 || ::ftruncate(m_fd, st.st_size - done) != 0)
-                error += QStringLiteral("; the part written could not be removed: ") + reason(errno);
+                error +=
+                    QStringLiteral("; the part written could not be removed: ") + reason(errno);
         }
         return error;
     }
@@ -102,8 +105,10 @@ FileService::FileService()
 
 bool FileService::FileExists(const QString &path) const
 {
-    struct stat st{};
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+    struct stat st
+    {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           !S_ISDIR(st.st_mode);
 }
 
 StreamResult FileService::CreateTextFile(const QString &path) const

@@ -28,7 +28,8 @@ void Form_Comm::chk_file_Click()
         const QString error = endCapture();
         setFilenameCaption(QString());
         if (!error.isEmpty())
-            reportError(QStringLiteral("The capture file \"%1\" was closed with an error: %2").arg(path, error));
+            reportError(QStringLiteral("The capture file \"%1\" was closed with an error: %2")
+                            .arg(path, error));
         return;
     }
 

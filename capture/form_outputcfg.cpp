@@ -24,9 +24,10 @@ Form_OutputCfg::Form_OutputCfg(QWidget *owner)
         w->setGeometry(twips(l), twips(t), twips(wd), twips(h));
     };
 
-    lbl_intro = new QLabel(QStringLiteral("Additional information call be included in the output file.  "
-                                          "Please check the items that you would like to include."),
-                           this);
+    lbl_intro =
+        new QLabel(QStringLiteral("Additional information call be included in the output file.  "
+                                  "Please check the items that you would like to include."),
+                   this);
     lbl_intro->setWordWrap(true);
     lbl_intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(lbl_intro, "lbl_intro", 90, 60, 4425, 615);

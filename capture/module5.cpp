@@ -6,8 +6,9 @@
 
 namespace Module5 {
 
-QString OpenCaptureFile(std::unique_ptr<FileService> &fileSystem, std::unique_ptr<TextStream> &stream,
-                        const QString &path, const QByteArray &header)
+QString OpenCaptureFile(std::unique_ptr<FileService> &fileSystem,
+                        std::unique_ptr<TextStream> &stream, const QString &path,
+                        const QByteArray &header)
 {
     fileSystem = std::make_unique<FileService>();
     const auto failed = [&path](const QString &why) {

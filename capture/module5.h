@@ -17,7 +17,8 @@ namespace Module5 {
 // result is empty; a stream it held before is released, so a caller that wants that file's
 // close checked passes an empty pointer and swaps. On failure the result is the error
 // text, naming the path and the system's reason, and stream keeps what it held.
-QString OpenCaptureFile(std::unique_ptr<FileService> &fileSystem, std::unique_ptr<TextStream> &stream,
-                        const QString &path, const QByteArray &header);
+QString OpenCaptureFile(std::unique_ptr<FileService> &fileSystem,
+                        std::unique_ptr<TextStream> &stream, const QString &path,
+                        const QByteArray &header);
 
 } // namespace Module5

@@ -13,8 +13,8 @@
 namespace {
 
 const std::array<QString, 6> kSuffixes = {
-    QStringLiteral("<select suffix>"), QStringLiteral("CrLf"), QStringLiteral("EOL"),
-    QStringLiteral("<STX>/<EOT>"), QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>"),
+    QStringLiteral("<select suffix>"), QStringLiteral("CrLf"),  QStringLiteral("EOL"),
+    QStringLiteral("<STX>/<EOT>"),     QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>"),
 };
 
 QByteArray spacesTrimmed(const QByteArray &s)

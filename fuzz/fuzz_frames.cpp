@@ -20,8 +20,11 @@
 namespace {
 
 const std::array<QString, 5> kProfiles = {
-    QStringLiteral("<select application>"), QStringLiteral("Analex PQM"), QStringLiteral("Houillon"),
-    QStringLiteral("houillon"), QStringLiteral(" Houillon "),
+    QStringLiteral("<select application>"),
+    QStringLiteral("Analex PQM"),
+    QStringLiteral("Houillon"),
+    QStringLiteral("houillon"),
+    QStringLiteral(" Houillon "),
 };
 
 struct Capture
@@ -29,8 +32,7 @@ struct Capture
     Capture(FrameEndRule r, QByteArray p)
         : rule(r)
         , prefix(std::move(p))
-    {
-    }
+    {}
     FrameEndRule rule;
     QByteArray prefix;
     QByteArray frame;
@@ -50,7 +52,8 @@ struct Capture
     }
 };
 
-void checkAssembly(const QString &profile, const QByteArray &prefix, const QByteArray &stream, quint32 seed)
+void checkAssembly(const QString &profile, const QByteArray &prefix, const QByteArray &stream,
+                   quint32 seed)
 {
     const FrameEndRule rule = frameEndRuleFor(profile);
     FUZZ_CHECK((rule == FrameEndRule::LineFeed) == (profile == u"Houillon"));
@@ -97,7 +100,8 @@ void checkDisplayText(const QByteArray &frame)
 {
     const QByteArray shown = stripFrame(frame);
     const qsizetype trimmed = blankTrimmedLength(frame);
-    const qsizetype expected = (trimmed == 0 || frame.size() <= 2) ? 0 : std::max<qsizetype>(0, trimmed - 2);
+    const qsizetype expected =
+        (trimmed == 0 || frame.size() <= 2) ? 0 : std::max<qsizetype>(0, trimmed - 2);
     FUZZ_CHECK(shown.size() == expected);
     FUZZ_CHECK(shown == frame.mid(1, shown.size()));
 }
@@ -106,8 +110,8 @@ void checkLogLine(qsizetype length, char c)
 {
     QByteArray line("left over from the last line");
     formatBufferLogLine(line, length, c);
-    const QByteArray expected = "Bffr[" + QByteArray::number(length) + "] = [" + QByteArray(1, c) + ": "
-        + QByteArray::number(uchar(c)) + "]";
+    const QByteArray expected = "Bffr[" + QByteArray::number(length) + "] = [" + QByteArray(1, c) +
+                                ": " + QByteArray::number(uchar(c)) + "]";
     FUZZ_CHECK(line == expected);
 }
 

@@ -59,7 +59,8 @@ void checkRecord(const QByteArray &prefix, const QByteArray &frame)
     const QByteArray effectivePrefix = trimmedLength(prefix) > 0 ? prefix : QByteArray();
     FUZZ_CHECK(record.left(open - 1) == effectivePrefix + frame.chopped(1));
 
-    const std::optional<QList<int>> codes = readCodes(record.mid(open + 1, record.size() - open - 4));
+    const std::optional<QList<int>> codes =
+        readCodes(record.mid(open + 1, record.size() - open - 4));
     FUZZ_CHECK(codes.has_value());
     const qsizetype n = trimmedLength(frame);
     FUZZ_CHECK(codes->size() == n);

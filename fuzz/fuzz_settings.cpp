@@ -14,11 +14,16 @@ namespace {
 QChar parityLetter(Parity p)
 {
     switch (p) {
-    case Parity::None: return u'n';
-    case Parity::Even: return u'e';
-    case Parity::Odd: return u'o';
-    case Parity::Mark: return u'm';
-    case Parity::Space: return u's';
+    case Parity::None:
+        return u'n';
+    case Parity::Even:
+        return u'e';
+    case Parity::Odd:
+        return u'o';
+    case Parity::Mark:
+        return u'm';
+    case Parity::Space:
+        return u's';
     }
     return u'?';
 }
@@ -26,17 +31,20 @@ QChar parityLetter(Parity p)
 QString stopText(StopBits s)
 {
     switch (s) {
-    case StopBits::One: return QStringLiteral("1");
-    case StopBits::OneAndHalf: return QStringLiteral("1.5");
-    case StopBits::Two: return QStringLiteral("2");
+    case StopBits::One:
+        return QStringLiteral("1");
+    case StopBits::OneAndHalf:
+        return QStringLiteral("1.5");
+    case StopBits::Two:
+        return QStringLiteral("2");
     }
     return QStringLiteral("?");
 }
 
 QString format(const LineSettings &s)
 {
-    return QString::number(s.baudRate) + u',' + parityLetter(s.parity) + u',' + QString::number(s.dataBits)
-        + u',' + stopText(s.stopBits);
+    return QString::number(s.baudRate) + u',' + parityLetter(s.parity) + u',' +
+           QString::number(s.dataBits) + u',' + stopText(s.stopBits);
 }
 
 void checkSettings(const QString &text)
@@ -94,7 +102,8 @@ void checkValuesRoundTrip(const QByteArray &bytes)
         return;
     const auto u = [&](int i) { return quint8(bytes[i]); };
     LineSettings s;
-    s.baudRate = qint32((quint32(u(0)) << 24 | quint32(u(1)) << 16 | quint32(u(2)) << 8 | u(3)) & 0x7fffffffu);
+    s.baudRate = qint32((quint32(u(0)) << 24 | quint32(u(1)) << 16 | quint32(u(2)) << 8 | u(3)) &
+                        0x7fffffffu);
     if (s.baudRate == 0)
         s.baudRate = 1;
     s.parity = Parity(u(4) % 5);

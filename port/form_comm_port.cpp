@@ -19,7 +19,7 @@ QString boolText(bool b)
 // One row of the panel: reads a property and formats it, or fails.
 using RowReader = std::optional<QString> (*)(const SerialControl &);
 
-template <typename T>
+template<typename T>
 std::optional<QString> shown(const std::optional<T> &v)
 {
     if (!v)
@@ -67,7 +67,8 @@ void Form_Comm::setupPort()
     connect(MSComm1.get(), &SerialControl::portLost, this, [this](const QString &reason) {
         RefreshPropertyPanel();
         const std::optional<qint16> port = MSComm1->CommPort();
-        reportError(QStringLiteral("COM %1 was lost: %2\nThe port is closed; press \"Reset Comm\" when the device is back.")
+        reportError(QStringLiteral("COM %1 was lost: %2\nThe port is closed; press \"Reset Comm\" "
+                                   "when the device is back.")
                         .arg(port ? QString::number(*port) : QStringLiteral("?"), reason));
     });
 }
@@ -141,12 +142,15 @@ void Form_Comm::lblfield_Click(qint16 Index)
         bool ok = false;
         const int shownMode = lbl_val[9]->text().trimmed().toShort(&ok);
         if (ok) {
-            lbl_val[9]->setText(shownMode < 3 ? QString::number(shownMode + 1) : QStringLiteral("0"));
+            lbl_val[9]->setText(shownMode < 3 ? QString::number(shownMode + 1)
+                                              : QStringLiteral("0"));
             const qint32 mode = lbl_val[9]->text().trimmed().toShort();
             if (!MSComm1->setHandshaking(mode))
-                reportError(QStringLiteral("HandShaking could not be changed: ") + MSComm1->lastError());
+                reportError(QStringLiteral("HandShaking could not be changed: ") +
+                            MSComm1->lastError());
         }
     }
     if (!RefreshPropertyPanel())
-        reportError(QStringLiteral("The property panel could not be refreshed: ") + MSComm1->lastError());
+        reportError(QStringLiteral("The property panel could not be refreshed: ") +
+                    MSComm1->lastError());
 }

@@ -37,7 +37,8 @@ QString deviceForPort(int port, const QString &configHome)
 {
     if (port <= 0)
         return {};
-    const QString entry = configHome + QStringLiteral("/commtest/ports/com") + QString::number(port);
+    const QString entry =
+        configHome + QStringLiteral("/commtest/ports/com") + QString::number(port);
     const QFileInfo info(entry);
     // A dangling link is still the operator's choice: report its target, which will fail.
     if (info.exists() || info.isSymLink())

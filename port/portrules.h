@@ -22,8 +22,18 @@ QString deviceForPort(int port);
 // $XDG_CONFIG_HOME, or ~/.config when unset or empty.
 QString userConfigHome();
 
-enum class Parity { None, Even, Odd, Mark, Space };
-enum class StopBits { One, OneAndHalf, Two };
+enum class Parity {
+    None,
+    Even,
+    Odd,
+    Mark,
+    Space
+};
+enum class StopBits {
+    One,
+    OneAndHalf,
+    Two
+};
 
 struct LineSettings
 {

@@ -42,22 +42,33 @@ QString settingsText(const LineSettings &s)
     static const char parity[] = {'n', 'e', 'o', 'm', 's'};
     QString stop;
     switch (s.stopBits) {
-    case StopBits::One: stop = QStringLiteral("1"); break;
-    case StopBits::OneAndHalf: stop = QStringLiteral("1.5"); break;
-    case StopBits::Two: stop = QStringLiteral("2"); break;
+    case StopBits::One:
+        stop = QStringLiteral("1");
+        break;
+    case StopBits::OneAndHalf:
+        stop = QStringLiteral("1.5");
+        break;
+    case StopBits::Two:
+        stop = QStringLiteral("2");
+        break;
     }
-    return QString::number(s.baudRate) + u',' + QLatin1Char(parity[int(s.parity)]) + u','
-        + QString::number(s.dataBits) + u',' + stop;
+    return QString::number(s.baudRate) + u',' + QLatin1Char(parity[int(s.parity)]) + u',' +
+           QString::number(s.dataBits) + u',' + stop;
 }
 
 QSerialPort::Parity toQt(Parity p)
 {
     switch (p) {
-    case Parity::None: return QSerialPort::NoParity;
-    case Parity::Even: return QSerialPort::EvenParity;
-    case Parity::Odd: return QSerialPort::OddParity;
-    case Parity::Mark: return QSerialPort::MarkParity;
-    case Parity::Space: return QSerialPort::SpaceParity;
+    case Parity::None:
+        return QSerialPort::NoParity;
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
     }
     return QSerialPort::NoParity;
 }
@@ -65,9 +76,12 @@ QSerialPort::Parity toQt(Parity p)
 QSerialPort::StopBits toQt(StopBits s)
 {
     switch (s) {
-    case StopBits::One: return QSerialPort::OneStop;
-    case StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case StopBits::Two: return QSerialPort::TwoStop;
+    case StopBits::One:
+        return QSerialPort::OneStop;
+    case StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
     }
     return QSerialPort::OneStop;
 }
@@ -75,20 +89,28 @@ QSerialPort::StopBits toQt(StopBits s)
 Parity fromQt(QSerialPort::Parity p)
 {
     switch (p) {
-    case QSerialPort::EvenParity: return Parity::Even;
-    case QSerialPort::OddParity: return Parity::Odd;
-    case QSerialPort::MarkParity: return Parity::Mark;
-    case QSerialPort::SpaceParity: return Parity::Space;
-    default: return Parity::None;
+    case QSerialPort::EvenParity:
+        return Parity::Even;
+    case QSerialPort::OddParity:
+        return Parity::Odd;
+    case QSerialPort::MarkParity:
+        return Parity::Mark;
+    case QSerialPort::SpaceParity:
+        return Parity::Space;
+    default:
+        return Parity::None;
     }
 }
 
 StopBits fromQt(QSerialPort::StopBits s)
 {
     switch (s) {
-    case QSerialPort::OneAndHalfStop: return StopBits::OneAndHalf;
-    case QSerialPort::TwoStop: return StopBits::Two;
-    default: return StopBits::One;
+    case QSerialPort::OneAndHalfStop:
+        return StopBits::OneAndHalf;
+    case QSerialPort::TwoStop:
+        return StopBits::Two;
+    default:
+        return StopBits::One;
     }
 }
 
@@ -96,10 +118,13 @@ StopBits fromQt(QSerialPort::StopBits s)
 QSerialPort::FlowControl flowControlFor(qint32 mode)
 {
     switch (mode) {
-    case 1: return QSerialPort::SoftwareControl;
+    case 1:
+        return QSerialPort::SoftwareControl;
     case 2:
-    case 3: return QSerialPort::HardwareControl;
-    default: return QSerialPort::NoFlowControl;
+    case 3:
+        return QSerialPort::HardwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
     }
 }
 
@@ -166,8 +191,11 @@ bool QtSerialControl::openPort()
     // Two names of one device must still be one device, for the lock file too.
     const QString device = QFileInfo(mapped).canonicalFilePath();
     if (device.isEmpty())
-        return fail(QStringLiteral("No such device: %1 (port %2)").arg(shownTarget(mapped)).arg(m_commPort));
-    struct stat st {};
+        return fail(QStringLiteral("No such device: %1 (port %2)")
+                        .arg(shownTarget(mapped))
+                        .arg(m_commPort));
+    struct stat st
+    {};
     if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return fail(QStringLiteral("Not a serial device: ") + device);
 
@@ -200,7 +228,9 @@ bool QtSerialControl::openPort()
         notes.prepend(m_settingsNote + QStringLiteral("; in force: ") + m_inForceText);
     m_settingsNote.clear();
     if (!applyFlowControl(m_handshaking))
-        notes << QStringLiteral("Handshaking %1 not supported by %2").arg(m_handshaking).arg(m_device);
+        notes << QStringLiteral("Handshaking %1 not supported by %2")
+                     .arg(m_handshaking)
+                     .arg(m_device);
 
     m_linesReadable = true;
     if (const auto p = pins()) {
@@ -253,8 +283,8 @@ bool QtSerialControl::setSettings(const QString &settings)
 {
     const std::optional<LineSettings> parsed = parseSettings(settings);
     if (!parsed) {
-        m_settingsNote = QStringLiteral("Settings rejected: ")
-            + (settings.isEmpty() ? QStringLiteral("(empty)") : settings);
+        m_settingsNote = QStringLiteral("Settings rejected: ") +
+                         (settings.isEmpty() ? QStringLiteral("(empty)") : settings);
         return fail(m_settingsNote);
     }
     m_settingsText = settings;
@@ -293,7 +323,7 @@ LineSettings QtSerialControl::lineInForce() const
 {
     LineSettings s;
     s.baudRate = m_port->baudRate();
-    termios t {};
+    termios t{};
     // Qt reports what it asked for; a pty, for one, silently drops parity and 7 bits.
     if (::tcgetattr(m_port->handle(), &t) != 0) {
         s.dataBits = int(m_port->dataBits());
@@ -302,10 +332,18 @@ LineSettings QtSerialControl::lineInForce() const
         return s;
     }
     switch (t.c_cflag & CSIZE) {
-    case CS5: s.dataBits = 5; break;
-    case CS6: s.dataBits = 6; break;
-    case CS7: s.dataBits = 7; break;
-    default: s.dataBits = 8; break;
+    case CS5:
+        s.dataBits = 5;
+        break;
+    case CS6:
+        s.dataBits = 6;
+        break;
+    case CS7:
+        s.dataBits = 7;
+        break;
+    default:
+        s.dataBits = 8;
+        break;
     }
     if (!(t.c_cflag & PARENB))
         s.parity = Parity::None;
@@ -446,7 +484,7 @@ bool QtSerialControl::raise(qint16 event)
             if (std::uncaught_exceptions() > 0)
                 self->m_drainTimer->start();
         }
-    } guard {this};
+    } guard{this};
     m_event = event;
     m_readThisEvent = false;
     m_emitting = true;
@@ -519,7 +557,7 @@ void QtSerialControl::onErrorOccurred(QSerialPort::SerialPortError error)
 
 bool QtSerialControl::deviceHungUp() const
 {
-    pollfd p {m_port->handle(), POLLIN, 0};
+    pollfd p{m_port->handle(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
@@ -529,15 +567,17 @@ void QtSerialControl::queueHangUp()
     // Qt raises meanwhile is ignored through m_hangUpQueued.
     m_hangUpQueued = true;
     const quint64 generation = m_generation;
-    QMetaObject::invokeMethod(this, [this, generation] { hangUp(generation); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, generation] { hangUp(generation); }, Qt::QueuedConnection);
 }
 
 void QtSerialControl::hangUp(quint64 generation)
 {
     if (generation != m_generation || !m_port->isOpen())
         return;
-    termios t {};
-    const QString why = ::tcgetattr(m_port->handle(), &t) != 0 ? errnoText(errno) : m_port->errorString();
+    termios t{};
+    const QString why =
+        ::tcgetattr(m_port->handle(), &t) != 0 ? errnoText(errno) : m_port->errorString();
     takeIncoming(); // what QSerialPort already holds is lost at close
     m_lineTimer->stop();
     m_port->close();
@@ -579,7 +619,8 @@ bool QtSerialControl::setBreak(bool on)
     if (!m_port->isOpen())
         return fail(QStringLiteral("The port is not open"));
     if (!m_port->setBreakEnabled(on))
-        return fail(QStringLiteral("Break not supported by %1 (%2)").arg(m_device, m_port->errorString()));
+        return fail(
+            QStringLiteral("Break not supported by %1 (%2)").arg(m_device, m_port->errorString()));
     m_break = on;
     return true;
 }

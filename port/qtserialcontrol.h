@@ -118,14 +118,14 @@ private:
     qsizetype m_readPos = 0;
     qint16 m_event = CommEvents::Receive;
     bool m_readThisEvent = false;
-    bool m_stalled = false;   // a handler left characters unread: wait for new ones
-    bool m_emitting = false;  // inside OnComm: nested calls leave the raising to the outer pass
-    quint64 m_arrivals = 0;   // counts arrivals, so one during an event counts as new
+    bool m_stalled = false;  // a handler left characters unread: wait for new ones
+    bool m_emitting = false; // inside OnComm: nested calls leave the raising to the outer pass
+    quint64 m_arrivals = 0;  // counts arrivals, so one during an event counts as new
 
-    QString m_device;          // canonical device of the open port
-    quint64 m_generation = 0;  // increases at every open, so a stale hang-up is ignored
+    QString m_device;         // canonical device of the open port
+    quint64 m_generation = 0; // increases at every open, so a stale hang-up is ignored
     bool m_hangUpQueued = false;
-    QString m_lostReason;      // set from the hang-up until portLost has been emitted
+    QString m_lostReason; // set from the hang-up until portLost has been emitted
     int m_readErrors = 0;
     QElapsedTimer m_readErrorWindow;
 

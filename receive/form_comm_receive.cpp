@@ -23,7 +23,8 @@ void Form_Comm::setupReceive()
     m_clock = [] {
         timespec ts{};
         clock_gettime(CLOCK_REALTIME_COARSE, &ts);
-        return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, Qt::UTC);
+        return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000,
+                                              Qt::UTC);
     };
 
     // Bounded, so a long session cannot exhaust memory; the capture file is not.
@@ -102,7 +103,8 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
     txt_bffr->appendLine(m_logLine);
-    return endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
+    return endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard,
+                     uchar(c));
 }
 
 QByteArray Form_Comm::StripFrame(const QByteArray &s) const
@@ -155,8 +157,9 @@ void Form_Comm::schedulePanelRefresh()
             m_panelRefreshFailed = false;
         } else if (!m_panelRefreshFailed) {
             m_panelRefreshFailed = true; // once, until a refresh works again
-            reportError(QStringLiteral("The property panel could not be refreshed after a frame: ")
-                        + MSComm1->lastError());
+            reportError(
+                QStringLiteral("The property panel could not be refreshed after a frame: ") +
+                MSComm1->lastError());
         }
     });
 }

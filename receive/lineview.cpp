@@ -74,8 +74,7 @@ struct LineView::Chunk
     explicit Chunk(quint32 cap)
         : data(new char[cap])
         , capacity(cap)
-    {
-    }
+    {}
     std::unique_ptr<char[]> data;
     quint32 capacity = 0;
     quint32 used = 0;
@@ -90,8 +89,7 @@ class LineViewAccessible : public QAccessibleWidget, public QAccessibleTextInter
 public:
     explicit LineViewAccessible(LineView *view)
         : QAccessibleWidget(view, QAccessible::EditableText)
-    {
-    }
+    {}
 
     LineView *view() const { return static_cast<LineView *>(object()); }
 
@@ -478,7 +476,8 @@ void LineView::growBack(const char *data, qsizetype n)
 {
     Line &l = m_lines.back();
     Chunk *c = l.chunk;
-    if (c == m_chunks.back() && l.offset + l.len == c->used && c->capacity - c->used >= quint32(n)) {
+    if (c == m_chunks.back() && l.offset + l.len == c->used &&
+        c->capacity - c->used >= quint32(n)) {
         std::memcpy(c->data.get() + c->used, data, size_t(n));
         c->used += quint32(n);
     } else {
@@ -532,8 +531,8 @@ void LineView::popBack()
 
 void LineView::trim()
 {
-    while (!m_lines.empty()
-           && (lineCount() > m_maxLines || (m_bytes > m_maxBytes && lineCount() > 1))) {
+    while (!m_lines.empty() &&
+           (lineCount() > m_maxLines || (m_bytes > m_maxBytes && lineCount() > 1))) {
         if (m_newestOnTop) {
             popBack();
             ++m_droppedBottom;
@@ -862,8 +861,9 @@ void LineView::updateFontTables()
         const auto i = size_t(b);
         m_boxed[i] = boxed(uchar(b));
         m_glyph[i] = displayChar(uchar(b));
-        m_advance[i] = m_boxed[i] ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
-                                  : fm.horizontalAdvance(m_glyph[i]);
+        m_advance[i] = m_boxed[i]
+                           ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
+                           : fm.horizontalAdvance(m_glyph[i]);
     }
     const QFontMetrics im(m_paintFont, viewport());
     m_lineHeight = std::max(1, im.lineSpacing());
@@ -1023,7 +1023,11 @@ void LineView::moveCursor(Pos p, bool keepAnchor)
 }
 
 namespace {
-enum class CharClass { Word, Space, Other };
+enum class CharClass {
+    Word,
+    Space,
+    Other
+};
 CharClass classOf(uchar b)
 {
     const QChar c = QChar(char16_t(b));
@@ -1276,8 +1280,8 @@ void LineView::mousePressEvent(QMouseEvent *event)
     }
     const QPoint pos = event->position().toPoint();
     m_lastMousePos = pos;
-    if (m_tripleClickTimer.isActive()
-        && (pos - m_tripleClickPoint).manhattanLength() < QGuiApplication::styleHints()->startDragDistance()) {
+    if (m_tripleClickTimer.isActive() && (pos - m_tripleClickPoint).manhattanLength() <
+                                             QGuiApplication::styleHints()->startDragDistance()) {
         m_tripleClickTimer.stop();
         selectLineAt(hitTest(pos));
         m_dragging = false;

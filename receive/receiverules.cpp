@@ -7,7 +7,7 @@
 
 namespace {
 
-template <typename Text>
+template<typename Text>
 qsizetype firstNonBlank(const Text &s)
 {
     qsizetype i = 0;
@@ -16,7 +16,7 @@ qsizetype firstNonBlank(const Text &s)
     return i;
 }
 
-template <typename Text>
+template<typename Text>
 qsizetype endNonBlank(const Text &s, qsizetype from)
 {
     qsizetype end = s.size();
@@ -140,7 +140,8 @@ QString generalDateText(const QDateTime &when, const QLocale &locale)
 {
     const QDateTime local = when.toLocalTime();
     const QTime t = local.time();
-    QString text = locale.toString(local.date(), windowsStyleFormat(locale.dateFormat(QLocale::ShortFormat)));
+    QString text =
+        locale.toString(local.date(), windowsStyleFormat(locale.dateFormat(QLocale::ShortFormat)));
     const bool midnight = t.hour() == 0 && t.minute() == 0 && t.second() == 0;
     if (!midnight) {
         text += u' ';

@@ -48,7 +48,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("header");
         QTest::addColumn<QByteArray>("expectedStart");
-        QTest::newRow("absent, empty header") << false << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("absent, empty header")
+            << false << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("absent, header written without line end")
             << false << QByteArray() << QByteArray("HEAD") << QByteArray("HEAD");
         QTest::newRow("present, content kept, no header")
@@ -131,7 +132,8 @@ private Q_SLOTS:
     {
         std::unique_ptr<FileService> fs;
         std::unique_ptr<TextStream> stream;
-        QCOMPARE(Module5::OpenCaptureFile(fs, stream, QStringLiteral("/dev/full"), QByteArray()), QString());
+        QCOMPARE(Module5::OpenCaptureFile(fs, stream, QStringLiteral("/dev/full"), QByteArray()),
+                 QString());
         const QString error = stream->Write(sampleRecord(1));
         QVERIFY2(error.contains(QStringLiteral("No space")), qPrintable(error));
         // Nothing went in, so nothing needs cutting: the error is just the reason.
@@ -181,8 +183,8 @@ private Q_SLOTS:
                 }
                 stream->Close();
             }
-            const QByteArray out = QByteArray::number(written) + ' ' + QByteArray::number(failures) + ' '
-                + lastError.toUtf8();
+            const QByteArray out = QByteArray::number(written) + ' ' +
+                                   QByteArray::number(failures) + ' ' + lastError.toUtf8();
             [[maybe_unused]] auto n = ::write(report[1], out.constData(), size_t(out.size()));
             ::_exit(0);
         }
@@ -216,10 +218,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing folder") << QStringLiteral("missing") << QStringLiteral("No such file");
+        QTest::newRow("missing folder")
+            << QStringLiteral("missing") << QStringLiteral("No such file");
         QTest::newRow("a folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
-        QTest::newRow("pipe without reader") << QStringLiteral("fifo") << QStringLiteral("No such device");
-        QTest::newRow("no permission") << QStringLiteral("readonly") << QStringLiteral("Permission denied");
+        QTest::newRow("pipe without reader")
+            << QStringLiteral("fifo") << QStringLiteral("No such device");
+        QTest::newRow("no permission")
+            << QStringLiteral("readonly") << QStringLiteral("Permission denied");
         QTest::newRow("empty path") << QStringLiteral("empty") << QStringLiteral("No such file");
     }
     void openFails()

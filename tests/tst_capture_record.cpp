@@ -54,39 +54,44 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
 
         // The worked examples.
-        QTest::newRow("abc CR") << QByteArray("") << QByteArray("abc\r") << QByteArray("abc,[97:98:99:13]\r\n");
+        QTest::newRow("abc CR") << QByteArray("") << QByteArray("abc\r")
+                                << QByteArray("abc,[97:98:99:13]\r\n");
         QTest::newRow("LF alone") << QByteArray("") << QByteArray("\n") << QByteArray(",[10]\r\n");
         QTest::newRow("timestamp and source prefix")
             << QByteArray("12/7/2026 2:03:05 PM, S1,") << QByteArray("12.5\n")
             << QByteArray("12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]\r\n");
-        QTest::newRow("leading blank drops end code") << QByteArray("") << QByteArray(" 7\r")
-                                                      << QByteArray(" 7,[32:55]\r\n");
-        QTest::newRow("null prefix") << QByteArray() << QByteArray("OK\r") << QByteArray("OK,[79:75:13]\r\n");
-        QTest::newRow("blank prefix") << QByteArray("   ") << QByteArray("OK\r") << QByteArray("OK,[79:75:13]\r\n");
+        QTest::newRow("leading blank drops end code")
+            << QByteArray("") << QByteArray(" 7\r") << QByteArray(" 7,[32:55]\r\n");
+        QTest::newRow("null prefix")
+            << QByteArray() << QByteArray("OK\r") << QByteArray("OK,[79:75:13]\r\n");
+        QTest::newRow("blank prefix")
+            << QByteArray("   ") << QByteArray("OK\r") << QByteArray("OK,[79:75:13]\r\n");
 
         // Edge cases.
-        QTest::newRow("two leading blanks") << QByteArray() << QByteArray("  7\r")
-                                            << QByteArray("  7,[32:32]\r\n");
-        QTest::newRow("CR kept before LF") << QByteArray() << QByteArray("ab\r\n")
-                                           << QByteArray("ab\r,[97:98:13:10]\r\n");
-        QTest::newRow("prefix trailing blank kept") << QByteArray("P, ") << QByteArray("x\r")
-                                                    << QByteArray("P, x,[120:13]\r\n");
-        QTest::newRow("prefix leading blank kept") << QByteArray(" P,") << QByteArray("x\r")
-                                                   << QByteArray(" P,x,[120:13]\r\n");
-        QTest::newRow("tab prefix is not blank") << QByteArray("\t") << QByteArray("x\n")
-                                                 << QByteArray("\tx,[120:10]\r\n");
-        QTest::newRow("tab in frame not trimmed") << QByteArray() << QByteArray("\tX\r")
-                                                  << QByteArray("\tX,[9:88:13]\r\n");
-        QTest::newRow("trailing blank after end code") << QByteArray() << QByteArray("a\r ")
-                                                       << QByteArray("a\r,[97:13]\r\n");
-        QTest::newRow("blanks only") << QByteArray() << QByteArray("   ") << QByteArray("  ,[]\r\n");
-        QTest::newRow("blank end character") << QByteArray() << QByteArray(" ") << QByteArray(",[]\r\n");
+        QTest::newRow("two leading blanks")
+            << QByteArray() << QByteArray("  7\r") << QByteArray("  7,[32:32]\r\n");
+        QTest::newRow("CR kept before LF")
+            << QByteArray() << QByteArray("ab\r\n") << QByteArray("ab\r,[97:98:13:10]\r\n");
+        QTest::newRow("prefix trailing blank kept")
+            << QByteArray("P, ") << QByteArray("x\r") << QByteArray("P, x,[120:13]\r\n");
+        QTest::newRow("prefix leading blank kept")
+            << QByteArray(" P,") << QByteArray("x\r") << QByteArray(" P,x,[120:13]\r\n");
+        QTest::newRow("tab prefix is not blank")
+            << QByteArray("\t") << QByteArray("x\n") << QByteArray("\tx,[120:10]\r\n");
+        QTest::newRow("tab in frame not trimmed")
+            << QByteArray() << QByteArray("\tX\r") << QByteArray("\tX,[9:88:13]\r\n");
+        QTest::newRow("trailing blank after end code")
+            << QByteArray() << QByteArray("a\r ") << QByteArray("a\r,[97:13]\r\n");
+        QTest::newRow("blanks only")
+            << QByteArray() << QByteArray("   ") << QByteArray("  ,[]\r\n");
+        QTest::newRow("blank end character")
+            << QByteArray() << QByteArray(" ") << QByteArray(",[]\r\n");
         QTest::newRow("empty frame") << QByteArray() << QByteArray() << QByteArray(",[]\r\n");
         QTest::newRow("codes of one two three digits")
             << QByteArray() << QByteArray("\x00\x09\x63\x64\xff\x04", 6)
             << QByteArray("\x00\x09\x63\x64\xff", 5) + QByteArray(",[0:9:99:100:255:4]\r\n");
-        QTest::newRow("frame text holds comma bracket") << QByteArray() << QByteArray(",[1]\r")
-                                                        << QByteArray(",[1],[44:91:49:93:13]\r\n");
+        QTest::newRow("frame text holds comma bracket")
+            << QByteArray() << QByteArray(",[1]\r") << QByteArray(",[1],[44:91:49:93:13]\r\n");
     }
     void record()
     {

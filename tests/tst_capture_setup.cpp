@@ -3,10 +3,10 @@
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/form_outputcfg.h"
+#include "port/qtserialcontrol.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
 #include "support/pty.h"
-#include "port/qtserialcontrol.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -42,7 +42,8 @@ bool fileIsOpenHere(const QString &path)
 {
     const QString target = QFileInfo(path).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
+    for (const QString &fd :
+         fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
         if (QFile::symLinkTarget(fds.filePath(fd)) == target)
             return true;
     }
@@ -126,8 +127,7 @@ struct Window
 
     Window()
         : Window(std::make_unique<FakeSerialControl>())
-    {
-    }
+    {}
     // With the real serial layer, or another control; serial stays null unless it is the fake.
     explicit Window(std::unique_ptr<SerialControl> control)
     {
@@ -187,9 +187,10 @@ private Q_SLOTS:
                 QCOMPARE(d.windowTitle(), QStringLiteral("Write to File Configuration"));
                 QCOMPARE(d.parentWidget(), w.form.get());
                 QVERIFY(d.isModal());
-                QCOMPARE(d.lbl_intro->text(),
-                         QStringLiteral("Additional information call be included in the output file.  "
-                                        "Please check the items that you would like to include."));
+                QCOMPARE(
+                    d.lbl_intro->text(),
+                    QStringLiteral("Additional information call be included in the output file.  "
+                                   "Please check the items that you would like to include."));
                 QCOMPARE(d.chk_TimeStamp->text(), QStringLiteral("Include timestamp"));
                 QCOMPARE(d.chk_Source->text(), QStringLiteral("Include a source string"));
                 QCOMPARE(d.cmd_ok->text(), QStringLiteral("&OK"));
@@ -217,7 +218,9 @@ private Q_SLOTS:
         w.form->WriteToFile(QByteArray(), "abc\r");
         QCOMPARE(readAll(path), QByteArray("abc,[97:98:99:13]\r\n"));
         w.form->WriteToFile("12/7/2026 2:03:05 PM, S1,", "12.5\n");
-        QCOMPARE(readAll(path), QByteArray("abc,[97:98:99:13]\r\n12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]\r\n"));
+        QCOMPARE(
+            readAll(path),
+            QByteArray("abc,[97:98:99:13]\r\n12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]\r\n"));
     }
 
     void options_data()
@@ -230,12 +233,14 @@ private Q_SLOTS:
         QTest::addColumn<bool>("expectedTimestamp");
         QTest::newRow("source trimmed") << true << QStringLiteral("  S1 bench  ") << false << false
                                         << QStringLiteral("S1 bench") << true;
-        QTest::newRow("source blanks only") << true << QStringLiteral("   ") << false << false << QString() << true;
-        QTest::newRow("source unchecked again") << true << QStringLiteral("S1") << true << false << QString()
-                                                << true;
-        QTest::newRow("timestamp unchecked") << false << QString() << false << true << QString() << false;
-        QTest::newRow("source without timestamp") << true << QStringLiteral("S2") << false << true
-                                                  << QStringLiteral("S2") << false;
+        QTest::newRow("source blanks only")
+            << true << QStringLiteral("   ") << false << false << QString() << true;
+        QTest::newRow("source unchecked again")
+            << true << QStringLiteral("S1") << true << false << QString() << true;
+        QTest::newRow("timestamp unchecked")
+            << false << QString() << false << true << QString() << false;
+        QTest::newRow("source without timestamp")
+            << true << QStringLiteral("S2") << false << true << QStringLiteral("S2") << false;
     }
     void options()
     {
@@ -441,7 +446,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shown");
         QTest::newRow("trailing blank") << QStringLiteral("dir/name with blanks.txt ")
                                         << QStringLiteral("dir/name with blanks.txt");
-        QTest::newRow("leading and trailing blanks") << QStringLiteral("  lead.txt  ") << QStringLiteral("lead.txt");
+        QTest::newRow("leading and trailing blanks")
+            << QStringLiteral("  lead.txt  ") << QStringLiteral("lead.txt");
     }
     void pathWithBlanks()
     {
@@ -586,8 +592,8 @@ private Q_SLOTS:
             second);
         w.form->WriteToFile(QByteArray(), "after\r");
         QCOMPARE(seenDuringOptions, captureRecord(QByteArray(), "during options\r"));
-        QCOMPARE(readAll(first), captureRecord(QByteArray(), "during options\r")
-                                     + captureRecord(QByteArray(), "during save\r"));
+        QCOMPARE(readAll(first), captureRecord(QByteArray(), "during options\r") +
+                                     captureRecord(QByteArray(), "during save\r"));
         QCOMPARE(readAll(second), captureRecord(QByteArray(), "after\r"));
     }
 
@@ -651,7 +657,8 @@ private Q_SLOTS:
             const QSignalBlocker blocker(w.chkFile());
             w.chkFile()->setChecked(false);
         }
-        const QByteArray expected = captureRecord(QByteArray(), "ab\r") + captureRecord(QByteArray(), "12\n");
+        const QByteArray expected =
+            captureRecord(QByteArray(), "ab\r") + captureRecord(QByteArray(), "12\n");
         bool wroteWhileUp = false;
         w.setUp(
             [&](Form_OutputCfg &d) {
@@ -704,7 +711,8 @@ private Q_SLOTS:
                 w.form->WriteToFile(QByteArray(), frame);
                 expected += captureRecord(QByteArray(), frame);
             }
-            QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("com_Close")), Qt::LeftButton);
+            QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("com_Close")),
+                              Qt::LeftButton);
             QVERIFY(!w.form->isVisible());
             QVERIFY(!fileIsOpenHere(path));
             QVERIFY(w.form->shownError().isEmpty());

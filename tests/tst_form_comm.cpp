@@ -29,12 +29,15 @@ struct Window
             prepare(*fake);
         form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<FakeSaveDialog>());
     }
-    template <typename T>
+    template<typename T>
     T *child(const char *name) const
     {
         return form->findChild<T *>(QString::fromLatin1(name));
     }
-    QString val(int k) const { return child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->text(); }
+    QString val(int k) const
+    {
+        return child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->text();
+    }
     void clickName(int index) const
     {
         auto *name = child<QLabel>(("lblfield_" + std::to_string(index)).c_str());
@@ -50,8 +53,9 @@ struct Window
 };
 
 const QStringList kOpenSequence = {
-    QStringLiteral("PortOpen=False"), QStringLiteral("Settings=9600,n,8,1"), QStringLiteral("CommPort=4"),
-    QStringLiteral("InputLen=1"),     QStringLiteral("RThreshold=1"),        QStringLiteral("SThreshold=1"),
+    QStringLiteral("PortOpen=False"), QStringLiteral("Settings=9600,n,8,1"),
+    QStringLiteral("CommPort=4"),     QStringLiteral("InputLen=1"),
+    QStringLiteral("RThreshold=1"),   QStringLiteral("SThreshold=1"),
     QStringLiteral("InputMode=0"),    QStringLiteral("PortOpen=True"),
 };
 
@@ -64,8 +68,10 @@ private Q_SLOTS:
     void startUpState()
     {
         Window w;
-        QCOMPARE(w.child<QComboBox>("cbo_APP")->currentText(), QStringLiteral("<select application>"));
-        QCOMPARE(w.child<QComboBox>("cbo_SuffixCommand")->currentText(), QStringLiteral("<select suffix>"));
+        QCOMPARE(w.child<QComboBox>("cbo_APP")->currentText(),
+                 QStringLiteral("<select application>"));
+        QCOMPARE(w.child<QComboBox>("cbo_SuffixCommand")->currentText(),
+                 QStringLiteral("<select suffix>"));
         QCOMPARE(w.form->lineMode(), false);
         QVERIFY(w.form->frameBuffer().isEmpty());
         QCOMPARE(w.form->captureEnabled(), false);
@@ -106,11 +112,14 @@ private Q_SLOTS:
         };
         QTest::newRow("settings refused")
             << QStringList{QStringLiteral("Settings=")}
-            << without(kOpenSequence, {QStringLiteral("Settings=9600,n,8,1")}) << QStringLiteral("True");
+            << without(kOpenSequence, {QStringLiteral("Settings=9600,n,8,1")})
+            << QStringLiteral("True");
         QTest::newRow("close and receive parameters refused")
-            << QStringList{QStringLiteral("PortOpen="), QStringLiteral("InputLen="), QStringLiteral("InputMode=")}
-            << without(kOpenSequence, {QStringLiteral("PortOpen=False"), QStringLiteral("PortOpen=True"),
-                                       QStringLiteral("InputLen=1"), QStringLiteral("InputMode=0")})
+            << QStringList{QStringLiteral("PortOpen="), QStringLiteral("InputLen="),
+                           QStringLiteral("InputMode=")}
+            << without(kOpenSequence,
+                       {QStringLiteral("PortOpen=False"), QStringLiteral("PortOpen=True"),
+                        QStringLiteral("InputLen=1"), QStringLiteral("InputMode=0")})
             << QStringLiteral("False");
         QTest::newRow("port number refused")
             << QStringList{QStringLiteral("CommPort=")}
@@ -142,12 +151,15 @@ private Q_SLOTS:
         QTest::newRow("COM 12 gives 1") << QStringLiteral("COM 12") << def << true << 1 << def;
         QTest::newRow("COM7 keeps port") << QStringLiteral("COM7") << def << true << 4 << def;
         QTest::newRow("empty port text") << QString() << def << false << 4 << def;
-        QTest::newRow("empty settings") << QStringLiteral("COM 3") << QString() << false << 4 << def;
-        QTest::newRow("blank settings rejected") << QStringLiteral("COM 3") << QStringLiteral("   ") << true << 3 << def;
-        QTest::newRow("settings trimmed") << QStringLiteral("COM 2") << QStringLiteral("  19200,e,7,2 ") << true << 2
-                                          << QStringLiteral("19200,e,7,2");
-        QTest::newRow("garbage settings kept out") << QStringLiteral("COM 5") << QStringLiteral("fast,please") << true
-                                                   << 5 << def;
+        QTest::newRow("empty settings")
+            << QStringLiteral("COM 3") << QString() << false << 4 << def;
+        QTest::newRow("blank settings rejected")
+            << QStringLiteral("COM 3") << QStringLiteral("   ") << true << 3 << def;
+        QTest::newRow("settings trimmed")
+            << QStringLiteral("COM 2") << QStringLiteral("  19200,e,7,2 ") << true << 2
+            << QStringLiteral("19200,e,7,2");
+        QTest::newRow("garbage settings kept out")
+            << QStringLiteral("COM 5") << QStringLiteral("fast,please") << true << 5 << def;
         QTest::newRow("letter port") << QStringLiteral("COM x") << def << true << 4 << def;
     }
     void resetComm()
@@ -195,7 +207,9 @@ private Q_SLOTS:
         w.resetWith(QStringLiteral("COM 9"));
         QCOMPARE(w.val(2), QStringLiteral("False"));
         QCOMPARE(w.val(0), QStringLiteral("9"));
-        QVERIFY(w.child<QLabel>("lbl_val_2")->toolTip().contains(QStringLiteral("No such file or directory")));
+        QVERIFY(w.child<QLabel>("lbl_val_2")
+                    ->toolTip()
+                    .contains(QStringLiteral("No such file or directory")));
         QVERIFY(w.form->shownError().isEmpty()); // the open itself stays silent
     }
 
@@ -223,7 +237,8 @@ private Q_SLOTS:
             QVERIFY(!w.serial->calls.join(u' ').contains(QStringLiteral("Handshaking=")));
             QCOMPARE(w.val(9), QStringLiteral("0")); // the refresh shows the control's mode
         } else {
-            QCOMPARE(w.serial->calls, QStringList{QStringLiteral("Handshaking=") + QString::number(written)});
+            QCOMPARE(w.serial->calls,
+                     QStringList{QStringLiteral("Handshaking=") + QString::number(written)});
             QCOMPARE(w.val(9), QString::number(written));
         }
     }
@@ -285,7 +300,8 @@ private Q_SLOTS:
         Window w;
         w.serial->receive("abc"); // waits unread: monitoring is off
         for (int k = 0; k < 21; ++k)
-            w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->setText(QStringLiteral("stale"));
+            w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())
+                ->setText(QStringLiteral("stale"));
         w.serial->calls.clear();
         w.clickName(14); // InBufferCount
         QVERIFY(w.serial->calls.isEmpty());
@@ -298,7 +314,8 @@ private Q_SLOTS:
     {
         Window w;
         for (int k = 0; k < 21; ++k)
-            w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->setText(QStringLiteral("old"));
+            w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())
+                ->setText(QStringLiteral("old"));
         w.serial->failing.insert(QStringLiteral("DTREnable")); // row 7
         w.clickName(0);
         for (int k = 0; k < 7; ++k)
@@ -322,10 +339,14 @@ private Q_SLOTS:
         QTest::newRow("cbo_APP") << QStringLiteral("cbo_APP") << QRect(1200, 270, 2835, 315);
         QTest::newRow("txt_out") << QStringLiteral("txt_out") << QRect(120, 2610, 8655, 1965);
         QTest::newRow("txt_bffr") << QStringLiteral("txt_bffr") << QRect(120, 240, 3135, 9015);
-        QTest::newRow("lbl_filename") << QStringLiteral("lbl_filename") << QRect(3960, 11340, 8175, 375);
-        QTest::newRow("ParityReplace name") << QStringLiteral("lblfield_21") << QRect(5880, 1800, 1215, 255);
-        QTest::newRow("RTSEnable value") << QStringLiteral("lbl_val_12") << QRect(7200, 3840, 975, 300);
-        QTest::newRow("HandShaking value") << QStringLiteral("lbl_val_9") << QRect(1440, 3240, 975, 300);
+        QTest::newRow("lbl_filename")
+            << QStringLiteral("lbl_filename") << QRect(3960, 11340, 8175, 375);
+        QTest::newRow("ParityReplace name")
+            << QStringLiteral("lblfield_21") << QRect(5880, 1800, 1215, 255);
+        QTest::newRow("RTSEnable value")
+            << QStringLiteral("lbl_val_12") << QRect(7200, 3840, 975, 300);
+        QTest::newRow("HandShaking value")
+            << QStringLiteral("lbl_val_9") << QRect(1440, 3240, 975, 300);
     }
     void geometryFollowsTwips()
     {
@@ -345,8 +366,9 @@ private Q_SLOTS:
     {
         Window w;
         QCOMPARE(w.child<QLabel>("Label1")->text(),
-                 QStringLiteral("This is a test of the MSComm control.  Print a file and check the status of "
-                                "the controls events and properties"));
+                 QStringLiteral(
+                     "This is a test of the MSComm control.  Print a file and check the status of "
+                     "the controls events and properties"));
         QCOMPARE(w.child<QLabel>("Label3")->text(), QStringLiteral("Command Suffix "));
         QCOMPARE(w.child<QPushButton>("com_Close")->text(), QStringLiteral("&Close"));
         QCOMPARE(w.child<QGroupBox>("Frame3")->title(), QStringLiteral("Extended Properties"));
@@ -358,8 +380,9 @@ private Q_SLOTS:
             return l;
         };
         QCOMPARE(entries(w.child<QComboBox>("cbo_SuffixCommand")),
-                 (QStringList{QStringLiteral("<select suffix>"), QStringLiteral("CrLf"), QStringLiteral("EOL"),
-                              QStringLiteral("<STX>/<EOT>"), QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>")}));
+                 (QStringList{QStringLiteral("<select suffix>"), QStringLiteral("CrLf"),
+                              QStringLiteral("EOL"), QStringLiteral("<STX>/<EOT>"),
+                              QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>")}));
         QCOMPARE(entries(w.child<QComboBox>("cbo_Port")).size(), 5);
         QVERIFY(!w.child<QComboBox>("cbo_APP")->isEditable());
         QVERIFY(w.child<QComboBox>("cbo_Port")->isEditable());
@@ -392,10 +415,12 @@ private Q_SLOTS:
     {
         Window w;
         const QStringList expected = {
-            QStringLiteral("com_Close"),  QStringLiteral("txt_in"),   QStringLiteral("txt_out"),
-            QStringLiteral("chk_file"),   QStringLiteral("txt_send"), QStringLiteral("cmd_Send"),
-            QStringLiteral("cbo_Port"),   QStringLiteral("txt_bffr"), QStringLiteral("cbo_SuffixCommand"),
-            QStringLiteral("cmd_reset"),  QStringLiteral("txt_Settings"), QStringLiteral("cbo_APP"),
+            QStringLiteral("com_Close"),         QStringLiteral("txt_in"),
+            QStringLiteral("txt_out"),           QStringLiteral("chk_file"),
+            QStringLiteral("txt_send"),          QStringLiteral("cmd_Send"),
+            QStringLiteral("cbo_Port"),          QStringLiteral("txt_bffr"),
+            QStringLiteral("cbo_SuffixCommand"), QStringLiteral("cmd_reset"),
+            QStringLiteral("txt_Settings"),      QStringLiteral("cbo_APP"),
             QStringLiteral("chk_CollectData")};
         w.form->show();
         QVERIFY(QTest::qWaitForWindowActive(w.form.get()));

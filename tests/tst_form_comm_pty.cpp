@@ -14,7 +14,8 @@ namespace {
 
 std::unique_ptr<Form_Comm> makeWindow()
 {
-    return std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(), std::make_unique<FakeSaveDialog>());
+    return std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(),
+                                       std::make_unique<FakeSaveDialog>());
 }
 
 QString val(const Form_Comm &w, int k)
@@ -98,7 +99,8 @@ private Q_SLOTS:
         QVERIFY2(tip.contains(QStringLiteral("No such device")), qPrintable(tip));
         QVERIFY(w->shownError().isEmpty());
         // Settings refused while the port stays on the old text.
-        w->findChild<QLineEdit *>(QStringLiteral("txt_Settings"))->setText(QStringLiteral("9600,q,8,1"));
+        w->findChild<QLineEdit *>(QStringLiteral("txt_Settings"))
+            ->setText(QStringLiteral("9600,q,8,1"));
         reset(*w, QStringLiteral("COM 4"));
         QCOMPARE(val(*w, 2), QStringLiteral("True"));
         QCOMPARE(val(*w, 1), QStringLiteral("9600,n,8,1"));

@@ -25,10 +25,17 @@ void apply(LineView &v, const Ops &ops)
     for (const QByteArray &op : ops) {
         const QByteArray arg = op.mid(1);
         switch (op.at(0)) {
-        case 'A': v.appendLine(arg); break;
-        case 'P': v.prependLine(arg); break;
-        case 'T': v.appendText(arg); break;
-        default: QFAIL("unknown op");
+        case 'A':
+            v.appendLine(arg);
+            break;
+        case 'P':
+            v.prependLine(arg);
+            break;
+        case 'T':
+            v.appendText(arg);
+            break;
+        default:
+            QFAIL("unknown op");
         }
     }
 }
@@ -136,8 +143,8 @@ void TstLineView::content_data()
     QTest::addColumn<QByteArrayList>("lines");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("text LF splits") << Ops{"Tab\ncd"} << QByteArrayList{"ab", "cd"}
-                                    << QStringLiteral("ab\r\ncd");
+    QTest::newRow("text LF splits")
+        << Ops{"Tab\ncd"} << QByteArrayList{"ab", "cd"} << QStringLiteral("ab\r\ncd");
     QTest::newRow("text CR LF keeps CR, copies as came")
         << Ops{"Tab\r\ncd"} << QByteArrayList{"ab\r", "cd"} << QStringLiteral("ab\r\ncd");
     QTest::newRow("text bare CR stays in line")
@@ -155,14 +162,13 @@ void TstLineView::content_data()
         << Ops{"Tab", "AL", "Tc"} << QByteArrayList{"ab", "L", "c"}
         << QStringLiteral("ab\r\nL\r\nc");
     QTest::newRow("prepend puts newest first")
-        << Ops{"P1", "P2", "P3"} << QByteArrayList{"3", "2", "1"}
-        << QStringLiteral("3\r\n2\r\n1");
+        << Ops{"P1", "P2", "P3"} << QByteArrayList{"3", "2", "1"} << QStringLiteral("3\r\n2\r\n1");
     QTest::newRow("prepend leaves the open line open")
         << Ops{"Tab", "PF", "Tc"} << QByteArrayList{"F", "abc"} << QStringLiteral("F\r\nabc");
     QTest::newRow("text after prepend into empty pane")
         << Ops{"Pbc", "Tx"} << QByteArrayList{"bc", "x"} << QStringLiteral("bc\r\nx");
-    QTest::newRow("empty frame line") << Ops{"P", "Pbc"} << QByteArrayList{"bc", ""}
-                                      << QStringLiteral("bc\r\n");
+    QTest::newRow("empty frame line")
+        << Ops{"P", "Pbc"} << QByteArrayList{"bc", ""} << QStringLiteral("bc\r\n");
     QTest::newRow("log lines with CR and LF inside")
         << Ops{"ABffr[4] = [\r: 13]", "ABffr[5] = [\n: 10]"}
         << QByteArrayList{"Bffr[4] = [\r: 13]", "Bffr[5] = [\n: 10]"}
@@ -170,8 +176,8 @@ void TstLineView::content_data()
     QTest::newRow("line ending in CR joined by LF")
         << Ops{"Ax\r", "Ay"} << QByteArrayList{"x\r", "y"} << QStringLiteral("x\r\ny");
     const QByteArray bin("\x00\x7f\x80\xff", 4);
-    QTest::newRow("NUL and high bytes") << Ops{"A" + bin} << QByteArrayList{bin}
-                                        << QString::fromLatin1(bin);
+    QTest::newRow("NUL and high bytes")
+        << Ops{"A" + bin} << QByteArrayList{bin} << QString::fromLatin1(bin);
 
     const QByteArray longLine = pattern(LineView::kMaxLineBytes + 5);
     QTest::newRow("over-long line continues, copies whole")
@@ -216,16 +222,16 @@ void TstLineView::bounds_data()
 
     const qsizetype big = 1 << 20;
     QTest::newRow("append drops the top")
-        << qsizetype(3) << big << Ops{"A1", "A2", "A3", "A4", "A5"}
-        << QByteArrayList{"3", "4", "5"} << qsizetype(2);
+        << qsizetype(3) << big << Ops{"A1", "A2", "A3", "A4", "A5"} << QByteArrayList{"3", "4", "5"}
+        << qsizetype(2);
     QTest::newRow("prepend drops the bottom")
-        << qsizetype(3) << big << Ops{"P1", "P2", "P3", "P4", "P5"}
-        << QByteArrayList{"5", "4", "3"} << qsizetype(2);
-    QTest::newRow("text drops the top") << qsizetype(2) << big << Ops{"T1\n2\n3\n4"}
-                                        << QByteArrayList{"3", "4"} << qsizetype(2);
+        << qsizetype(3) << big << Ops{"P1", "P2", "P3", "P4", "P5"} << QByteArrayList{"5", "4", "3"}
+        << qsizetype(2);
+    QTest::newRow("text drops the top")
+        << qsizetype(2) << big << Ops{"T1\n2\n3\n4"} << QByteArrayList{"3", "4"} << qsizetype(2);
     QTest::newRow("frames after text drop the old text below")
-        << qsizetype(3) << big << Ops{"Tx\ny", "Pa", "Pb"}
-        << QByteArrayList{"b", "a", "x"} << qsizetype(1);
+        << qsizetype(3) << big << Ops{"Tx\ny", "Pa", "Pb"} << QByteArrayList{"b", "a", "x"}
+        << qsizetype(1);
     QTest::newRow("exactly at the bound keeps all")
         << qsizetype(3) << big << Ops{"A1", "A2", "A3"} << QByteArrayList{"1", "2", "3"}
         << qsizetype(0);
@@ -233,11 +239,11 @@ void TstLineView::bounds_data()
         << qsizetype(100) << qsizetype(10) << Ops{"Aaaaa", "Abbbb", "Acccc", "Adddd"}
         << QByteArrayList{"cccc", "dddd"} << qsizetype(2);
     QTest::newRow("byte budget keeps the newest line even if larger")
-        << qsizetype(100) << qsizetype(3) << Ops{"Aab", "Aabcdef"}
-        << QByteArrayList{"abcdef"} << qsizetype(1);
+        << qsizetype(100) << qsizetype(3) << Ops{"Aab", "Aabcdef"} << QByteArrayList{"abcdef"}
+        << qsizetype(1);
     QTest::newRow("byte budget counts growing text")
-        << qsizetype(100) << qsizetype(6) << Ops{"Tabc\n", "Tdefg"}
-        << QByteArrayList{"defg"} << qsizetype(1);
+        << qsizetype(100) << qsizetype(6) << Ops{"Tabc\n", "Tdefg"} << QByteArrayList{"defg"}
+        << qsizetype(1);
 }
 
 void TstLineView::bounds()
@@ -284,12 +290,14 @@ void TstLineView::offsets()
         v.positionAt(o, &line, &column);
         const qsizetype back = v.offsetOf(line, column);
         // Inside a line break the position is the line's end.
-        const bool inBreak = o > 0 && (all.at(o - 1) == QLatin1Char('\r') || all.at(o - 1) == QLatin1Char('\n'))
-                             && back != o;
+        const bool inBreak =
+            o > 0 && (all.at(o - 1) == QLatin1Char('\r') || all.at(o - 1) == QLatin1Char('\n')) &&
+            back != o;
         if (!inBreak)
             QCOMPARE(back, o);
         QVERIFY(back <= o);
-        QCOMPARE(v.textRange(v.offsetOf(line, 0), back), QString::fromLatin1(v.line(line).left(column)));
+        QCOMPARE(v.textRange(v.offsetOf(line, 0), back),
+                 QString::fromLatin1(v.line(line).left(column)));
     }
 }
 
@@ -345,7 +353,8 @@ void TstLineView::controlCharactersTellApart()
     for (int i = 0; i < lines.size(); ++i) {
         const QRect r = v->characterRect(i, 0).toAlignedRect();
         const QImage cell = img.copy(r).convertToFormat(QImage::Format_RGB32);
-        const QByteArray pixels(reinterpret_cast<const char *>(cell.constBits()), cell.sizeInBytes());
+        const QByteArray pixels(reinterpret_cast<const char *>(cell.constBits()),
+                                cell.sizeInBytes());
         QVERIFY2(!seen.contains(pixels), qPrintable(QString::number(i)));
         seen.insert(pixels);
     }
@@ -361,24 +370,25 @@ void TstLineView::selectionAndCopy_data()
     QTest::addColumn<QString>("copied");
 
     // Lines: "alpha beta", "gamma delta", "x\ty\r", "last"
-    QTest::newRow("drag within a line") << QStringLiteral("drag") << 0 << 1 << 0 << 4
-                                        << QStringLiteral("lph");
-    QTest::newRow("drag across lines") << QStringLiteral("drag") << 0 << 6 << 1 << 5
-                                       << QStringLiteral("beta\r\ngamma");
-    QTest::newRow("drag backwards") << QStringLiteral("drag") << 1 << 5 << 0 << 6
-                                    << QStringLiteral("beta\r\ngamma");
-    QTest::newRow("drag keeps raw controls") << QStringLiteral("drag") << 2 << 0 << 3 << 2
-                                             << QStringLiteral("x\ty\r\nla");
-    QTest::newRow("shift click extends") << QStringLiteral("shift") << 0 << 6 << 1 << 2
-                                         << QStringLiteral("beta\r\nga");
-    QTest::newRow("double click selects a word") << QStringLiteral("double") << 1 << 8 << 0 << 0
-                                                 << QStringLiteral("delta");
-    QTest::newRow("triple click selects the line") << QStringLiteral("triple") << 1 << 2 << 0 << 0
-                                                   << QStringLiteral("gamma delta");
-    QTest::newRow("ctrl A selects all") << QStringLiteral("all") << 0 << 0 << 0 << 0
-                                        << QStringLiteral("alpha beta\r\ngamma delta\r\nx\ty\r\nlast");
-    QTest::newRow("click without drag copies nothing") << QStringLiteral("click") << 0 << 2 << 0 << 0
-                                                       << QStringLiteral("untouched");
+    QTest::newRow("drag within a line")
+        << QStringLiteral("drag") << 0 << 1 << 0 << 4 << QStringLiteral("lph");
+    QTest::newRow("drag across lines")
+        << QStringLiteral("drag") << 0 << 6 << 1 << 5 << QStringLiteral("beta\r\ngamma");
+    QTest::newRow("drag backwards")
+        << QStringLiteral("drag") << 1 << 5 << 0 << 6 << QStringLiteral("beta\r\ngamma");
+    QTest::newRow("drag keeps raw controls")
+        << QStringLiteral("drag") << 2 << 0 << 3 << 2 << QStringLiteral("x\ty\r\nla");
+    QTest::newRow("shift click extends")
+        << QStringLiteral("shift") << 0 << 6 << 1 << 2 << QStringLiteral("beta\r\nga");
+    QTest::newRow("double click selects a word")
+        << QStringLiteral("double") << 1 << 8 << 0 << 0 << QStringLiteral("delta");
+    QTest::newRow("triple click selects the line")
+        << QStringLiteral("triple") << 1 << 2 << 0 << 0 << QStringLiteral("gamma delta");
+    QTest::newRow("ctrl A selects all")
+        << QStringLiteral("all") << 0 << 0 << 0 << 0
+        << QStringLiteral("alpha beta\r\ngamma delta\r\nx\ty\r\nlast");
+    QTest::newRow("click without drag copies nothing")
+        << QStringLiteral("click") << 0 << 2 << 0 << 0 << QStringLiteral("untouched");
 }
 
 void TstLineView::selectionAndCopy()
@@ -460,8 +470,10 @@ void TstLineView::keyboardScrolling_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<QString>("expect");
-    QTest::newRow("ctrl home") << int(Qt::Key_Home) << int(Qt::ControlModifier) << QStringLiteral("top");
-    QTest::newRow("ctrl end") << int(Qt::Key_End) << int(Qt::ControlModifier) << QStringLiteral("bottom");
+    QTest::newRow("ctrl home") << int(Qt::Key_Home) << int(Qt::ControlModifier)
+                               << QStringLiteral("top");
+    QTest::newRow("ctrl end") << int(Qt::Key_End) << int(Qt::ControlModifier)
+                              << QStringLiteral("bottom");
     QTest::newRow("down") << int(Qt::Key_Down) << 0 << QStringLiteral("+1");
     QTest::newRow("up") << int(Qt::Key_Up) << 0 << QStringLiteral("-1");
     QTest::newRow("page down") << int(Qt::Key_PageDown) << 0 << QStringLiteral("+page");
@@ -684,12 +696,16 @@ void TstLineView::accessibleBoundaries_data()
     const int word = QAccessible::WordBoundary;
     const int line = QAccessible::LineBoundary;
     const int ch = QAccessible::CharBoundary;
-    QTest::newRow("word at start") << 0 << word << QStringLiteral("alpha") << 0 << 5 << QStringLiteral(" ");
-    QTest::newRow("word inside") << 7 << word << QStringLiteral("beta") << 6 << 10 << QStringLiteral("\r\n");
-    QTest::newRow("word on blank") << 5 << word << QStringLiteral(" ") << 5 << 6 << QStringLiteral("beta");
-    QTest::newRow("word on second line") << 14 << word << QStringLiteral("gamma") << 12 << 17 << QString();
-    QTest::newRow("line with its break") << 3 << line << QStringLiteral("alpha beta\r\n") << 0 << 12
-                                         << QStringLiteral("gamma");
+    QTest::newRow("word at start")
+        << 0 << word << QStringLiteral("alpha") << 0 << 5 << QStringLiteral(" ");
+    QTest::newRow("word inside") << 7 << word << QStringLiteral("beta") << 6 << 10
+                                 << QStringLiteral("\r\n");
+    QTest::newRow("word on blank")
+        << 5 << word << QStringLiteral(" ") << 5 << 6 << QStringLiteral("beta");
+    QTest::newRow("word on second line")
+        << 14 << word << QStringLiteral("gamma") << 12 << 17 << QString();
+    QTest::newRow("line with its break")
+        << 3 << line << QStringLiteral("alpha beta\r\n") << 0 << 12 << QStringLiteral("gamma");
     QTest::newRow("last line") << 12 << line << QStringLiteral("gamma") << 12 << 17 << QString();
     QTest::newRow("char") << 2 << ch << QStringLiteral("p") << 2 << 3 << QStringLiteral("h");
     QTest::newRow("char at end") << 17 << ch << QString() << 17 << 17 << QString();
@@ -726,11 +742,13 @@ void TstLineView::accessibleGeometry()
 {
     auto v = shownView({"alpha beta", "x\ry", "last"});
     QVERIFY(v);
-    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(v.get())->textInterface();
+    QAccessibleTextInterface *text =
+        QAccessible::queryAccessibleInterface(v.get())->textInterface();
     const QString all = v->text();
     for (int o = 0; o < all.size(); ++o) {
-        if (all.at(o) == QLatin1Char('\n') || (all.at(o) == QLatin1Char('\r') && o + 1 < all.size()
-                                                && all.at(o + 1) == QLatin1Char('\n')))
+        if (all.at(o) == QLatin1Char('\n') ||
+            (all.at(o) == QLatin1Char('\r') && o + 1 < all.size() &&
+             all.at(o + 1) == QLatin1Char('\n')))
             continue; // line breaks are not drawn
         const QRect r = text->characterRect(o);
         QVERIFY(!r.isEmpty());
@@ -772,10 +790,26 @@ void TstLineView::accessibleNotifications()
             for (int k = int(rng.bounded(0, 6)); k > 0; --k)
                 arg += alphabet[rng.bounded(0, 5)];
             switch (rng.bounded(0, 20)) {
-            case 0: v.clear(); break;
-            case 1: case 2: case 3: case 4: case 5: v.prependLine(arg); break;
-            case 6: case 7: case 8: case 9: case 10: v.appendLine(arg); break;
-            default: v.appendText(arg); break;
+            case 0:
+                v.clear();
+                break;
+            case 1:
+            case 2:
+            case 3:
+            case 4:
+            case 5:
+                v.prependLine(arg);
+                break;
+            case 6:
+            case 7:
+            case 8:
+            case 9:
+            case 10:
+                v.appendLine(arg);
+                break;
+            default:
+                v.appendText(arg);
+                break;
             }
         }
         v.flushPending();

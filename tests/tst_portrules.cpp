@@ -60,29 +60,39 @@ private Q_SLOTS:
         QTest::addColumn<int>("stopBits");
         const int N = int(Parity::None), E = int(Parity::Even), O = int(Parity::Odd),
                   M = int(Parity::Mark), S = int(Parity::Space);
-        const int one = int(StopBits::One), half = int(StopBits::OneAndHalf), two = int(StopBits::Two);
+        const int one = int(StopBits::One), half = int(StopBits::OneAndHalf),
+                  two = int(StopBits::Two);
         QTest::newRow("default") << QStringLiteral("9600,n,8,1") << true << 9600 << N << 8 << one;
-        QTest::newRow("upper parity") << QStringLiteral("19200,E,7,2") << true << 19200 << E << 7 << two;
+        QTest::newRow("upper parity")
+            << QStringLiteral("19200,E,7,2") << true << 19200 << E << 7 << two;
         QTest::newRow("odd 1.5") << QStringLiteral("300,o,5,1.5") << true << 300 << O << 5 << half;
-        QTest::newRow("mark") << QStringLiteral("3000000,m,8,1") << true << 3000000 << M << 8 << one;
-        QTest::newRow("space custom baud") << QStringLiteral("12345,s,6,1") << true << 12345 << S << 6 << one;
-        QTest::newRow("blanks in fields") << QStringLiteral(" 9600 , n , 8 , 1 ") << true << 9600 << N << 8 << one;
+        QTest::newRow("mark") << QStringLiteral("3000000,m,8,1") << true << 3000000 << M << 8
+                              << one;
+        QTest::newRow("space custom baud")
+            << QStringLiteral("12345,s,6,1") << true << 12345 << S << 6 << one;
+        QTest::newRow("blanks in fields")
+            << QStringLiteral(" 9600 , n , 8 , 1 ") << true << 9600 << N << 8 << one;
         QTest::newRow("empty") << QString() << false << 0 << 0 << 0 << 0;
         QTest::newRow("blanks only") << QStringLiteral("   ") << false << 0 << 0 << 0 << 0;
         QTest::newRow("three fields") << QStringLiteral("9600,n,8") << false << 0 << 0 << 0 << 0;
         QTest::newRow("five fields") << QStringLiteral("9600,n,8,1,1") << false << 0 << 0 << 0 << 0;
         QTest::newRow("zero baud") << QStringLiteral("0,n,8,1") << false << 0 << 0 << 0 << 0;
-        QTest::newRow("negative baud") << QStringLiteral("-9600,n,8,1") << false << 0 << 0 << 0 << 0;
-        QTest::newRow("baud overflow") << QStringLiteral("99999999999,n,8,1") << false << 0 << 0 << 0 << 0;
-        QTest::newRow("baud with letters") << QStringLiteral("96k,n,8,1") << false << 0 << 0 << 0 << 0;
+        QTest::newRow("negative baud")
+            << QStringLiteral("-9600,n,8,1") << false << 0 << 0 << 0 << 0;
+        QTest::newRow("baud overflow")
+            << QStringLiteral("99999999999,n,8,1") << false << 0 << 0 << 0 << 0;
+        QTest::newRow("baud with letters")
+            << QStringLiteral("96k,n,8,1") << false << 0 << 0 << 0 << 0;
         QTest::newRow("parity x") << QStringLiteral("9600,x,8,1") << false << 0 << 0 << 0 << 0;
-        QTest::newRow("parity word") << QStringLiteral("9600,none,8,1") << false << 0 << 0 << 0 << 0;
+        QTest::newRow("parity word")
+            << QStringLiteral("9600,none,8,1") << false << 0 << 0 << 0 << 0;
         QTest::newRow("data 4") << QStringLiteral("9600,n,4,1") << false << 0 << 0 << 0 << 0;
         QTest::newRow("data 9") << QStringLiteral("9600,n,9,1") << false << 0 << 0 << 0 << 0;
         QTest::newRow("stop 3") << QStringLiteral("9600,n,8,3") << false << 0 << 0 << 0 << 0;
         QTest::newRow("stop 1.0") << QStringLiteral("9600,n,8,1.0") << false << 0 << 0 << 0 << 0;
         QTest::newRow("semicolons") << QStringLiteral("9600;n;8;1") << false << 0 << 0 << 0 << 0;
-        QTest::newRow("garbage bytes") << QString::fromLatin1("\x01\xff,\x00,8,1", 9) << false << 0 << 0 << 0 << 0;
+        QTest::newRow("garbage bytes")
+            << QString::fromLatin1("\x01\xff,\x00,8,1", 9) << false << 0 << 0 << 0 << 0;
     }
     void settings()
     {

@@ -44,7 +44,7 @@ struct ReceiveWindow
         form = std::make_unique<Form_Comm>(std::move(control), std::move(dialog));
     }
 
-    template <typename T>
+    template<typename T>
     T *child(const char *name) const
     {
         return form->findChild<T *>(QString::fromLatin1(name));
@@ -81,7 +81,8 @@ struct ReceiveWindow
 
     // Capture on through the window's set-up: options dialog answered with OK, the save
     // dialog with path. True when capture is on afterwards.
-    bool startCapture(const QString &path, bool timestamp = false, const QString &source = QString())
+    bool startCapture(const QString &path, bool timestamp = false,
+                      const QString &source = QString())
     {
         save->answers.append(path);
         QTimer answer;

@@ -80,12 +80,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("lastLog");
         using L = QList<QByteArray>;
-        QTest::newRow("frame mode") << 0 << false << QString() << QByteArray("abc\r12\n")
-                                    << L{"2", "bc"} << QByteArray("abc,[97:98:99:13]\r\n12,[49:50:10]\r\n")
-                                    << QByteArray("Bffr[3] = [\n: 10]");
-        QTest::newRow("frame mode, CR LF") << 0 << false << QString() << QByteArray("OK\r\n")
-                                           << L{"", "K"} << QByteArray("OK,[79:75:13]\r\n,[10]\r\n")
-                                           << QByteArray("Bffr[1] = [\n: 10]");
+        QTest::newRow("frame mode")
+            << 0 << false << QString() << QByteArray("abc\r12\n") << L{"2", "bc"}
+            << QByteArray("abc,[97:98:99:13]\r\n12,[49:50:10]\r\n")
+            << QByteArray("Bffr[3] = [\n: 10]");
+        QTest::newRow("frame mode, CR LF")
+            << 0 << false << QString() << QByteArray("OK\r\n") << L{"", "K"}
+            << QByteArray("OK,[79:75:13]\r\n,[10]\r\n") << QByteArray("Bffr[1] = [\n: 10]");
         QTest::newRow("line mode with timestamp and source")
             << 2 << true << QStringLiteral("S1") << QByteArray("12.5\r\n") << L{"12.5\r", ""}
             << QByteArray("12/7/2026 2:03:05 PM, S1,12.5\r,[49:50:46:53:13:10]\r\n")

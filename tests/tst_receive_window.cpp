@@ -81,29 +81,42 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("remainder");
         using L = QList<QByteArray>;
-        QTest::newRow("abc CR") << 0 << QByteArray("abc\r") << L{"bc"} << records({"abc,[97:98:99:13]"}) << QByteArray();
+        QTest::newRow("abc CR") << 0 << QByteArray("abc\r") << L{"bc"}
+                                << records({"abc,[97:98:99:13]"}) << QByteArray();
         QTest::newRow("CR LF: the LF is an empty frame")
-            << 0 << QByteArray("OK\r\n") << L{"", "K"} << records({"OK,[79:75:13]", ",[10]"}) << QByteArray();
-        QTest::newRow("one-character frame") << 0 << QByteArray("\r") << L{""} << records({",[13]"}) << QByteArray();
-        QTest::newRow("two-character frame") << 0 << QByteArray("7\n") << L{""} << records({"7,[55:10]"}) << QByteArray();
+            << 0 << QByteArray("OK\r\n") << L{"", "K"} << records({"OK,[79:75:13]", ",[10]"})
+            << QByteArray();
+        QTest::newRow("one-character frame")
+            << 0 << QByteArray("\r") << L{""} << records({",[13]"}) << QByteArray();
+        QTest::newRow("two-character frame")
+            << 0 << QByteArray("7\n") << L{""} << records({"7,[55:10]"}) << QByteArray();
         QTest::newRow("newest frame first")
             << 0 << QByteArray("a1\rb2\rc3\r") << L{"3", "2", "1"}
             << records({"a1,[97:49:13]", "b2,[98:50:13]", "c3,[99:51:13]"}) << QByteArray();
-        QTest::newRow("leading blank") << 0 << QByteArray(" 7\r") << L{""} << records({" 7,[32:55]"}) << QByteArray();
+        QTest::newRow("leading blank")
+            << 0 << QByteArray(" 7\r") << L{""} << records({" 7,[32:55]"}) << QByteArray();
         QTest::newRow("ACK ends, select application")
             << 0 << QByteArray("ab\x06") << L{"b"} << records({"ab,[97:98:6]"}) << QByteArray();
         QTest::newRow("EOT ends, select application")
             << 0 << QByteArray("ab\x04") << L{"b"} << records({"ab,[97:98:4]"}) << QByteArray();
-        QTest::newRow("ACK ends, Analex PQM")
-            << 1 << QByteArray("xyz\x06") << L{"yz"} << records({"xyz,[120:121:122:6]"}) << QByteArray();
-        QTest::newRow("EOT ends, Analex PQM")
-            << 1 << QByteArray("xyz\x04") << L{"yz"} << records({"xyz,[120:121:122:4]"}) << QByteArray();
-        QTest::newRow("partial frame waits") << 0 << QByteArray("abc") << L{} << QByteArray() << QByteArray("abc");
-        QTest::newRow("Houillon: codes 6 and 4 do not end")
-            << 2 << QByteArray("a\x06" "b\x04\n") << L{"a\x06" "b\x04", ""}
-            << records({"a\x06" "b\x04,[97:6:98:4:10]"}) << QByteArray();
+        QTest::newRow("ACK ends, Analex PQM") << 1 << QByteArray("xyz\x06") << L{"yz"}
+                                              << records({"xyz,[120:121:122:6]"}) << QByteArray();
+        QTest::newRow("EOT ends, Analex PQM") << 1 << QByteArray("xyz\x04") << L{"yz"}
+                                              << records({"xyz,[120:121:122:4]"}) << QByteArray();
+        QTest::newRow("partial frame waits")
+            << 0 << QByteArray("abc") << L{} << QByteArray() << QByteArray("abc");
+        QTest::newRow("Houillon: codes 6 and 4 do not end") << 2
+                                                            << QByteArray("a\x06"
+                                                                          "b\x04\n")
+                                                            << L{"a\x06"
+                                                                 "b\x04",
+                                                                 ""}
+                                                            << records({"a\x06"
+                                                                        "b\x04,[97:6:98:4:10]"})
+                                                            << QByteArray();
         QTest::newRow("Houillon: CR stays in the frame")
-            << 2 << QByteArray("12.5\r\n") << L{"12.5\r", ""} << records({"12.5\r,[49:50:46:53:13:10]"}) << QByteArray();
+            << 2 << QByteArray("12.5\r\n") << L{"12.5\r", ""}
+            << records({"12.5\r,[49:50:46:53:13:10]"}) << QByteArray();
         QTest::newRow("Houillon: characters shown as they come")
             << 2 << QByteArray("ab\r") << L{"ab\r"} << QByteArray() << QByteArray("ab\r");
     }
@@ -159,12 +172,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("timestamp");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QByteArray>("file");
-        QTest::newRow("timestamp and source") << 2 << true << QStringLiteral("S1")
-                                              << records({"12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]"});
-        QTest::newRow("timestamp only") << 2 << true << QString() << records({"12/7/2026 2:03:05 PM,12.5,[49:50:46:53:10]"});
-        QTest::newRow("source only") << 2 << false << QStringLiteral("S1") << records({"S1,12.5,[49:50:46:53:10]"});
-        QTest::newRow("no prefix at all") << 2 << false << QString() << records({"12.5,[49:50:46:53:10]"});
-        QTest::newRow("frame mode has no prefix") << 0 << true << QStringLiteral("S1") << records({"12.5,[49:50:46:53:10]"});
+        QTest::newRow("timestamp and source")
+            << 2 << true << QStringLiteral("S1")
+            << records({"12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]"});
+        QTest::newRow("timestamp only")
+            << 2 << true << QString() << records({"12/7/2026 2:03:05 PM,12.5,[49:50:46:53:10]"});
+        QTest::newRow("source only")
+            << 2 << false << QStringLiteral("S1") << records({"S1,12.5,[49:50:46:53:10]"});
+        QTest::newRow("no prefix at all")
+            << 2 << false << QString() << records({"12.5,[49:50:46:53:10]"});
+        QTest::newRow("frame mode has no prefix")
+            << 0 << true << QStringLiteral("S1") << records({"12.5,[49:50:46:53:10]"});
     }
     void linePrefix()
     {
@@ -194,7 +212,8 @@ private Q_SLOTS:
         w.fake->receive(".5\n");
         w.now = QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0));
         w.fake->receive("x\n");
-        QCOMPARE(readFile(path), records({"12/7/2026 2:03:07 PM,12.5,[49:50:46:53:10]", "12/8/2026,x,[120:10]"}));
+        QCOMPARE(readFile(path),
+                 records({"12/7/2026 2:03:07 PM,12.5,[49:50:46:53:10]", "12/8/2026,x,[120:10]"}));
     }
 
     // With the window's own clock the timestamp is the local time, in the locale's format.
@@ -210,7 +229,8 @@ private Q_SLOTS:
         const QDateTime after = QDateTime::currentDateTime();
         const QByteArray record = readFile(path);
         const QString stamp = QString::fromLatin1(record.left(record.indexOf(',')));
-        const QDateTime shown = QLocale(QStringLiteral("en_US")).toDateTime(stamp, QStringLiteral("M/d/yyyy h:mm:ss AP"));
+        const QDateTime shown = QLocale(QStringLiteral("en_US"))
+                                    .toDateTime(stamp, QStringLiteral("M/d/yyyy h:mm:ss AP"));
         QVERIFY2(shown.isValid(), qPrintable(stamp));
         QVERIFY2(shown >= before.addSecs(-1) && shown <= after.addSecs(1), qPrintable(stamp));
         QVERIFY(record.endsWith(",a,[97:10]\r\n"));
@@ -273,12 +293,13 @@ private Q_SLOTS:
         const QString s = QStringLiteral("9600,n,8,1");
         QTest::newRow("select application") << 0 << QStringLiteral("COM 3") << s << false
                                             << QStringLiteral("<select suffix>") << false;
-        QTest::newRow("Analex PQM with a port") << 1 << QStringLiteral("COM 3") << s << false
-                                                << QStringLiteral("<STX>/<EOT>") << true;
-        QTest::newRow("Analex PQM, port list empty") << 1 << QString() << s << false
-                                                     << QStringLiteral("<STX>/<EOT>") << false;
-        QTest::newRow("Analex PQM, settings empty") << 1 << QStringLiteral("COM 3") << QString() << false
-                                                    << QStringLiteral("<STX>/<EOT>") << false;
+        QTest::newRow("Analex PQM with a port")
+            << 1 << QStringLiteral("COM 3") << s << false << QStringLiteral("<STX>/<EOT>") << true;
+        QTest::newRow("Analex PQM, port list empty")
+            << 1 << QString() << s << false << QStringLiteral("<STX>/<EOT>") << false;
+        QTest::newRow("Analex PQM, settings empty")
+            << 1 << QStringLiteral("COM 3") << QString() << false << QStringLiteral("<STX>/<EOT>")
+            << false;
         QTest::newRow("Houillon") << 2 << QStringLiteral("COM 3") << s << true
                                   << QStringLiteral("<select suffix>") << false;
     }
@@ -373,11 +394,15 @@ private Q_SLOTS:
         QTest::newRow("tick in the same second") << true << QDateTime(d, QTime(12, 0, 0, 100))
                                                  << QDateTime(d, QTime(12, 0, 0, 900)) << true;
         QTest::newRow("tick in the next second, 200 ms later")
-            << true << QDateTime(d, QTime(12, 0, 0, 900)) << QDateTime(d, QTime(12, 0, 1, 100)) << false;
-        QTest::newRow("clock set back") << true << QDateTime(d, QTime(12, 0, 5)) << QDateTime(d, QTime(12, 0, 1)) << true;
-        QTest::newRow("long ago") << true << QDateTime(d, QTime(11, 0, 0)) << QDateTime(d, QTime(12, 0, 0)) << false;
+            << true << QDateTime(d, QTime(12, 0, 0, 900)) << QDateTime(d, QTime(12, 0, 1, 100))
+            << false;
+        QTest::newRow("clock set back")
+            << true << QDateTime(d, QTime(12, 0, 5)) << QDateTime(d, QTime(12, 0, 1)) << true;
+        QTest::newRow("long ago") << true << QDateTime(d, QTime(11, 0, 0))
+                                  << QDateTime(d, QTime(12, 0, 0)) << false;
         QTest::newRow("received while not monitoring")
-            << false << QDateTime(d, QTime(12, 0, 0, 100)) << QDateTime(d, QTime(12, 0, 0, 900)) << false;
+            << false << QDateTime(d, QTime(12, 0, 0, 100)) << QDateTime(d, QTime(12, 0, 0, 900))
+            << false;
     }
     void indicator()
     {
@@ -414,7 +439,7 @@ private Q_SLOTS:
         w.monitor(true);
         QCOMPARE(w.val(9), QStringLiteral("0"));
         w.fake->setHandshaking(2); // changed behind the panel's back
-        w.fake->receive("ab"); // no frame yet: no refresh
+        w.fake->receive("ab");     // no frame yet: no refresh
         QCoreApplication::processEvents();
         QCOMPARE(w.val(9), QStringLiteral("0"));
         w.fake->receive("\rcd\r");

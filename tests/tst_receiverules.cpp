@@ -8,7 +8,6 @@
 
 #include <set>
 
-
 namespace {
 QDateTime at(int h, int m, int s, int ms = 0, QDate d = QDate(2026, 12, 7))
 {
@@ -75,11 +74,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("C after A, B") << qsizetype(3) << 'C' << QByteArray("Bffr[3] = [C: 67]");
         QTest::newRow("first character") << qsizetype(1) << '1' << QByteArray("Bffr[1] = [1: 49]");
-        QTest::newRow("carriage return as such") << qsizetype(4) << '\r' << QByteArray("Bffr[4] = [\r: 13]");
-        QTest::newRow("line feed as such") << qsizetype(12) << '\n' << QByteArray("Bffr[12] = [\n: 10]");
+        QTest::newRow("carriage return as such")
+            << qsizetype(4) << '\r' << QByteArray("Bffr[4] = [\r: 13]");
+        QTest::newRow("line feed as such") << qsizetype(12) << '\n'
+                                           << QByteArray("Bffr[12] = [\n: 10]");
         QTest::newRow("NUL kept") << qsizetype(1) << '\0' << QByteArray("Bffr[1] = [\0: 0]", 16);
-        QTest::newRow("code 255") << qsizetype(1048576) << '\xff' << QByteArray("Bffr[1048576] = [\xff: 255]");
-        QTest::newRow("code 128") << qsizetype(10) << '\x80' << QByteArray("Bffr[10] = [\x80: 128]");
+        QTest::newRow("code 255") << qsizetype(1048576) << '\xff'
+                                  << QByteArray("Bffr[1048576] = [\xff: 255]");
+        QTest::newRow("code 128") << qsizetype(10) << '\x80'
+                                  << QByteArray("Bffr[10] = [\x80: 128]");
     }
     void bufferLogLine()
     {
@@ -119,7 +122,8 @@ private Q_SLOTS:
         QTest::newRow("blank before CR stays") << QByteArray("ab \r") << QByteArray("b ");
         QTest::newRow("tab is not trimmed") << QByteArray("\tab\r") << QByteArray("ab");
         QTest::newRow("CR LF line") << QByteArray("xy\r\n") << QByteArray("y\r");
-        QTest::newRow("byte values kept") << QByteArray("\x01\xff\x00\x80\x04", 5) << QByteArray("\xff\x00\x80", 3);
+        QTest::newRow("byte values kept")
+            << QByteArray("\x01\xff\x00\x80\x04", 5) << QByteArray("\xff\x00\x80", 3);
     }
     void displayText()
     {
@@ -133,22 +137,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QDateTime>("when");
         QTest::addColumn<QString>("text");
-        QTest::newRow("en_US afternoon") << QStringLiteral("en_US") << at(14, 3, 5) << QStringLiteral("12/7/2026 2:03:05 PM");
+        QTest::newRow("en_US afternoon")
+            << QStringLiteral("en_US") << at(14, 3, 5) << QStringLiteral("12/7/2026 2:03:05 PM");
         QTest::newRow("en_US morning, one-digit month")
-            << QStringLiteral("en_US") << at(9, 4, 5, 0, QDate(2026, 1, 2)) << QStringLiteral("1/2/2026 9:04:05 AM");
-        QTest::newRow("en_US midnight") << QStringLiteral("en_US") << at(0, 0, 0) << QStringLiteral("12/7/2026");
+            << QStringLiteral("en_US") << at(9, 4, 5, 0, QDate(2026, 1, 2))
+            << QStringLiteral("1/2/2026 9:04:05 AM");
+        QTest::newRow("en_US midnight")
+            << QStringLiteral("en_US") << at(0, 0, 0) << QStringLiteral("12/7/2026");
         QTest::newRow("en_US midnight, within its second")
             << QStringLiteral("en_US") << at(0, 0, 0, 700) << QStringLiteral("12/7/2026");
         QTest::newRow("en_US one second after midnight")
             << QStringLiteral("en_US") << at(0, 0, 1) << QStringLiteral("12/7/2026 12:00:01 AM");
-        QTest::newRow("en_US noon") << QStringLiteral("en_US") << at(12, 0, 0) << QStringLiteral("12/7/2026 12:00:00 PM");
-        QTest::newRow("de_DE") << QStringLiteral("de_DE") << at(14, 3, 5) << QStringLiteral("07.12.2026 14:03:05");
-        QTest::newRow("de_DE midnight") << QStringLiteral("de_DE") << at(0, 0, 0) << QStringLiteral("07.12.2026");
-        QTest::newRow("en_GB") << QStringLiteral("en_GB") << at(14, 3, 5) << QStringLiteral("07/12/2026 14:03:05");
+        QTest::newRow("en_US noon")
+            << QStringLiteral("en_US") << at(12, 0, 0) << QStringLiteral("12/7/2026 12:00:00 PM");
+        QTest::newRow("de_DE") << QStringLiteral("de_DE") << at(14, 3, 5)
+                               << QStringLiteral("07.12.2026 14:03:05");
+        QTest::newRow("de_DE midnight")
+            << QStringLiteral("de_DE") << at(0, 0, 0) << QStringLiteral("07.12.2026");
+        QTest::newRow("en_GB") << QStringLiteral("en_GB") << at(14, 3, 5)
+                               << QStringLiteral("07/12/2026 14:03:05");
         // Time zone placed before the time in Qt's format: left out with its blank.
-        QTest::newRow("zh_CN") << QStringLiteral("zh_CN") << at(14, 3, 5) << QStringLiteral("2026/12/7 14:03:05");
-        QTest::newRow("year before 2000") << QStringLiteral("en_US") << at(23, 59, 59, 0, QDate(1999, 12, 31))
-                                          << QStringLiteral("12/31/1999 11:59:59 PM");
+        QTest::newRow("zh_CN") << QStringLiteral("zh_CN") << at(14, 3, 5)
+                               << QStringLiteral("2026/12/7 14:03:05");
+        QTest::newRow("year before 2000")
+            << QStringLiteral("en_US") << at(23, 59, 59, 0, QDate(1999, 12, 31))
+            << QStringLiteral("12/31/1999 11:59:59 PM");
     }
     void generalDate()
     {
@@ -165,13 +178,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QByteArray>("prefix");
         const QDateTime t = at(14, 3, 5);
-        QTest::newRow("timestamp and source") << true << t << QStringLiteral("S1") << QByteArray("12/7/2026 2:03:05 PM, S1,");
-        QTest::newRow("timestamp only") << true << t << QString() << QByteArray("12/7/2026 2:03:05 PM,");
+        QTest::newRow("timestamp and source")
+            << true << t << QStringLiteral("S1") << QByteArray("12/7/2026 2:03:05 PM, S1,");
+        QTest::newRow("timestamp only")
+            << true << t << QString() << QByteArray("12/7/2026 2:03:05 PM,");
         QTest::newRow("source only") << false << t << QStringLiteral("S1") << QByteArray("S1,");
         QTest::newRow("neither") << false << t << QString() << QByteArray();
         QTest::newRow("midnight") << true << at(0, 0, 0) << QString() << QByteArray("12/7/2026,");
-        QTest::newRow("source with inner blank") << false << t << QStringLiteral("bench 2") << QByteArray("bench 2,");
-        QTest::newRow("Latin-1 source") << false << t << QStringLiteral("M\u00fcller") << QByteArray("M\xfcller,");
+        QTest::newRow("source with inner blank")
+            << false << t << QStringLiteral("bench 2") << QByteArray("bench 2,");
+        QTest::newRow("Latin-1 source")
+            << false << t << QStringLiteral("M\u00fcller") << QByteArray("M\xfcller,");
     }
     void recordPrefix()
     {
@@ -179,7 +196,8 @@ private Q_SLOTS:
         QFETCH(QDateTime, now);
         QFETCH(QString, source);
         QFETCH(QByteArray, prefix);
-        QCOMPARE(::recordPrefix(includeTimestamp, now, source, QLocale(QStringLiteral("en_US"))), prefix);
+        QCOMPARE(::recordPrefix(includeTimestamp, now, source, QLocale(QStringLiteral("en_US"))),
+                 prefix);
     }
 
     void wholeSeconds_data()
@@ -188,11 +206,16 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("to");
         QTest::addColumn<qint64>("seconds");
         QTest::addColumn<bool>("active");
-        QTest::newRow("across a second boundary") << at(12, 0, 0, 900) << at(12, 0, 1, 100) << qint64(1) << false;
-        QTest::newRow("within one second") << at(12, 0, 0, 100) << at(12, 0, 0, 999) << qint64(0) << true;
-        QTest::newRow("same instant") << at(12, 0, 0, 500) << at(12, 0, 0, 500) << qint64(0) << true;
-        QTest::newRow("two boundaries") << at(12, 0, 0, 999) << at(12, 0, 2, 0) << qint64(2) << false;
-        QTest::newRow("clock set back") << at(12, 0, 1, 100) << at(12, 0, 0, 900) << qint64(-1) << true;
+        QTest::newRow("across a second boundary")
+            << at(12, 0, 0, 900) << at(12, 0, 1, 100) << qint64(1) << false;
+        QTest::newRow("within one second")
+            << at(12, 0, 0, 100) << at(12, 0, 0, 999) << qint64(0) << true;
+        QTest::newRow("same instant")
+            << at(12, 0, 0, 500) << at(12, 0, 0, 500) << qint64(0) << true;
+        QTest::newRow("two boundaries")
+            << at(12, 0, 0, 999) << at(12, 0, 2, 0) << qint64(2) << false;
+        QTest::newRow("clock set back")
+            << at(12, 0, 1, 100) << at(12, 0, 0, 900) << qint64(-1) << true;
         QTest::newRow("next minute") << at(12, 0, 59, 999) << at(12, 1, 0, 0) << qint64(1) << false;
         // Instants before 1970: seconds still cut at the calendar second, not towards zero.
         QTest::newRow("around 1970 in UTC")

@@ -31,10 +31,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <memory>
-#include <thread>
 #include <fcntl.h>
+#include <memory>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace reliability {
@@ -73,14 +73,14 @@ public:
     Report(QString fault, QString checked)
         : m_fault(std::move(fault))
         , m_checked(std::move(checked))
-    {
-    }
+    {}
     ~Report()
     {
         const bool pass = !QTest::currentTestFailed();
-        const QString line = QStringLiteral("REPORT|%1|%2|%3|%4|%5|%6|%7\n")
-                                 .arg(m_fault, m_checked, pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
-                                      number(sent), number(captured), number(lost), note);
+        const QString line =
+            QStringLiteral("REPORT|%1|%2|%3|%4|%5|%6|%7\n")
+                .arg(m_fault, m_checked, pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+                     number(sent), number(captured), number(lost), note);
         std::fputs(line.toUtf8().constData(), stdout);
         std::fflush(stdout);
     }
@@ -105,9 +105,8 @@ public:
     TickWatch()
     {
         m_timer.setInterval(20);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_longest = std::max(m_longest, m_last.restart());
-        });
+        connect(&m_timer, &QTimer::timeout, this,
+                [this] { m_longest = std::max(m_longest, m_last.restart()); });
         restart();
         m_timer.start();
     }
@@ -199,8 +198,7 @@ public:
             m_ok = ok;
             m_done = true;
         })
-    {
-    }
+    {}
     qsizetype written() const { return m_written; }
     // Whether the monitor had taken every byte out of the device before the hang-up; the
     // kernel throws away what is still queued when the master closes.
@@ -222,7 +220,8 @@ private:
     // what waits in its buffer between master and slave into that queue meanwhile.
     static bool waitUntilRead(const QString &slave)
     {
-        const int fd = ::open(QFile::encodeName(slave).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const int fd =
+            ::open(QFile::encodeName(slave).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
         if (fd < 0)
             return false;
         int empty = 0;
@@ -310,7 +309,7 @@ struct Monitor
         widget<QCheckBox>("chk_CollectData")->setChecked(true);
     }
 
-    template <typename T>
+    template<typename T>
     T *widget(const char *name) const
     {
         return form->findChild<T *>(QString::fromLatin1(name));
@@ -372,8 +371,8 @@ struct Monitor
         for (QDeadlineTimer deadline(timeoutMs); quiet < 3 && !deadline.hasExpired();) {
             QTest::qWait(20);
             int queued = -1;
-            const bool idle = ::ioctl(fd, FIONREAD, &queued) == 0 && queued == 0
-                && form->serial()->InBufferCount().value_or(-1) == 0;
+            const bool idle = ::ioctl(fd, FIONREAD, &queued) == 0 && queued == 0 &&
+                              form->serial()->InBufferCount().value_or(-1) == 0;
             quiet = idle ? quiet + 1 : 0;
         }
         ::close(fd);

@@ -53,7 +53,8 @@ bool g_privateMounts = false;
 // Mounts made here stay private to this process and vanish with it.
 bool enterPrivateMountNamespace()
 {
-    return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 class Mounted
@@ -61,8 +62,7 @@ class Mounted
 public:
     explicit Mounted(QString where)
         : m_where(std::move(where))
-    {
-    }
+    {}
     ~Mounted()
     {
         if (ok)
@@ -93,8 +93,11 @@ private Q_SLOTS:
     void mediumFull()
     {
         QFETCH(QString, medium);
-        Report report(QStringLiteral("disk full: %1").arg(medium == u"tmpfs" ? QStringLiteral("64 KiB tmpfs") : medium),
-                      QStringLiteral("only whole records; capture stops with one report; receiving goes on; no hang"));
+        Report report(
+            QStringLiteral("disk full: %1")
+                .arg(medium == u"tmpfs" ? QStringLiteral("64 KiB tmpfs") : medium),
+            QStringLiteral(
+                "only whole records; capture stops with one report; receiving goes on; no hang"));
         QTemporaryDir dir;
         QString path = medium;
         std::unique_ptr<Mounted> mount;
@@ -102,7 +105,8 @@ private Q_SLOTS:
             if (!g_privateMounts)
                 QSKIP("needs mount rights for a small tmpfs");
             mount = std::make_unique<Mounted>(dir.path());
-            mount->ok = ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, "size=64k") == 0;
+            mount->ok = ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0,
+                                "size=64k") == 0;
             QVERIFY2(mount->ok, std::strerror(errno));
             path = dir.filePath(QStringLiteral("capture.txt"));
         }
@@ -138,7 +142,8 @@ private Q_SLOTS:
             report.captured = 0;
         }
         report.lost = 0;
-        report.note = QStringLiteral("%1 frames after the medium filled were received and shown, not captured")
+        report.note = QStringLiteral(
+                          "%1 frames after the medium filled were received and shown, not captured")
                           .arg(report.sent - report.captured);
     }
 
@@ -146,8 +151,10 @@ private Q_SLOTS:
     // under the limit, is not killed by SIGXFSZ, keeps whole records only and reports once.
     void fileSizeLimit()
     {
-        Report report(QStringLiteral("file size limit (RLIMIT_FSIZE 8 KiB)"),
-                      QStringLiteral("not killed by SIGXFSZ; only whole records; one report; receiving goes on"));
+        Report report(
+            QStringLiteral("file size limit (RLIMIT_FSIZE 8 KiB)"),
+            QStringLiteral(
+                "not killed by SIGXFSZ; only whole records; one report; receiving goes on"));
         const int limit = 8192;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
@@ -196,7 +203,8 @@ private Q_SLOTS:
         report.sent = frames.size();
         report.captured = k;
         report.lost = 0;
-        report.note = QStringLiteral("%1 frames past the limit were received, not captured").arg(frames.size() - k);
+        report.note = QStringLiteral("%1 frames past the limit were received, not captured")
+                          .arg(frames.size() - k);
     }
 
     void folderChanged_data()
@@ -213,10 +221,13 @@ private Q_SLOTS:
     void folderChanged()
     {
         QFETCH(QString, change);
-        Report report(QStringLiteral("capture %1").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      change == u"remove"
-                          ? QStringLiteral("the removal stops capture with one report; records before it whole")
-                          : QStringLiteral("records go on into the open file, none cut; a new file there refused (unless root ignores the mode)"));
+        Report report(
+            QStringLiteral("capture %1").arg(QString::fromLatin1(QTest::currentDataTag())),
+            change == u"remove"
+                ? QStringLiteral(
+                      "the removal stops capture with one report; records before it whole")
+                : QStringLiteral("records go on into the open file, none cut; a new file there "
+                                 "refused (unless root ignores the mode)"));
         if (change == u"remount" && !g_privateMounts)
             QSKIP("needs mount rights for a read-only bind mount");
         QTemporaryDir base;
@@ -233,13 +244,15 @@ private Q_SLOTS:
 
         Mounted bind(folder);
         if (change == u"chmod") {
-            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
-                                                      | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner |
+                                                      QFile::ReadGroup | QFile::ExeGroup |
+                                                      QFile::ReadOther | QFile::ExeOther));
         } else if (change == u"remount") {
             const QByteArray f = QFile::encodeName(folder);
             bind.ok = ::mount(f.constData(), f.constData(), nullptr, MS_BIND, nullptr) == 0;
             QVERIFY2(bind.ok, std::strerror(errno));
-            QVERIFY2(::mount(nullptr, f.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0,
+            QVERIFY2(::mount(nullptr, f.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                             nullptr) == 0,
                      std::strerror(errno));
         } else {
             QVERIFY(QDir(folder).removeRecursively());
@@ -248,7 +261,8 @@ private Q_SLOTS:
 
         const QList<QByteArray> after = numberedFrames(300, 300);
         QVERIFY(m.pty->write(joined(after)));
-        QTRY_COMPARE_WITH_TIMEOUT(m.loggedBytes().size(), joined(before).size() + joined(after).size(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m.loggedBytes().size(),
+                                  joined(before).size() + joined(after).size(), 10000);
         Monitor::settle();
         const QList<QByteArray> all = before + after;
         if (change == u"remove") {
@@ -260,8 +274,10 @@ private Q_SLOTS:
             report.sent = all.size();
             report.captured = before.size();
             report.lost = 0;
-            report.note = QStringLiteral("%1 frames after the removal were received and shown, not captured; "
-                                         "capture stopped with one report").arg(after.size());
+            report.note =
+                QStringLiteral("%1 frames after the removal were received and shown, not captured; "
+                               "capture stopped with one report")
+                    .arg(after.size());
             return;
         }
         const QByteArray content = readAll(path);
@@ -284,11 +300,13 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo::exists(second), !refused);
         if (refused) {
             QCOMPARE(tap.count("commtest:"), 1);
-            QCOMPARE(tap.count(change == u"remount" ? "Read-only file system" : "Permission denied"), 1);
+            QCOMPARE(
+                tap.count(change == u"remount" ? "Read-only file system" : "Permission denied"), 1);
             report.note = QStringLiteral("a new capture file there was refused with one report");
         } else {
             QCOMPARE(tap.count("commtest:"), 0);
-            report.note = QStringLiteral("running as root, which ignores the mode: a new file there could be created");
+            report.note = QStringLiteral(
+                "running as root, which ignores the mode: a new file there could be created");
         }
     }
 };
@@ -300,7 +318,7 @@ namespace {
 // still on.
 int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
 {
-    rlimit rl {rlim_t(limit), rlim_t(limit)};
+    rlimit rl{rlim_t(limit), rlim_t(limit)};
     ::setrlimit(RLIMIT_FSIZE, &rl);
     ::signal(SIGXFSZ, SIG_DFL); // as a fresh program has it: the writer must handle it
     QApplication app(argc, argv);
@@ -337,7 +355,8 @@ int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
     });
     app.exec();
     std::printf("capture=%s box=%s\n", form.captureEnabled() ? "on" : "off",
-                form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->isChecked() ? "checked" : "unchecked");
+                form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->isChecked() ? "checked"
+                                                                                     : "unchecked");
     std::fflush(stdout);
     return 0;
 }
@@ -348,7 +367,8 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && qstrcmp(argv[1], "--child-capture") == 0) {
         int one = 1;
-        return captureUnderLimit(one, argv, QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+        return captureUnderLimit(one, argv, QString::fromLocal8Bit(argv[2]),
+                                 QByteArray(argv[3]).toInt());
     }
     QApplication app(argc, argv);
     TestReliabilityCapture test;

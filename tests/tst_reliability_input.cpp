@@ -1,8 +1,8 @@
 // Garbage in the settings text and the port list text, through the window with the real
 // serial layer: what cannot be used is refused, the port goes on with what was in force,
 // and frames keep being captured afterwards.
-#include "tst_reliability.h"
 #include "port/portrules.h"
+#include "tst_reliability.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -16,7 +16,8 @@ QString randomText(QRandomGenerator &random, int maxLength, bool unicode)
     QString s;
     const int n = random.bounded(maxLength + 1);
     for (int i = 0; i < n; ++i)
-        s += unicode ? QChar(char16_t(random.bounded(0x10000))) : QChar(char16_t(random.bounded(256)));
+        s += unicode ? QChar(char16_t(random.bounded(0x10000)))
+                     : QChar(char16_t(random.bounded(256)));
     return s;
 }
 
@@ -53,13 +54,21 @@ private Q_SLOTS:
         }
         QTest::newRow("random Latin-1 texts") << latin1;
         QTest::newRow("random Unicode texts") << unicode;
-        QTest::newRow("very long texts") << QStringList{QString(1 << 20, u'9'), QStringLiteral("9600,n,8,") + QString(100000, u'1'),
-                                                        QStringLiteral("9600,").repeated(20000)};
-        QTest::newRow("near misses") << QStringList{
-            QStringLiteral("99999999999999999999,n,8,1"), QStringLiteral("-9600,n,8,1"), QStringLiteral("0,n,8,1"),
-            QStringLiteral("9600,x,8,1"), QStringLiteral("9600,n,9,1"), QStringLiteral("9600,n,8,3"),
-            QStringLiteral(",,,"), QStringLiteral("9600,n,8,1,"), QString::fromLatin1("9600\0,n,8,1", 11),
-            QStringLiteral("9600;n;8;1"), QStringLiteral("   "), QStringLiteral("9600,n,8,1.5.5")};
+        QTest::newRow("very long texts") << QStringList{
+            QString(1 << 20, u'9'), QStringLiteral("9600,n,8,") + QString(100000, u'1'),
+            QStringLiteral("9600,").repeated(20000)};
+        QTest::newRow("near misses") << QStringList{QStringLiteral("99999999999999999999,n,8,1"),
+                                                    QStringLiteral("-9600,n,8,1"),
+                                                    QStringLiteral("0,n,8,1"),
+                                                    QStringLiteral("9600,x,8,1"),
+                                                    QStringLiteral("9600,n,9,1"),
+                                                    QStringLiteral("9600,n,8,3"),
+                                                    QStringLiteral(",,,"),
+                                                    QStringLiteral("9600,n,8,1,"),
+                                                    QString::fromLatin1("9600\0,n,8,1", 11),
+                                                    QStringLiteral("9600;n;8;1"),
+                                                    QStringLiteral("   "),
+                                                    QStringLiteral("9600,n,8,1.5.5")};
     }
     // Each text is applied with "Reset Comm": a text the serial layer cannot use leaves the
     // settings in force and the port open; one it accepts is what the panel shows. Either
@@ -67,8 +76,11 @@ private Q_SLOTS:
     void garbageSettings()
     {
         QFETCH(QStringList, texts);
-        Report report(QStringLiteral("garbage settings text (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("refused and the previous settings kept, port open; capture goes on; no hang"));
+        Report report(
+            QStringLiteral("garbage settings text (%1)")
+                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            QStringLiteral(
+                "refused and the previous settings kept, port open; capture goes on; no hang"));
         Monitor m;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
@@ -118,10 +130,12 @@ private Q_SLOTS:
         }
         QTest::newRow("random Latin-1 texts") << latin1;
         QTest::newRow("random Unicode texts") << unicode;
-        QTest::newRow("very long and odd texts") << QStringList{
-            QString(100000, u'7'), QStringLiteral("COM 4") + QString(100000, u'x'), QStringLiteral("COM 0"),
-            QStringLiteral("COM -"), QStringLiteral("     "), QStringLiteral("COM \u0664"), QStringLiteral("COM4"),
-            QString::fromLatin1("COM \0", 5), QStringLiteral("COM 9")};
+        QTest::newRow("very long and odd texts")
+            << QStringList{QString(100000, u'7'),   QStringLiteral("COM 4") + QString(100000, u'x'),
+                           QStringLiteral("COM 0"), QStringLiteral("COM -"),
+                           QStringLiteral("     "), QStringLiteral("COM \u0664"),
+                           QStringLiteral("COM4"),  QString::fromLatin1("COM \0", 5),
+                           QStringLiteral("COM 9")};
     }
     // The fifth character of the port list's text picks the port: a digit opens that port
     // (ports other than 4 lead nowhere here, so they stay closed), anything else keeps port
@@ -129,8 +143,11 @@ private Q_SLOTS:
     void garbagePortText()
     {
         QFETCH(QStringList, texts);
-        Report report(QStringLiteral("garbage port text (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("a non-digit keeps the port; a digit picks that port; then COM 4 captures again"));
+        Report report(
+            QStringLiteral("garbage port text (%1)")
+                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            QStringLiteral(
+                "a non-digit keeps the port; a digit picks that port; then COM 4 captures again"));
         Monitor m;
         for (int port = 0; port <= 9; ++port)
             if (port != 4)

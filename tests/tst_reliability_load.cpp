@@ -80,9 +80,11 @@ class WireReader
 {
 public:
     WireReader(Pty &pty, qsizetype count)
-        : m_thread([this, &pty, count] { m_data = pty.read(count, 60000); m_done = true; })
-    {
-    }
+        : m_thread([this, &pty, count] {
+            m_data = pty.read(count, 60000);
+            m_done = true;
+        })
+    {}
     ~WireReader() { join(); }
     bool done() const { return m_done; }
     QByteArray join()
@@ -115,8 +117,10 @@ private Q_SLOTS:
     void streamWithoutEnd()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("10 MiB without an end character (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("pieces' texts plus the frame still open give back every byte; one report; no hang"));
+        Report report(QStringLiteral("10 MiB without an end character (%1)")
+                          .arg(QString::fromLatin1(QTest::currentDataTag())),
+                      QStringLiteral("pieces' texts plus the frame still open give back every "
+                                     "byte; one report; no hang"));
         const QByteArray stream = noEnd(10 * 1024 * 1024, lineMode, 10);
         StderrTap tap;
         Monitor m;
@@ -158,7 +162,8 @@ private Q_SLOTS:
         report.sent = stream.size();
         report.captured = rebuilt.size() - m.form->frameBuffer().size();
         report.lost = stream.size() - rebuilt.size();
-        report.note = QStringLiteral("bytes, not records: %1 pieces written, %2 bytes still in the open frame; longest pause %3 ms")
+        report.note = QStringLiteral("bytes, not records: %1 pieces written, %2 bytes still in the "
+                                     "open frame; longest pause %3 ms")
                           .arg(records.size())
                           .arg(m.form->frameBuffer().size())
                           .arg(gap);
@@ -174,12 +179,15 @@ private Q_SLOTS:
     void longFrames()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("frames of 100,000 characters (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("each frame one whole record, byte for byte; no report; no hang"));
+        Report report(
+            QStringLiteral("frames of 100,000 characters (%1)")
+                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            QStringLiteral("each frame one whole record, byte for byte; no report; no hang"));
         QList<QByteArray> frames;
         QByteArray wire;
         for (int i = 0; i < 5; ++i) {
-            frames.append(noEnd(99999, lineMode, 100 + i) + (lineMode ? '\n' : "\r\x06\x04\n"[i % 4]));
+            frames.append(noEnd(99999, lineMode, 100 + i) +
+                          (lineMode ? '\n' : "\r\x06\x04\n"[i % 4]));
             wire += frames.back();
         }
         StderrTap tap;
@@ -225,8 +233,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, lineMode);
         QFETCH(int, cut);
-        Report report(QStringLiteral("every byte value 0..255 on the wire (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("capture file equals the records of the frames sent, whatever the cut"));
+        Report report(
+            QStringLiteral("every byte value 0..255 on the wire (%1)")
+                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            QStringLiteral("capture file equals the records of the frames sent, whatever the cut"));
         QByteArray stream;
         QRandomGenerator random(7);
         for (int round = 0; round < 16; ++round) {
@@ -278,8 +288,9 @@ private Q_SLOTS:
     // of frames comes in, and every frame of the flood is captured.
     void longCommandDuringFlood()
     {
-        Report report(QStringLiteral("64 KiB command of every byte value during a flood"),
-                      QStringLiteral("the command arrives whole; every flood frame captured; no hang"));
+        Report report(
+            QStringLiteral("64 KiB command of every byte value during a flood"),
+            QStringLiteral("the command arrives whole; every flood frame captured; no hang"));
         QByteArray command;
         for (int round = 0; round < 256; ++round)
             for (int v = 0; v < 256; ++v)
@@ -317,7 +328,9 @@ private Q_SLOTS:
         report.sent = frames.size();
         report.captured = frames.size();
         report.lost = 0;
-        report.note = QStringLiteral("command bytes on the wire: %1 of %2").arg(arrived.size()).arg(command.size());
+        report.note = QStringLiteral("command bytes on the wire: %1 of %2")
+                          .arg(arrived.size())
+                          .arg(command.size());
     }
 };
 

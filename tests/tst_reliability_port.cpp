@@ -103,8 +103,10 @@ private Q_SLOTS:
     void unplugMidStream()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("unplug mid-stream (%1)").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("received frames all captured; port closed; one report; no hang; Reset Comm re-opens"));
+        Report report(QStringLiteral("unplug mid-stream (%1)")
+                          .arg(QString::fromLatin1(QTest::currentDataTag())),
+                      QStringLiteral("received frames all captured; port closed; one report; no "
+                                     "hang; Reset Comm re-opens"));
         StderrTap tap;
         Monitor m;
         QVERIFY(m.portOpen());
@@ -166,7 +168,8 @@ private Q_SLOTS:
         report.sent = sentFrames;
         report.captured = file.count('\n');
         report.lost = complete.size() - report.captured;
-        report.note = QStringLiteral("hang-up in the middle of frame %1; then %2 more frames after Reset Comm")
+        report.note = QStringLiteral(
+                          "hang-up in the middle of frame %1; then %2 more frames after Reset Comm")
                           .arg(sentFrames + 1)
                           .arg(50);
         QCOMPARE(file, recordsOf(complete));
@@ -206,7 +209,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, holder);
         Report report(QStringLiteral("port %1").arg(QString::fromLatin1(QTest::currentDataTag())),
-                      QStringLiteral("open refused with the reason; send names the port; Reset Comm opens after release"));
+                      QStringLiteral("open refused with the reason; send names the port; Reset "
+                                     "Comm opens after release"));
         Pty pty;
         const QString device = canonical(pty.slavePath());
         Helper helper;
@@ -251,8 +255,10 @@ private Q_SLOTS:
     // with "Permission denied", the panel shows the port closed, and a send names it.
     void permissionDenied()
     {
-        Report report(QStringLiteral("device not permitted (runs as nobody, device 0600 root)"),
-                      QStringLiteral("open refused as Permission denied; panel False; send names the port; no hang"));
+        Report report(
+            QStringLiteral("device not permitted (runs as nobody, device 0600 root)"),
+            QStringLiteral(
+                "open refused as Permission denied; panel False; send names the port; no hang"));
         if (::geteuid() != 0)
             QSKIP("needs root to run the monitor as nobody");
         const passwd *nobody = ::getpwnam("nobody");
@@ -268,10 +274,13 @@ private Q_SLOTS:
         const QStringList said = QStringList{helper.firstLine} + helper.stop();
         QCOMPARE(helper.exitCode, 0);
         QVERIFY2(said.contains(QStringLiteral("open=false")), qPrintable(said.join(u'|')));
-        QVERIFY2(said.contains(QStringLiteral("error=Permission denied: ") + device), qPrintable(said.join(u'|')));
+        QVERIFY2(said.contains(QStringLiteral("error=Permission denied: ") + device),
+                 qPrintable(said.join(u'|')));
         QVERIFY2(said.contains(QStringLiteral("panel=False")), qPrintable(said.join(u'|')));
-        QVERIFY2(said.contains(QStringLiteral("send=Port [4] not opened")), qPrintable(said.join(u'|')));
-        const auto gap = std::find_if(said.begin(), said.end(), [](const QString &s) { return s.startsWith(u"gap="); });
+        QVERIFY2(said.contains(QStringLiteral("send=Port [4] not opened")),
+                 qPrintable(said.join(u'|')));
+        const auto gap = std::find_if(said.begin(), said.end(),
+                                      [](const QString &s) { return s.startsWith(u"gap="); });
         QVERIFY(gap != said.end());
         QVERIFY2(gap->mid(4).toInt() < 2000, qPrintable(*gap));
     }

@@ -59,7 +59,8 @@ struct Receiver
 };
 
 // The window's open sequence on port n.
-bool openLikeTheWindow(QtSerialControl &port, qint16 n, const QString &settings = QStringLiteral("9600,n,8,1"))
+bool openLikeTheWindow(QtSerialControl &port, qint16 n,
+                       const QString &settings = QStringLiteral("9600,n,8,1"))
 {
     port.setPortOpen(false);
     port.setSettings(settings);
@@ -144,16 +145,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("inForce"); // shown while open on a pty; empty: the text itself
-        QTest::addColumn<int>("speed");      // termios speed expected on the device, 0: not checked
+        QTest::addColumn<int>("speed"); // termios speed expected on the device, 0: not checked
 
         QTest::newRow("default") << QStringLiteral("9600,n,8,1") << true << QString() << int(B9600);
-        QTest::newRow("upper-case parity") << QStringLiteral("115200,N,8,1") << true << QString() << int(B115200);
-        QTest::newRow("blanks around fields") << QStringLiteral(" 19200 , n , 8 , 2 ") << true << QString() << int(B19200);
-        QTest::newRow("3 Mbaud") << QStringLiteral("3000000,n,8,1") << true << QString() << int(B3000000);
+        QTest::newRow("upper-case parity")
+            << QStringLiteral("115200,N,8,1") << true << QString() << int(B115200);
+        QTest::newRow("blanks around fields")
+            << QStringLiteral(" 19200 , n , 8 , 2 ") << true << QString() << int(B19200);
+        QTest::newRow("3 Mbaud") << QStringLiteral("3000000,n,8,1") << true << QString()
+                                 << int(B3000000);
         QTest::newRow("custom baud") << QStringLiteral("12345,n,8,1") << true << QString() << 0;
-        QTest::newRow("parity a pty drops") << QStringLiteral("9600,e,8,1") << true << QStringLiteral("9600,n,8,1") << int(B9600);
-        QTest::newRow("7 bits a pty drops") << QStringLiteral("4800,n,7,1") << true << QStringLiteral("4800,n,8,1") << int(B4800);
-        QTest::newRow("1.5 stop bits") << QStringLiteral("9600,n,8,1.5") << true << QStringLiteral("9600,n,8,1") << int(B9600);
+        QTest::newRow("parity a pty drops")
+            << QStringLiteral("9600,e,8,1") << true << QStringLiteral("9600,n,8,1") << int(B9600);
+        QTest::newRow("7 bits a pty drops")
+            << QStringLiteral("4800,n,7,1") << true << QStringLiteral("4800,n,8,1") << int(B4800);
+        QTest::newRow("1.5 stop bits")
+            << QStringLiteral("9600,n,8,1.5") << true << QStringLiteral("9600,n,8,1") << int(B9600);
         QTest::newRow("bad parity") << QStringLiteral("9600,x,8,1") << false << QString() << 0;
         QTest::newRow("empty") << QString() << false << QString() << 0;
         QTest::newRow("three fields") << QStringLiteral("9600,n,8") << false << QString() << 0;
@@ -180,7 +187,8 @@ private Q_SLOTS:
         QCOMPARE(port.setSettings(text), accepted);
         QCOMPARE(port.Settings(), std::optional<QString>(accepted ? text : previous));
         if (!accepted)
-            QCOMPARE(port.lastError(), QStringLiteral("Settings rejected: ") + (text.isEmpty() ? QStringLiteral("(empty)") : text));
+            QCOMPARE(port.lastError(), QStringLiteral("Settings rejected: ") +
+                                           (text.isEmpty() ? QStringLiteral("(empty)") : text));
         QVERIFY2(port.setPortOpen(true), qPrintable(port.lastError()));
         QCOMPARE(port.Settings(), std::optional<QString>(shownOpen));
         QCOMPARE(port.lastError().contains(QStringLiteral("partly applied")), !inForce.isEmpty());
@@ -188,7 +196,7 @@ private Q_SLOTS:
             // The device itself runs at the rate, not only the control's copy of it.
             QFile slave(pty.slavePath());
             QVERIFY(slave.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
-            termios t {};
+            termios t{};
             QCOMPARE(tcgetattr(slave.handle(), &t), 0);
             QCOMPARE(int(cfgetospeed(&t)), speed);
         }
@@ -286,7 +294,8 @@ private Q_SLOTS:
         QObject::connect(&port, &SerialControl::OnComm, &port, [&] {
             if (rx.monitoring && !timerStarted) {
                 timerStarted = true;
-                QTimer::singleShot(0, &port, [&] { deliveredWhenTimerFired = int(rx.received.size()); });
+                QTimer::singleShot(0, &port,
+                                   [&] { deliveredWhenTimerFired = int(rx.received.size()); });
             }
         });
         rx.monitoring = true;
@@ -294,7 +303,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(rx.received.size(), data.size() + 1, 10000);
         QCOMPARE(rx.received, data + "!");
         QVERIFY(deliveredWhenTimerFired > 0);
-        QVERIFY2(deliveredWhenTimerFired < rx.received.size(), qPrintable(QString::number(deliveredWhenTimerFired)));
+        QVERIFY2(deliveredWhenTimerFired < rx.received.size(),
+                 qPrintable(QString::number(deliveredWhenTimerFired)));
     }
 
     void vanishedDevice_data()
@@ -339,7 +349,8 @@ private Q_SLOTS:
             realErrors += e.at(0).value<QSerialPort::SerialPortError>() != QSerialPort::NoError;
         QVERIFY2(realErrors < 10, qPrintable(QString::number(realErrors)));
         QCOMPARE(rx.received, data);
-        QVERIFY2(port.lastError().startsWith(QStringLiteral("Device vanished: ") + device), qPrintable(port.lastError()));
+        QVERIFY2(port.lastError().startsWith(QStringLiteral("Device vanished: ") + device),
+                 qPrintable(port.lastError()));
         QCOMPARE(lost.at(0).at(0).toString(), port.lastError());
         QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
         QVERIFY(!port.setOutput("x"));
@@ -380,7 +391,8 @@ private Q_SLOTS:
         QVERIFY(second.setCommPort(holder == u"alias" ? 2 : 1));
         QVERIFY(!second.setPortOpen(true));
         QCOMPARE(second.PortOpen(), std::optional<bool>(false));
-        QCOMPARE(second.lastError(), QStringLiteral("Port busy: %1 is in use by another program").arg(device));
+        QCOMPARE(second.lastError(),
+                 QStringLiteral("Port busy: %1 is in use by another program").arg(device));
         QCOMPARE(second.Settings(), std::optional<QString>(QStringLiteral("4800,n,8,1")));
 
         // The holder still has the port and gets what arrives.
@@ -398,10 +410,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target"); // what comN points at; empty: no entry
         QTest::addColumn<int>("portNumber");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("dangling link") << QStringLiteral("/nonexistent/ttyX") << 7
-                                       << QStringLiteral("No such device: /nonexistent/ttyX (port 7)");
-        QTest::newRow("no entry, no ttyS") << QString() << 3000 << QStringLiteral("No such device: /dev/ttyS2999 (port 3000)");
-        QTest::newRow("regular file") << QStringLiteral("FILE") << 8 << QStringLiteral("Not a serial device: FILE");
+        QTest::newRow("dangling link")
+            << QStringLiteral("/nonexistent/ttyX") << 7
+            << QStringLiteral("No such device: /nonexistent/ttyX (port 7)");
+        QTest::newRow("no entry, no ttyS")
+            << QString() << 3000 << QStringLiteral("No such device: /dev/ttyS2999 (port 3000)");
+        QTest::newRow("regular file")
+            << QStringLiteral("FILE") << 8 << QStringLiteral("Not a serial device: FILE");
     }
     void openFailsWithReason()
     {
@@ -441,7 +456,8 @@ private Q_SLOTS:
         QVERIFY(port.setCommPort(6));
         QVERIFY(!port.setCommPort(qint16(number)));
         QCOMPARE(port.CommPort(), std::optional<qint16>(6));
-        QCOMPARE(port.lastError(), QStringLiteral("Invalid port number: ") + QString::number(number));
+        QCOMPARE(port.lastError(),
+                 QStringLiteral("Invalid port number: ") + QString::number(number));
     }
 
     void permissionDenied()
@@ -568,9 +584,9 @@ int helperMain(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && std::strncmp(argv[1], "--", 2) == 0
-        && (!std::strcmp(argv[1], "--hold-commtest") || !std::strcmp(argv[1], "--hold-flock")
-            || !std::strcmp(argv[1], "--open-as-nobody")))
+    if (argc == 3 && std::strncmp(argv[1], "--", 2) == 0 &&
+        (!std::strcmp(argv[1], "--hold-commtest") || !std::strcmp(argv[1], "--hold-flock") ||
+         !std::strcmp(argv[1], "--open-as-nobody")))
         return helperMain(argc, argv);
     QCoreApplication app(argc, argv);
     TestSerialPty test;

@@ -77,7 +77,8 @@ private Q_SLOTS:
         QCOMPARE(splitAsMonitor(profile, stream), frames);
         for (const QByteArray &f : std::as_const(frames)) {
             if (profile == SimProfile::Frame) {
-                QVERIFY2(f.startsWith(SimCodes::STX) && f.endsWith(SimCodes::CR), f.toHex(' ').constData());
+                QVERIFY2(f.startsWith(SimCodes::STX) && f.endsWith(SimCodes::CR),
+                         f.toHex(' ').constData());
                 QVERIFY(f.size() >= 3);
             } else {
                 QVERIFY2(f.endsWith("\r\n"), f.toHex(' ').constData());
@@ -121,7 +122,8 @@ private Q_SLOTS:
             const QByteArray f = g.next();
             const QByteArray expected = QByteArray::number(i % 10000).rightJustified(4, '0');
             if (f.mid(offset, 4) != expected)
-                QFAIL(qPrintable(QStringLiteral("frame %1 reads %2").arg(i).arg(QString::fromLatin1(f))));
+                QFAIL(qPrintable(
+                    QStringLiteral("frame %1 reads %2").arg(i).arg(QString::fromLatin1(f))));
         }
     }
 
@@ -164,39 +166,52 @@ private Q_SLOTS:
         const QByteArray r1 = fr.next(), r2 = fr.next();
         FrameGenerator lr(SimProfile::Line, CommandResponder::replySeed(seed));
         const QByteArray l1 = lr.next();
-        const QByteArray ack = ctl(SimCodes::ACK), eot = ctl(SimCodes::EOT), stx = ctl(SimCodes::STX);
+        const QByteArray ack = ctl(SimCodes::ACK), eot = ctl(SimCodes::EOT),
+                         stx = ctl(SimCodes::STX);
         const QByteArray id = ack + stx + "COMMTEST-SIM,FRAME,1\r";
         using L = QList<QByteArray>;
         const auto F = SimProfile::Frame;
         const auto Li = SimProfile::Line;
 
-        QTest::newRow("frame READ") << F << stx + "READ" + eot << false << QByteArray() << L{ack + r1};
-        QTest::newRow("frame read, lower case, spaces") << F << stx + " read " + eot << false << QByteArray() << L{ack + r1};
-        QTest::newRow("frame two READs") << F << stx + "READ" + eot + stx + "READ" + eot << false << QByteArray()
-                                         << L{ack + r1, ack + r2};
+        QTest::newRow("frame READ")
+            << F << stx + "READ" + eot << false << QByteArray() << L{ack + r1};
+        QTest::newRow("frame read, lower case, spaces")
+            << F << stx + " read " + eot << false << QByteArray() << L{ack + r1};
+        QTest::newRow("frame two READs") << F << stx + "READ" + eot + stx + "READ" + eot << false
+                                         << QByteArray() << L{ack + r1, ack + r2};
         QTest::newRow("frame ID") << F << stx + "ID" + eot << false << QByteArray() << L{id};
-        QTest::newRow("frame SYN message 02 10 04") << F << QByteArray("\x02\x10\x04") << false << QByteArray() << L{ack};
+        QTest::newRow("frame SYN message 02 10 04")
+            << F << QByteArray("\x02\x10\x04") << false << QByteArray() << L{ack};
         QTest::newRow("frame unknown") << F << stx + "XYZ" + eot << false << QByteArray() << L{eot};
         QTest::newRow("frame empty command") << F << stx + eot << false << QByteArray() << L{eot};
-        QTest::newRow("frame bare CR LF: one answer") << F << QByteArray("abc\r\n") << false << QByteArray() << L{eot};
-        QTest::newRow("frame bare waits for its end") << F << QByteArray("abc") << false << QByteArray() << L{};
-        QTest::newRow("frame bare ended by quiet") << F << QByteArray("abc") << true << QByteArray() << L{eot};
-        QTest::newRow("frame bare READ is not framed") << F << QByteArray("READ\r") << false << QByteArray() << L{eot};
-        QTest::newRow("frame noise before STX dropped") << F << "zz" + stx + "READ" + eot << false << QByteArray()
-                                                        << L{ack + r1};
+        QTest::newRow("frame bare CR LF: one answer")
+            << F << QByteArray("abc\r\n") << false << QByteArray() << L{eot};
+        QTest::newRow("frame bare waits for its end")
+            << F << QByteArray("abc") << false << QByteArray() << L{};
+        QTest::newRow("frame bare ended by quiet")
+            << F << QByteArray("abc") << true << QByteArray() << L{eot};
+        QTest::newRow("frame bare READ is not framed")
+            << F << QByteArray("READ\r") << false << QByteArray() << L{eot};
+        QTest::newRow("frame noise before STX dropped")
+            << F << "zz" + stx + "READ" + eot << false << QByteArray() << L{ack + r1};
         QTest::newRow("frame unfinished STX abandoned on quiet")
             << F << stx + "READ" << true << stx + "ID" + eot << L{id};
         QTest::newRow("frame overlong command is unknown, next works")
-            << F << stx + QByteArray(1000, 'A') + eot + stx + "ID" + eot << false << QByteArray() << L{eot, id};
-        QTest::newRow("frame line ends alone") << F << QByteArray("\r\n\r\n") << false << QByteArray() << L{};
+            << F << stx + QByteArray(1000, 'A') + eot + stx + "ID" + eot << false << QByteArray()
+            << L{eot, id};
+        QTest::newRow("frame line ends alone")
+            << F << QByteArray("\r\n\r\n") << false << QByteArray() << L{};
 
-        QTest::newRow("line READ CR LF") << Li << QByteArray("READ\r\n") << false << QByteArray() << L{l1};
-        QTest::newRow("line READ ended by quiet") << Li << QByteArray(" read") << true << QByteArray() << L{l1};
+        QTest::newRow("line READ CR LF")
+            << Li << QByteArray("READ\r\n") << false << QByteArray() << L{l1};
+        QTest::newRow("line READ ended by quiet")
+            << Li << QByteArray(" read") << true << QByteArray() << L{l1};
         QTest::newRow("line ID CR") << Li << QByteArray("ID\r") << false << QByteArray()
                                     << L{QByteArray("COMMTEST-SIM;LINE;1\r\n")};
         QTest::newRow("line unknown") << Li << QByteArray("x\n") << false << QByteArray()
                                       << L{QByteArray("ERR;UNKNOWN COMMAND\r\n")};
-        QTest::newRow("line empty lines") << Li << QByteArray("\r\n\r\n") << true << QByteArray() << L{};
+        QTest::newRow("line empty lines")
+            << Li << QByteArray("\r\n\r\n") << true << QByteArray() << L{};
         QTest::newRow("line STX EOT framing is not a line end")
             << Li << stx + "READ" + eot << false << QByteArray() << L{};
     }

@@ -23,9 +23,9 @@ QList<QByteArray> monitorFrames(SimProfile profile, const QByteArray &stream)
     QByteArray frame;
     for (char c : stream) {
         frame += c;
-        const bool end = profile == SimProfile::Line
-            ? c == SimCodes::LF
-            : (c == SimCodes::CR || c == SimCodes::LF || c == SimCodes::ACK || c == SimCodes::EOT);
+        const bool end = profile == SimProfile::Line ? c == SimCodes::LF
+                                                     : (c == SimCodes::CR || c == SimCodes::LF ||
+                                                        c == SimCodes::ACK || c == SimCodes::EOT);
         if (end) {
             frames.append(frame);
             frame.clear();
@@ -54,10 +54,10 @@ private Q_SLOTS:
 
     void captureEqualsTheInstrument_data()
     {
-        QTest::addColumn<int>("app");              // cbo_APP index
+        QTest::addColumn<int>("app"); // cbo_APP index
         QTest::addColumn<SimProfile>("profile");
         QTest::addColumn<bool>("binary");
-        QTest::addColumn<QByteArray>("wire");      // what "Send" puts on the wire for READ
+        QTest::addColumn<QByteArray>("wire"); // what "Send" puts on the wire for READ
         QTest::newRow("<select application>, readings, bare command")
             << 0 << SimProfile::Frame << false << QByteArray("READ");
         QTest::newRow("Analex PQM, readings, STX READ EOT")
@@ -66,7 +66,8 @@ private Q_SLOTS:
             << 1 << SimProfile::Frame << true << QByteArray("\x02READ\x04");
         QTest::newRow("Houillon, measurement lines, READ")
             << 2 << SimProfile::Line << false << QByteArray("READ");
-        QTest::newRow("Houillon, binary lines, READ") << 2 << SimProfile::Line << true << QByteArray("READ");
+        QTest::newRow("Houillon, binary lines, READ")
+            << 2 << SimProfile::Line << true << QByteArray("READ");
     }
     void captureEqualsTheInstrument()
     {
@@ -87,10 +88,18 @@ private Q_SLOTS:
         w.monitor(true);
 
         QProcess sim;
-        QStringList args{QStringLiteral("--profile"), profile == SimProfile::Frame ? QStringLiteral("frame") : QStringLiteral("line"),
-                         QStringLiteral("--seed"), QString::number(seed), QStringLiteral("--rate"), QStringLiteral("0"),
-                         QStringLiteral("--interval-ms"), QStringLiteral("0"), QStringLiteral("--count"),
-                         QString::number(count), QStringLiteral("--link"),
+        QStringList args{QStringLiteral("--profile"),
+                         profile == SimProfile::Frame ? QStringLiteral("frame")
+                                                      : QStringLiteral("line"),
+                         QStringLiteral("--seed"),
+                         QString::number(seed),
+                         QStringLiteral("--rate"),
+                         QStringLiteral("0"),
+                         QStringLiteral("--interval-ms"),
+                         QStringLiteral("0"),
+                         QStringLiteral("--count"),
+                         QString::number(count),
+                         QStringLiteral("--link"),
                          map.path() + QStringLiteral("/commtest/ports/com4")};
         if (binary)
             args << QStringLiteral("--binary");
@@ -144,7 +153,8 @@ private Q_SLOTS:
         w.monitor(true);
         QProcess sim;
         sim.start(QStringLiteral(COMMTEST_SIM_PATH),
-                  {QStringLiteral("--rate"), QStringLiteral("2000"), QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                  {QStringLiteral("--rate"), QStringLiteral("2000"),
+                   QStringLiteral("--interval-ms"), QStringLiteral("0"),
                    QStringLiteral("--hangup-after"), QStringLiteral("20"), QStringLiteral("--link"),
                    map.path() + QStringLiteral("/commtest/ports/com4")});
         QVERIFY(sim.waitForStarted(5000));

@@ -23,8 +23,9 @@ private Q_SLOTS:
         QVERIFY(m_prefix.isValid());
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
-        install.start(QStringLiteral(COMMTEST_CMAKE), {QStringLiteral("--install"), QStringLiteral(COMMTEST_BUILD_DIR),
-                                                      QStringLiteral("--prefix"), m_prefix.path()});
+        install.start(QStringLiteral(COMMTEST_CMAKE),
+                      {QStringLiteral("--install"), QStringLiteral(COMMTEST_BUILD_DIR),
+                       QStringLiteral("--prefix"), m_prefix.path()});
         QVERIFY(install.waitForFinished(60000));
         QVERIFY2(install.exitCode() == 0, install.readAll().constData());
     }
@@ -35,8 +36,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("executable");
         QTest::newRow("monitor") << QStringLiteral("bin/commtest") << true;
         QTest::newRow("simulated instrument") << QStringLiteral("bin/commtest-sim") << true;
-        QTest::newRow("menu entry") << QStringLiteral("share/applications/commtest.desktop") << false;
-        QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/scalable/apps/commtest.svg") << false;
+        QTest::newRow("menu entry")
+            << QStringLiteral("share/applications/commtest.desktop") << false;
+        QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/scalable/apps/commtest.svg")
+                              << false;
     }
     void installedFiles()
     {
@@ -54,19 +57,24 @@ private Q_SLOTS:
         QDirIterator it(m_prefix.path(), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString rel = QDir(m_prefix.path()).relativeFilePath(it.next());
-            QVERIFY2(rel.startsWith(QStringLiteral("bin/")) || rel.startsWith(QStringLiteral("share/")), qPrintable(rel));
-            QVERIFY2(!rel.endsWith(QStringLiteral(".a")) && !rel.endsWith(QStringLiteral(".h")), qPrintable(rel));
+            QVERIFY2(rel.startsWith(QStringLiteral("bin/")) ||
+                         rel.startsWith(QStringLiteral("share/")),
+                     qPrintable(rel));
+            QVERIFY2(!rel.endsWith(QStringLiteral(".a")) && !rel.endsWith(QStringLiteral(".h")),
+                     qPrintable(rel));
         }
     }
 
     void desktopEntryIsValid()
     {
-        const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        const QString validator =
+            QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
         if (validator.isEmpty())
             QSKIP("desktop-file-validate is not installed (Debian package desktop-file-utils)");
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(validator, {m_prefix.filePath(QStringLiteral("share/applications/commtest.desktop"))});
+        p.start(validator,
+                {m_prefix.filePath(QStringLiteral("share/applications/commtest.desktop"))});
         QVERIFY(p.waitForFinished(30000));
         const QByteArray out = p.readAll();
         QVERIFY2(p.exitCode() == 0 && out.isEmpty(), out.constData()); // hints count too
@@ -75,18 +83,20 @@ private Q_SLOTS:
     // The entry names the installed program and the installed icon, not some other file.
     void desktopEntryPointsAtTheInstall()
     {
-        QSettings entry(m_prefix.filePath(QStringLiteral("share/applications/commtest.desktop")), QSettings::IniFormat);
+        QSettings entry(m_prefix.filePath(QStringLiteral("share/applications/commtest.desktop")),
+                        QSettings::IniFormat);
         entry.beginGroup(QStringLiteral("Desktop Entry"));
         const QString exec = entry.value(QStringLiteral("Exec")).toString().section(u' ', 0, 0);
         QVERIFY(QFileInfo(m_prefix.filePath(QStringLiteral("bin/") + exec)).isExecutable());
         const QString icon = entry.value(QStringLiteral("Icon")).toString();
-        QVERIFY(QFileInfo::exists(
-            m_prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/") + icon + QStringLiteral(".svg"))));
+        QVERIFY(QFileInfo::exists(m_prefix.filePath(
+            QStringLiteral("share/icons/hicolor/scalable/apps/") + icon + QStringLiteral(".svg"))));
     }
 
     void iconIsAnSvgDocument()
     {
-        QFile f(m_prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/commtest.svg")));
+        QFile f(
+            m_prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/commtest.svg")));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&f);
         QVERIFY(xml.readNextStartElement());

@@ -37,15 +37,16 @@ public:
     }
 
     // Starts it and waits for the device path on its first line; opens the device too.
-    bool start(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    bool start(const QStringList &args,
+               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
     {
         m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(COMMTEST_SIM_PATH), args);
         if (!m_process.waitForStarted(5000))
             return false;
         QDeadlineTimer deadline(10000);
-        while (!m_process.canReadLine() && !deadline.hasExpired()
-               && m_process.state() == QProcess::Running)
+        while (!m_process.canReadLine() && !deadline.hasExpired() &&
+               m_process.state() == QProcess::Running)
             m_process.waitForReadyRead(100);
         if (!m_process.canReadLine())
             return false;
@@ -75,7 +76,8 @@ public:
             if (::poll(&p, 1, 50) <= 0)
                 continue;
             char buf[4096];
-            const ssize_t n = ::read(m_fd, buf, size_t(std::min<qsizetype>(sizeof buf, count - out.size())));
+            const ssize_t n =
+                ::read(m_fd, buf, size_t(std::min<qsizetype>(sizeof buf, count - out.size())));
             if (n > 0)
                 out.append(buf, n);
             else if (n == 0 || errno == EIO)
@@ -87,7 +89,10 @@ public:
     QByteArray readMore(int quietMs = 300) { return read(1 << 20, quietMs); }
     bool hungUp() const { return m_hungUp; }
 
-    bool write(const QByteArray &data) { return ::write(m_fd, data.constData(), size_t(data.size())) == data.size(); }
+    bool write(const QByteArray &data)
+    {
+        return ::write(m_fd, data.constData(), size_t(data.size())) == data.size();
+    }
 
     QString path() const { return m_path; }
     QProcess &process() { return m_process; }
@@ -144,10 +149,12 @@ private Q_SLOTS:
         QFETCH(quint64, seed);
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("sent.bin"));
-        QStringList args{QStringLiteral("--profile"), profileName(profile), QStringLiteral("--seed"),
-                         QString::number(seed), QStringLiteral("--rate"), QStringLiteral("0"),
-                         QStringLiteral("--interval-ms"), QStringLiteral("0"), QStringLiteral("--count"),
-                         QStringLiteral("60"), QStringLiteral("--log"), log};
+        QStringList args{QStringLiteral("--profile"),     profileName(profile),
+                         QStringLiteral("--seed"),        QString::number(seed),
+                         QStringLiteral("--rate"),        QStringLiteral("0"),
+                         QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                         QStringLiteral("--count"),       QStringLiteral("60"),
+                         QStringLiteral("--log"),         log};
         if (binary)
             args << QStringLiteral("--binary");
         SimProcess sim;
@@ -177,8 +184,9 @@ private Q_SLOTS:
         QFETCH(SimProfile, profile);
         QFETCH(QByteArray, command);
         SimProcess sim;
-        QVERIFY(sim.start({QStringLiteral("--profile"), profileName(profile), QStringLiteral("--count"),
-                           QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("21")}));
+        QVERIFY(
+            sim.start({QStringLiteral("--profile"), profileName(profile), QStringLiteral("--count"),
+                       QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("21")}));
         QVERIFY(sim.write(command));
         CommandResponder expected(profile, 21);
         QByteArray answer = expected.feed(command).join();
@@ -192,8 +200,9 @@ private Q_SLOTS:
     void answersBetweenFrames()
     {
         SimProcess sim;
-        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("4000"), QStringLiteral("--interval-ms"),
-                           QStringLiteral("0"), QStringLiteral("--count"), QStringLiteral("100"),
+        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("4000"),
+                           QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                           QStringLiteral("--count"), QStringLiteral("100"),
                            QStringLiteral("--seed"), QStringLiteral("4")}));
         const QByteArray frames = framesOf(SimProfile::Frame, 4, false, 100);
         CommandResponder responder(SimProfile::Frame, 4);
@@ -223,8 +232,9 @@ private Q_SLOTS:
     void reopeningTheDeviceLosesNothing()
     {
         SimProcess sim;
-        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("3000"), QStringLiteral("--interval-ms"),
-                           QStringLiteral("0"), QStringLiteral("--count"), QStringLiteral("60")}));
+        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("3000"),
+                           QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                           QStringLiteral("--count"), QStringLiteral("60")}));
         const QByteArray expected = framesOf(SimProfile::Frame, 1, false, 60);
         QByteArray got = sim.read(200);
         for (int i = 0; i < 3; ++i) {
@@ -250,8 +260,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("com4"));
         SimProcess sim;
-        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("0"), QStringLiteral("--interval-ms"),
-                           QStringLiteral("0"), QStringLiteral("--hangup-after"), QString::number(frames),
+        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("0"),
+                           QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                           QStringLiteral("--hangup-after"), QString::number(frames),
                            QStringLiteral("--link"), link}));
         const QByteArray expected = framesOf(SimProfile::Frame, 1, false, frames);
         QCOMPARE(sim.read(expected.size()), expected);
@@ -266,9 +277,11 @@ private Q_SLOTS:
     void exitsAfterCount()
     {
         SimProcess sim;
-        QVERIFY(sim.start({QStringLiteral("--profile"), QStringLiteral("line"), QStringLiteral("--rate"),
-                           QStringLiteral("0"), QStringLiteral("--interval-ms"), QStringLiteral("0"),
-                           QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--exit-after-count")}));
+        QVERIFY(sim.start({QStringLiteral("--profile"), QStringLiteral("line"),
+                           QStringLiteral("--rate"), QStringLiteral("0"),
+                           QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                           QStringLiteral("--count"), QStringLiteral("5"),
+                           QStringLiteral("--exit-after-count")}));
         const QByteArray expected = framesOf(SimProfile::Line, 1, false, 5);
         QCOMPARE(sim.read(expected.size()), expected);
         QVERIFY(sim.process().waitForFinished(5000));
@@ -281,13 +294,16 @@ private Q_SLOTS:
         SimProcess sim;
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("1000"), QStringLiteral("--interval-ms"),
-                           QStringLiteral("0"), QStringLiteral("--count"), QStringLiteral("20")}));
+        QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("1000"),
+                           QStringLiteral("--interval-ms"), QStringLiteral("0"),
+                           QStringLiteral("--count"), QStringLiteral("20")}));
         const QByteArray expected = framesOf(SimProfile::Frame, 1, false, 20);
         QCOMPARE(sim.read(expected.size()), expected);
         const qint64 fastest = expected.size() * 1000 / 1000;
-        QVERIFY2(clock.elapsed() >= fastest * 8 / 10,
-                 qPrintable(QStringLiteral("%1 bytes in %2 ms").arg(expected.size()).arg(clock.elapsed())));
+        QVERIFY2(
+            clock.elapsed() >= fastest * 8 / 10,
+            qPrintable(
+                QStringLiteral("%1 bytes in %2 ms").arg(expected.size()).arg(clock.elapsed())));
     }
 
     // --port N is the entry the monitor looks up for COM N, and goes away with the instrument.
@@ -313,7 +329,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("replaced");
         QTest::newRow("a device that is there is kept") << QStringLiteral("/dev/null") << false;
-        QTest::newRow("a dangling link is replaced") << QStringLiteral("/dev/pts/does-not-exist") << true;
+        QTest::newRow("a dangling link is replaced")
+            << QStringLiteral("/dev/pts/does-not-exist") << true;
     }
     void existingMapping()
     {
@@ -324,13 +341,15 @@ private Q_SLOTS:
         const QString entry = config.path() + QStringLiteral("/commtest/ports/com4");
         QVERIFY(QFile::link(target, entry));
         SimProcess sim;
-        const bool started = sim.start({QStringLiteral("--port"), QStringLiteral("4")}, withConfigHome(config.path()));
+        const bool started = sim.start({QStringLiteral("--port"), QStringLiteral("4")},
+                                       withConfigHome(config.path()));
         QCOMPARE(started, replaced);
         if (replaced) {
             QCOMPARE(QFileInfo(entry).symLinkTarget(), sim.path());
             return;
         }
-        QVERIFY(sim.process().state() == QProcess::NotRunning || sim.process().waitForFinished(5000));
+        QVERIFY(sim.process().state() == QProcess::NotRunning ||
+                sim.process().waitForFinished(5000));
         QCOMPARE(sim.process().exitCode(), 1);
         const QString err = QString::fromLocal8Bit(sim.process().readAllStandardError());
         QVERIFY2(err.contains(entry) && err.contains(target), qPrintable(err));
@@ -341,16 +360,32 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("profile") << QStringList{QStringLiteral("--profile"), QStringLiteral("Houillon")} << QStringLiteral("--profile");
-        QTest::newRow("negative rate") << QStringList{QStringLiteral("--rate"), QStringLiteral("-1")} << QStringLiteral("--rate");
-        QTest::newRow("rate not a number") << QStringList{QStringLiteral("--rate"), QStringLiteral("fast")} << QStringLiteral("--rate");
-        QTest::newRow("seed") << QStringList{QStringLiteral("--seed"), QStringLiteral("x")} << QStringLiteral("--seed");
-        QTest::newRow("count") << QStringList{QStringLiteral("--count"), QStringLiteral("-3")} << QStringLiteral("--count");
-        QTest::newRow("exit without count") << QStringList{QStringLiteral("--exit-after-count")} << QStringLiteral("--count");
-        QTest::newRow("port 0") << QStringList{QStringLiteral("--port"), QStringLiteral("0")} << QStringLiteral("--port");
-        QTest::newRow("port text") << QStringList{QStringLiteral("--port"), QStringLiteral("COM4")} << QStringLiteral("--port");
-        QTest::newRow("link and port") << QStringList{QStringLiteral("--port"), QStringLiteral("4"), QStringLiteral("--link"), QStringLiteral("/tmp/x")} << QStringLiteral("--link");
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--baud"), QStringLiteral("9600")} << QStringLiteral("baud");
+        QTest::newRow("profile") << QStringList{QStringLiteral("--profile"),
+                                                QStringLiteral("Houillon")}
+                                 << QStringLiteral("--profile");
+        QTest::newRow("negative rate")
+            << QStringList{QStringLiteral("--rate"), QStringLiteral("-1")}
+            << QStringLiteral("--rate");
+        QTest::newRow("rate not a number")
+            << QStringList{QStringLiteral("--rate"), QStringLiteral("fast")}
+            << QStringLiteral("--rate");
+        QTest::newRow("seed") << QStringList{QStringLiteral("--seed"), QStringLiteral("x")}
+                              << QStringLiteral("--seed");
+        QTest::newRow("count") << QStringList{QStringLiteral("--count"), QStringLiteral("-3")}
+                               << QStringLiteral("--count");
+        QTest::newRow("exit without count")
+            << QStringList{QStringLiteral("--exit-after-count")} << QStringLiteral("--count");
+        QTest::newRow("port 0") << QStringList{QStringLiteral("--port"), QStringLiteral("0")}
+                                << QStringLiteral("--port");
+        QTest::newRow("port text") << QStringList{QStringLiteral("--port"), QStringLiteral("COM4")}
+                                   << QStringLiteral("--port");
+        QTest::newRow("link and port")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("4"), QStringLiteral("--link"),
+                           QStringLiteral("/tmp/x")}
+            << QStringLiteral("--link");
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--baud"), QStringLiteral("9600")}
+            << QStringLiteral("baud");
         QTest::newRow("stray argument") << QStringList{QStringLiteral("4")} << QStringLiteral("4");
     }
     void refusesBadOptions()
@@ -369,10 +404,12 @@ private Q_SLOTS:
     void unwritableLogFails()
     {
         QProcess p;
-        p.start(QStringLiteral(COMMTEST_SIM_PATH), {QStringLiteral("--log"), QStringLiteral("/nonexistent-dir/sent.bin")});
+        p.start(QStringLiteral(COMMTEST_SIM_PATH),
+                {QStringLiteral("--log"), QStringLiteral("/nonexistent-dir/sent.bin")});
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 1);
-        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("/nonexistent-dir/sent.bin")));
+        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError())
+                    .contains(QStringLiteral("/nonexistent-dir/sent.bin")));
     }
 };
 

@@ -49,7 +49,8 @@ private Q_SLOTS:
         if (deviceMapped) {
             QVERIFY(device.isValid());
             QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".config/commtest/ports")));
-            QVERIFY(QFile::link(device.slavePath(), home.path() + QStringLiteral("/.config/commtest/ports/com4")));
+            QVERIFY(QFile::link(device.slavePath(),
+                                home.path() + QStringLiteral("/.config/commtest/ports/com4")));
         }
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -61,8 +62,8 @@ private Q_SLOTS:
         QProcess run;
         run.setProcessEnvironment(env);
         run.start(QStringLiteral(COMMTEST_RUN_MONITOR),
-                  {QStringLiteral("--build"), QStringLiteral(COMMTEST_BUILD_DIR), QStringLiteral("--timeout"),
-                   QStringLiteral("2")});
+                  {QStringLiteral("--build"), QStringLiteral(COMMTEST_BUILD_DIR),
+                   QStringLiteral("--timeout"), QStringLiteral("2")});
         QVERIFY(run.waitForFinished(60000));
         const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
         const QString err = QString::fromLocal8Bit(run.readAllStandardError());
@@ -71,12 +72,14 @@ private Q_SLOTS:
         QVERIFY2(run.exitCode() == 0, qPrintable(both));
         QVERIFY2(out.contains(QStringLiteral("\nPortOpen: True\n")), qPrintable(both));
 
-        const QRegularExpression started(QStringLiteral(
-            "No device for COM 4: started a simulated instrument on (/dev/pts/\\d+) as COM 4 \\(process (\\d+);"));
+        const QRegularExpression started(
+            QStringLiteral("No device for COM 4: started a simulated instrument on (/dev/pts/\\d+) "
+                           "as COM 4 \\(process (\\d+);"));
         const QRegularExpressionMatch m = started.match(out);
         if (deviceMapped) {
             QVERIFY2(!m.hasMatch(), qPrintable(both));
-            QVERIFY2(out.contains(QStringLiteral("COM 4 is ") + device.slavePath()), qPrintable(both));
+            QVERIFY2(out.contains(QStringLiteral("COM 4 is ") + device.slavePath()),
+                     qPrintable(both));
             QVERIFY2(out.contains(QStringLiteral("\nDevice: ")), qPrintable(both));
             return;
         }
@@ -85,9 +88,11 @@ private Q_SLOTS:
         // The monitor opened the simulator's device through the private COM 4 entry.
         const QRegularExpression deviceLine(QStringLiteral("\nDevice: (\\S+)\n"));
         const QString shown = deviceLine.match(out).captured(1);
-        QVERIFY2(shown == slave || shown.endsWith(QStringLiteral("/commtest/ports/com4")), qPrintable(both));
+        QVERIFY2(shown == slave || shown.endsWith(QStringLiteral("/commtest/ports/com4")),
+                 qPrintable(both));
         // The simulator ended with the monitor, and nothing was placed in the user's folder.
-        QVERIFY2(out.contains(QStringLiteral("Stopped the simulated instrument.")), qPrintable(both));
+        QVERIFY2(out.contains(QStringLiteral("Stopped the simulated instrument.")),
+                 qPrintable(both));
         QVERIFY(::kill(pid_t(m.captured(2).toInt()), 0) != 0);
         QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/.config/commtest")));
     }

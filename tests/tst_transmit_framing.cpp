@@ -18,9 +18,9 @@ QByteArray allBytes()
     return all;
 }
 
-const QString kSuffixes[] = {QStringLiteral("<select suffix>"), QStringLiteral("CrLf"),
-                             QStringLiteral("EOL"),             QStringLiteral("<STX>/<EOT>"),
-                             QStringLiteral("<SYN>"),           QStringLiteral("<CR><LF>")};
+const QString kSuffixes[] = {
+    QStringLiteral("<select suffix>"), QStringLiteral("CrLf"),  QStringLiteral("EOL"),
+    QStringLiteral("<STX>/<EOT>"),     QStringLiteral("<SYN>"), QStringLiteral("<CR><LF>")};
 
 } // namespace
 
@@ -46,8 +46,8 @@ private Q_SLOTS:
         QTest::newRow("spaced, STX/EOT trims") << spaced << kSuffixes[3] << hex("0261626304");
         QTest::newRow("spaced, CrLf keeps") << spaced << kSuffixes[1] << hex("20616263200d0a");
         QTest::newRow("spaced, none keeps") << spaced << kSuffixes[0] << hex("2061626320");
-        QTest::newRow("many spaces, STX/EOT trims all") << QByteArray("   a b   ") << kSuffixes[3]
-                                                        << hex("0261206204");
+        QTest::newRow("many spaces, STX/EOT trims all")
+            << QByteArray("   a b   ") << kSuffixes[3] << hex("0261206204");
 
         QTest::newRow("empty, none") << QByteArray() << kSuffixes[0] << QByteArray();
         QTest::newRow("empty, CrLf") << QByteArray() << kSuffixes[1] << hex("0d0a");
@@ -60,14 +60,16 @@ private Q_SLOTS:
         QTest::newRow("spaces only, none") << QByteArray("  ") << kSuffixes[0] << hex("2020");
 
         // Only code 32 is a blank.
-        QTest::newRow("tabs, STX/EOT keeps") << QByteArray("\tabc\t") << kSuffixes[3] << hex("02096162630904");
-        QTest::newRow("CR LF at the ends, STX/EOT keeps") << QByteArray("\rabc\n") << kSuffixes[3]
-                                                          << hex("020d6162630a04");
-        QTest::newRow("no-break space, STX/EOT keeps") << QByteArray("\xa0" "abc") << kSuffixes[3]
-                                                       << hex("02a061626304");
+        QTest::newRow("tabs, STX/EOT keeps")
+            << QByteArray("\tabc\t") << kSuffixes[3] << hex("02096162630904");
+        QTest::newRow("CR LF at the ends, STX/EOT keeps")
+            << QByteArray("\rabc\n") << kSuffixes[3] << hex("020d6162630a04");
+        QTest::newRow("no-break space, STX/EOT keeps") << QByteArray("\xa0"
+                                                                     "abc")
+                                                       << kSuffixes[3] << hex("02a061626304");
 
-        QTest::newRow("SYN drops any command") << QByteArray("\x02\x10\x04 long command") << kSuffixes[4]
-                                               << hex("021004");
+        QTest::newRow("SYN drops any command")
+            << QByteArray("\x02\x10\x04 long command") << kSuffixes[4] << hex("021004");
 
         // Entry texts are compared exactly.
         QTest::newRow("crlf in lower case") << abc << QStringLiteral("crlf") << abc;
@@ -100,18 +102,19 @@ private Q_SLOTS:
 
         QTest::newRow("empty") << QString() << true << QByteArray() << QString();
         QTest::newRow("ascii") << QStringLiteral("abc") << true << QByteArray("abc") << QString();
-        QTest::newRow("all 256 codes") << QString::fromLatin1(allBytes()) << true << allBytes() << QString();
-        QTest::newRow("latin-1 letters") << QString::fromUtf8("\xc3\xa9\xc3\xbf") << true
-                                         << QByteArray("\xe9\xff") << QString();
+        QTest::newRow("all 256 codes")
+            << QString::fromLatin1(allBytes()) << true << allBytes() << QString();
+        QTest::newRow("latin-1 letters")
+            << QString::fromUtf8("\xc3\xa9\xc3\xbf") << true << QByteArray("\xe9\xff") << QString();
         QTest::newRow("euro sign") << QString::fromUtf8("ab\xe2\x82\xac") << false << QByteArray()
                                    << QStringLiteral("character 3 (U+20AC)");
         QTest::newRow("code 256") << QString(QChar(0x100)) << false << QByteArray()
                                   << QStringLiteral("character 1 (U+0100)");
-        QTest::newRow("outside the BMP") << QString::fromUtf8("a\xf0\x9f\x98\x80z") << false << QByteArray()
-                                         << QStringLiteral("character 2 (U+1F600)");
-        QTest::newRow("after a pair, counted once") << QString::fromUtf8("\xf0\x9f\x98\x80\xe2\x82\xac")
-                                                    << false << QByteArray()
-                                                    << QStringLiteral("character 1 (U+1F600)");
+        QTest::newRow("outside the BMP") << QString::fromUtf8("a\xf0\x9f\x98\x80z") << false
+                                         << QByteArray() << QStringLiteral("character 2 (U+1F600)");
+        QTest::newRow("after a pair, counted once")
+            << QString::fromUtf8("\xf0\x9f\x98\x80\xe2\x82\xac") << false << QByteArray()
+            << QStringLiteral("character 1 (U+1F600)");
         QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << false << QByteArray()
                                         << QStringLiteral("character 1 (U+D800)");
     }

@@ -50,7 +50,7 @@ struct Bench
         form->show();
     }
     bool portOpen() const { return form && form->serial()->PortOpen().value_or(false); }
-    template <typename T>
+    template<typename T>
     T *child(const char *name) const
     {
         return form->findChild<T *>(QString::fromLatin1(name));
@@ -92,24 +92,30 @@ private Q_SLOTS:
         QTest::newRow("abc, none") << abc << u"<select suffix>"_qs << QByteArray("abc");
         QTest::newRow("abc, CrLf") << abc << u"CrLf"_qs << QByteArray("abc\r\n");
         QTest::newRow("abc, EOL") << abc << u"EOL"_qs << QByteArray("abc\n");
-        QTest::newRow("abc, STX/EOT") << abc << u"<STX>/<EOT>"_qs << QByteArray("\x02" "abc\x04");
+        QTest::newRow("abc, STX/EOT") << abc << u"<STX>/<EOT>"_qs
+                                      << QByteArray("\x02"
+                                                    "abc\x04");
         QTest::newRow("abc, SYN") << abc << u"<SYN>"_qs << QByteArray("\x02\x10\x04");
         QTest::newRow("abc, CR LF entry") << abc << u"<CR><LF>"_qs << QByteArray("abc\r\n");
 
         const QByteArray spaced(" abc ");
-        QTest::newRow("spaced, STX/EOT") << spaced << u"<STX>/<EOT>"_qs << QByteArray("\x02" "abc\x04");
+        QTest::newRow("spaced, STX/EOT") << spaced << u"<STX>/<EOT>"_qs
+                                         << QByteArray("\x02"
+                                                       "abc\x04");
         QTest::newRow("spaced, CrLf") << spaced << u"CrLf"_qs << QByteArray(" abc \r\n");
         QTest::newRow("spaced, none") << spaced << u"<select suffix>"_qs << QByteArray(" abc ");
 
-        QTest::newRow("empty, none: nothing") << QByteArray() << u"<select suffix>"_qs << QByteArray();
+        QTest::newRow("empty, none: nothing")
+            << QByteArray() << u"<select suffix>"_qs << QByteArray();
         QTest::newRow("empty, CrLf") << QByteArray() << u"CrLf"_qs << QByteArray("\r\n");
         QTest::newRow("empty, EOL") << QByteArray() << u"EOL"_qs << QByteArray("\n");
-        QTest::newRow("empty, STX/EOT") << QByteArray() << u"<STX>/<EOT>"_qs << QByteArray("\x02\x04");
+        QTest::newRow("empty, STX/EOT")
+            << QByteArray() << u"<STX>/<EOT>"_qs << QByteArray("\x02\x04");
         QTest::newRow("empty, SYN") << QByteArray() << u"<SYN>"_qs << QByteArray("\x02\x10\x04");
         QTest::newRow("empty, CR LF entry") << QByteArray() << u"<CR><LF>"_qs << QByteArray("\r\n");
 
-        QTest::newRow("spaces only, STX/EOT") << QByteArray("   ") << u"<STX>/<EOT>"_qs
-                                              << QByteArray("\x02\x04");
+        QTest::newRow("spaces only, STX/EOT")
+            << QByteArray("   ") << u"<STX>/<EOT>"_qs << QByteArray("\x02\x04");
 
         // Line ends, XON/XOFF, DEL and NUL are all plain bytes on a raw line.
         QTest::newRow("all 256 codes, none") << allBytes() << u"<select suffix>"_qs << allBytes();

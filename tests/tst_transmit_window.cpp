@@ -34,7 +34,7 @@ struct Window
         form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<FakeSaveDialog>());
         form->show();
     }
-    template <typename T>
+    template<typename T>
     T *child(const char *name) const
     {
         return form->findChild<T *>(QString::fromLatin1(name));
@@ -120,12 +120,15 @@ private Q_SLOTS:
         QTest::newRow("abc, none") << u"abc"_qs << u"<select suffix>"_qs << QByteArray("abc");
         QTest::newRow("abc, CrLf") << u"abc"_qs << u"CrLf"_qs << QByteArray("abc\r\n");
         QTest::newRow("abc, EOL") << u"abc"_qs << u"EOL"_qs << QByteArray("abc\n");
-        QTest::newRow("spaced abc, STX/EOT") << u" abc "_qs << u"<STX>/<EOT>"_qs << QByteArray("\x02" "abc\x04");
+        QTest::newRow("spaced abc, STX/EOT") << u" abc "_qs << u"<STX>/<EOT>"_qs
+                                             << QByteArray("\x02"
+                                                           "abc\x04");
         QTest::newRow("abc, SYN") << u"abc"_qs << u"<SYN>"_qs << QByteArray("\x02\x10\x04");
         QTest::newRow("abc, CR LF entry") << u"abc"_qs << u"<CR><LF>"_qs << QByteArray("abc\r\n");
-        QTest::newRow("empty, none: an empty write") << QString() << u"<select suffix>"_qs << QByteArray();
-        QTest::newRow("latin-1 high codes") << QString::fromLatin1("\xb0\xff") << u"<select suffix>"_qs
-                                            << QByteArray("\xb0\xff");
+        QTest::newRow("empty, none: an empty write")
+            << QString() << u"<select suffix>"_qs << QByteArray();
+        QTest::newRow("latin-1 high codes")
+            << QString::fromLatin1("\xb0\xff") << u"<select suffix>"_qs << QByteArray("\xb0\xff");
     }
     void sendsOneWriteAndEmptiesTheBox()
     {
@@ -191,7 +194,8 @@ private Q_SLOTS:
         QTest::newRow("port closed, port 4") << u"closed"_qs << u"Port [4] not opened"_qs;
         QTest::newRow("port closed, set to 12") << u"closed 12"_qs << u"Port [12] not opened"_qs;
         QTest::newRow("write refused while open") << u"refused"_qs << u"Port [4] not opened"_qs;
-        QTest::newRow("port number unreadable: last known") << u"unreadable"_qs << u"Port [9] not opened"_qs;
+        QTest::newRow("port number unreadable: last known")
+            << u"unreadable"_qs << u"Port [9] not opened"_qs;
     }
     void failedWriteNamesThePort()
     {
@@ -238,21 +242,25 @@ private Q_SLOTS:
         if (!w.serial->PortOpen().value_or(false))
             QVERIFY(w.serial->setPortOpen(true));
         QTest::mouseClick(w.child<QPushButton>("cmd_Send"), Qt::LeftButton);
-        QCOMPARE(w.serial->written, QList<QByteArray>{QByteArray("\x02" "abc\x04")});
+        QCOMPARE(w.serial->written, QList<QByteArray>{QByteArray("\x02"
+                                                                 "abc\x04")});
         QCOMPARE(w.box()->text(), QString());
     }
 
     // The profile preselects a suffix; the send uses whatever is selected at the click.
     void sendsWithTheSuffixSelectedAtTheClick_data()
     {
-        QTest::addColumn<QStringList>("picks"); // profiles, or "suffix:<entry>" for the operator's pick
+        QTest::addColumn<QStringList>(
+            "picks"); // profiles, or "suffix:<entry>" for the operator's pick
         QTest::addColumn<QByteArray>("wire");
 
-        QTest::newRow("Analex PQM") << QStringList{u"Analex PQM"_qs} << QByteArray("\x02" "abc\x04");
-        QTest::newRow("Houillon after Analex PQM") << QStringList{u"Analex PQM"_qs, u"Houillon"_qs}
-                                                   << QByteArray(" abc ");
-        QTest::newRow("Analex PQM, then CrLf") << QStringList{u"Analex PQM"_qs, u"suffix:CrLf"_qs}
-                                               << QByteArray(" abc \r\n");
+        QTest::newRow("Analex PQM") << QStringList{u"Analex PQM"_qs}
+                                    << QByteArray("\x02"
+                                                  "abc\x04");
+        QTest::newRow("Houillon after Analex PQM")
+            << QStringList{u"Analex PQM"_qs, u"Houillon"_qs} << QByteArray(" abc ");
+        QTest::newRow("Analex PQM, then CrLf")
+            << QStringList{u"Analex PQM"_qs, u"suffix:CrLf"_qs} << QByteArray(" abc \r\n");
         QTest::newRow("CrLf, then <select application>")
             << QStringList{u"suffix:CrLf"_qs, u"<select application>"_qs} << QByteArray(" abc ");
     }

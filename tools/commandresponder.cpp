@@ -1,9 +1,9 @@
 #include "tools/commandresponder.h"
 
 CommandResponder::CommandResponder(SimProfile profile, std::uint64_t seed)
-    : m_profile(profile), m_replies(profile, replySeed(seed))
-{
-}
+    : m_profile(profile)
+    , m_replies(profile, replySeed(seed))
+{}
 
 namespace {
 

@@ -39,7 +39,8 @@ sequence of their own, so they do not change the unsolicited frames.
 Exit status: 0 when stopped or done, 1 when the device, link or log fails, 2 for a bad
 option.)";
 
-std::optional<qint64> number(const QCommandLineParser &p, const QString &name, qint64 min, qint64 max)
+std::optional<qint64> number(const QCommandLineParser &p, const QString &name, qint64 min,
+                             qint64 max)
 {
     bool ok = false;
     const qint64 v = p.value(name).toLongLong(&ok);
@@ -66,34 +67,48 @@ int main(int argc, char *argv[])
     p.addHelpOption();
     const QString profile = QStringLiteral("profile"), rate = QStringLiteral("rate"),
                   seed = QStringLiteral("seed"), count = QStringLiteral("count"),
-                  exitAfter = QStringLiteral("exit-after-count"), hangup = QStringLiteral("hangup-after"),
-                  interval = QStringLiteral("interval-ms"), binary = QStringLiteral("binary"),
-                  log = QStringLiteral("log"), link = QStringLiteral("link"), port = QStringLiteral("port");
+                  exitAfter = QStringLiteral("exit-after-count"),
+                  hangup = QStringLiteral("hangup-after"), interval = QStringLiteral("interval-ms"),
+                  binary = QStringLiteral("binary"), log = QStringLiteral("log"),
+                  link = QStringLiteral("link"), port = QStringLiteral("port");
     p.addOptions({
-        {profile, QStringLiteral("frame (default) or line."), QStringLiteral("frame|line"), QStringLiteral("frame")},
-        {rate, QStringLiteral("Characters per second; 0: as fast as the reader takes them (default 960, "
-                              "about 9600 baud)."), QStringLiteral("N"), QStringLiteral("960")},
-        {seed, QStringLiteral("Seed of the generated frames (default 1)."), QStringLiteral("S"), QStringLiteral("1")},
-        {count, QStringLiteral("Send N frames, then only answer commands; the line stays open."), QStringLiteral("N")},
-        {exitAfter, QStringLiteral("With --count: end once the reader has taken the last frame.")},
-        {hangup, QStringLiteral("After N frames close the device, as an unplugged adapter does, and end."),
+        {profile, QStringLiteral("frame (default) or line."), QStringLiteral("frame|line"),
+         QStringLiteral("frame")},
+        {rate,
+         QStringLiteral("Characters per second; 0: as fast as the reader takes them (default 960, "
+                        "about 9600 baud)."),
+         QStringLiteral("N"), QStringLiteral("960")},
+        {seed, QStringLiteral("Seed of the generated frames (default 1)."), QStringLiteral("S"),
+         QStringLiteral("1")},
+        {count, QStringLiteral("Send N frames, then only answer commands; the line stays open."),
          QStringLiteral("N")},
-        {interval, QStringLiteral("Pause after each frame, in milliseconds (default 250)."), QStringLiteral("MS"),
-         QStringLiteral("250")},
-        {binary, QStringLiteral("Payloads of random bytes 0..255 (never a code that ends a frame) instead "
-                                "of readings.")},
+        {exitAfter, QStringLiteral("With --count: end once the reader has taken the last frame.")},
+        {hangup,
+         QStringLiteral("After N frames close the device, as an unplugged adapter does, and end."),
+         QStringLiteral("N")},
+        {interval, QStringLiteral("Pause after each frame, in milliseconds (default 250)."),
+         QStringLiteral("MS"), QStringLiteral("250")},
+        {binary,
+         QStringLiteral("Payloads of random bytes 0..255 (never a code that ends a frame) instead "
+                        "of readings.")},
         {log, QStringLiteral("Write every byte sent, exactly, to FILE."), QStringLiteral("FILE")},
-        {link, QStringLiteral("Point the link PATH at the device, e.g. ~/.config/commtest/ports/com4; "
-                              "removed at the end."), QStringLiteral("PATH")},
-        {port, QStringLiteral("Map the device as COM N: the link comN under $XDG_CONFIG_HOME/commtest/ports "
-                              "(~/.config by default)."), QStringLiteral("N")},
+        {link,
+         QStringLiteral("Point the link PATH at the device, e.g. ~/.config/commtest/ports/com4; "
+                        "removed at the end."),
+         QStringLiteral("PATH")},
+        {port,
+         QStringLiteral(
+             "Map the device as COM N: the link comN under $XDG_CONFIG_HOME/commtest/ports "
+             "(~/.config by default)."),
+         QStringLiteral("N")},
     });
     if (!p.parse(QCoreApplication::arguments()))
         return usage(p.errorText());
     if (p.isSet(QStringLiteral("help")))
         p.showHelp(0);
     if (!p.positionalArguments().isEmpty())
-        return usage(QStringLiteral("unexpected argument: ") + p.positionalArguments().constFirst());
+        return usage(QStringLiteral("unexpected argument: ") +
+                     p.positionalArguments().constFirst());
 
     SimOptions o;
     const QString profileName = p.value(profile);
@@ -107,7 +122,8 @@ int main(int argc, char *argv[])
     constexpr qint64 kMax = std::numeric_limits<qint64>::max() / 1000;
     const auto r = number(p, rate, 0, 100'000'000);
     if (!r)
-        return usage(QStringLiteral("--rate must be a whole number of characters per second, 0 or more"));
+        return usage(
+            QStringLiteral("--rate must be a whole number of characters per second, 0 or more"));
     o.rate = *r;
     bool seedOk = false;
     o.seed = p.value(seed).toULongLong(&seedOk);
@@ -115,7 +131,8 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("--seed must be a whole number, 0 or more"));
     const auto iv = number(p, interval, 0, 3'600'000);
     if (!iv)
-        return usage(QStringLiteral("--interval-ms must be a whole number of milliseconds, 0 to 3600000"));
+        return usage(
+            QStringLiteral("--interval-ms must be a whole number of milliseconds, 0 to 3600000"));
     o.intervalMs = int(*iv);
     if (p.isSet(count)) {
         const auto c = number(p, count, 0, kMax);

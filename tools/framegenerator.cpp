@@ -12,9 +12,10 @@ std::uint64_t SimRandom::next()
 }
 
 FrameGenerator::FrameGenerator(SimProfile profile, std::uint64_t seed, bool binary)
-    : m_profile(profile), m_binary(binary), m_random(seed)
-{
-}
+    : m_profile(profile)
+    , m_binary(binary)
+    , m_random(seed)
+{}
 
 namespace {
 
@@ -27,7 +28,9 @@ struct Channel
 
 constexpr std::array<Channel, 6> kChannels{{
     {"CH1", "U1", "V"},
-    {"CH2", "T1", "\xB0" "C"},
+    {"CH2", "T1",
+     "\xB0"
+     "C"},
     {"CH3", "I1", "A"},
     {"CH4", "F1", "Hz"},
     {"CH5", "P1", "kPa"},
@@ -57,8 +60,8 @@ QByteArray FrameGenerator::reading()
     const std::uint32_t whole = m_random.below(10000);
     const std::uint32_t fraction = m_random.below(m_profile == SimProfile::Frame ? 1000 : 100);
     const QByteArray sequence = digits(m_produced % 10000, 4);
-    const QByteArray value = (negative ? "-" : "+") + digits(whole, 4) + '.'
-        + digits(fraction, m_profile == SimProfile::Frame ? 3 : 2);
+    const QByteArray value = (negative ? "-" : "+") + digits(whole, 4) + '.' +
+                             digits(fraction, m_profile == SimProfile::Frame ? 3 : 2);
     if (m_profile == SimProfile::Frame)
         return sequence + ' ' + ch.frameName + ' ' + value + ' ' + ch.unit;
     return sequence + ';' + ch.lineName + ';' + value + ';' + ch.unit;
@@ -72,8 +75,9 @@ QByteArray FrameGenerator::binaryPayload()
     while (out.size() < length) {
         const char c = char(m_random.below(256));
         const bool endsFrame = m_profile == SimProfile::Frame
-            ? (c == SimCodes::CR || c == SimCodes::LF || c == SimCodes::ACK || c == SimCodes::EOT)
-            : c == SimCodes::LF;
+                                   ? (c == SimCodes::CR || c == SimCodes::LF ||
+                                      c == SimCodes::ACK || c == SimCodes::EOT)
+                                   : c == SimCodes::LF;
         if (!endsFrame)
             out.append(c);
     }

@@ -11,7 +11,10 @@
 
 #include <cstdint>
 
-enum class SimProfile { Frame, Line };
+enum class SimProfile {
+    Frame,
+    Line
+};
 
 namespace SimCodes {
 inline constexpr char STX = 2;
@@ -27,7 +30,9 @@ inline constexpr char DLE = 16;
 class SimRandom
 {
 public:
-    explicit SimRandom(std::uint64_t seed) : m_state(seed) {}
+    explicit SimRandom(std::uint64_t seed)
+        : m_state(seed)
+    {}
     std::uint64_t next();
     // Uniform enough in [0, bound) for bound well below 2^32.
     std::uint32_t below(std::uint32_t bound) { return std::uint32_t(next() % bound); }

@@ -33,7 +33,8 @@ bool installSignals()
 {
     if (s_signalPipe[0] < 0 && ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    struct sigaction sa{};
+    struct sigaction sa
+    {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
@@ -50,12 +51,15 @@ qint64 nowMs()
 
 QString systemError(const char *what)
 {
-    return QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromLatin1(what) + QStringLiteral(": ") +
+           QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
 
-SimulatedInstrument::SimulatedInstrument(SimOptions options) : m_options(std::move(options)) {}
+SimulatedInstrument::SimulatedInstrument(SimOptions options)
+    : m_options(std::move(options))
+{}
 
 SimulatedInstrument::~SimulatedInstrument()
 {
@@ -88,9 +92,11 @@ bool SimulatedInstrument::open()
     m_slavePath = QString::fromLocal8Bit(name);
 
     if (!m_options.logPath.isEmpty()) {
-        m_log = ::open(QFile::encodeName(m_options.logPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        m_log = ::open(QFile::encodeName(m_options.logPath).constData(),
+                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (m_log < 0) {
-            m_error = systemError("cannot create the log") + QStringLiteral(" (") + m_options.logPath + u')';
+            m_error = systemError("cannot create the log") + QStringLiteral(" (") +
+                      m_options.logPath + u')';
             return false;
         }
     }
@@ -103,14 +109,16 @@ bool SimulatedInstrument::placeLink()
     const QFileInfo info(link);
     if (info.isSymLink()) {
         if (info.exists()) {
-            m_error = link + QStringLiteral(" already points at ") + info.symLinkTarget()
-                + QStringLiteral("; remove it first, or choose another port");
+            m_error = link + QStringLiteral(" already points at ") + info.symLinkTarget() +
+                      QStringLiteral("; remove it first, or choose another port");
             return false;
         }
         // A dangling link: left behind by an instrument or adapter that is gone.
         QFile::remove(link);
     } else if (info.exists()) {
-        m_error = link + QStringLiteral(" already exists and is not a link; remove it first, or choose another port");
+        m_error = link +
+                  QStringLiteral(
+                      " already exists and is not a link; remove it first, or choose another port");
         return false;
     }
     if (!QDir().mkpath(info.absolutePath())) {
@@ -151,7 +159,8 @@ bool SimulatedInstrument::logSent(const char *data, qsizetype size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_error = systemError("cannot write the log") + QStringLiteral(" (") + m_options.logPath + u')';
+            m_error = systemError("cannot write the log") + QStringLiteral(" (") +
+                      m_options.logPath + u')';
             return false;
         }
         data += n;
@@ -193,11 +202,12 @@ int SimulatedInstrument::run()
     bool writeBlocked = false;
 
     const auto framesLeft = [&] {
-        return (o.count < 0 || framesSent < o.count) && (o.hangupAfter < 0 || framesSent < o.hangupAfter);
+        return (o.count < 0 || framesSent < o.count) &&
+               (o.hangupAfter < 0 || framesSent < o.hangupAfter);
     };
     const auto finished = [&] {
-        return (o.hangupAfter >= 0 && framesSent >= o.hangupAfter)
-            || (o.exitAfterCount && o.count >= 0 && framesSent >= o.count);
+        return (o.hangupAfter >= 0 && framesSent >= o.hangupAfter) ||
+               (o.exitAfterCount && o.count >= 0 && framesSent >= o.count);
     };
 
     for (;;) {

@@ -19,14 +19,14 @@ struct SimOptions
     SimProfile profile = SimProfile::Frame;
     std::uint64_t seed = 1;
     bool binary = false;
-    qint64 rate = 960;         // characters per second; 0: as fast as the reader takes them
-    int intervalMs = 250;      // pause after each frame
-    qint64 count = -1;         // frames to send; -1: no end
+    qint64 rate = 960;    // characters per second; 0: as fast as the reader takes them
+    int intervalMs = 250; // pause after each frame
+    qint64 count = -1;    // frames to send; -1: no end
     bool exitAfterCount = false;
-    qint64 hangupAfter = -1;   // hang up after this many frames; -1: never
-    QString linkPath;          // a comN entry to point at the slave side; empty: none
-    QString logPath;           // file that receives every byte sent; empty: none
-    int quietMs = 100;         // a command without its end is complete after this pause
+    qint64 hangupAfter = -1; // hang up after this many frames; -1: never
+    QString linkPath;        // a comN entry to point at the slave side; empty: none
+    QString logPath;         // file that receives every byte sent; empty: none
+    int quietMs = 100;       // a command without its end is complete after this pause
 };
 
 class SimulatedInstrument

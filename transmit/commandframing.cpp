@@ -38,7 +38,8 @@ std::optional<QByteArray> commandBytes(const QString &text, QString *error)
         if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
             code = QChar::surrogateToUcs4(ch, text.at(i + 1));
         if (error) {
-            const QString hex = QString::number(quint32(code), 16).toUpper().rightJustified(4, u'0');
+            const QString hex =
+                QString::number(quint32(code), 16).toUpper().rightJustified(4, u'0');
             *error = QStringLiteral("The command was not sent: character %1 (U+%2) has no "
                                     "single-byte code; only character codes 0 to 255 can be sent.")
                          .arg(position)

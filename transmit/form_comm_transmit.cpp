@@ -46,15 +46,16 @@ void Form_Comm::cmd_Send_Click()
 
     if (const std::optional<qint16> port = MSComm1->CommPort())
         m_sendPort = *port;
-    const QString text = QStringLiteral("Port [") + QString::number(m_sendPort) + QStringLiteral("] not opened");
+    const QString text =
+        QStringLiteral("Port [") + QString::number(m_sendPort) + QStringLiteral("] not opened");
     const QString reason = MSComm1->lastError();
     std::fprintf(stderr, "commtest: %s%s%s\n", qPrintable(text), reason.isEmpty() ? "" : ": ",
                  qPrintable(reason));
 
     // exec() runs a nested event loop: received characters and the timer keep being handled
     // while the operator reads the message.
-    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("commtest"), text,
-                                                QMessageBox::Ok, this);
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("commtest"),
+                                                text, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("sendFailedBox"));
     box->setInformativeText(reason);
     box->setWindowModality(Qt::WindowModal);

@@ -18,8 +18,8 @@ class FakeSaveDialog : public SaveDialog
 public:
     QStringList answers;
     std::function<void()> whileShown;
-    int shown = 0;              // number of ShowSave calls
-    QWidget *owner = nullptr;   // the owner of the last ShowSave
+    int shown = 0;            // number of ShowSave calls
+    QWidget *owner = nullptr; // the owner of the last ShowSave
 
     void ShowSave(QWidget *ownerWidget) override
     {

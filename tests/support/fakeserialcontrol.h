@@ -60,32 +60,63 @@ public:
             m_error.clear();
         return true;
     }
-    std::optional<bool> PortOpen() const override { return get(QStringLiteral("PortOpen"), m_open); }
+    std::optional<bool> PortOpen() const override
+    {
+        return get(QStringLiteral("PortOpen"), m_open);
+    }
     bool setSettings(const QString &s) override
     {
-        if (!allow(QStringLiteral("Settings="), QStringLiteral("Settings=") + s) || !parseSettings(s))
+        if (!allow(QStringLiteral("Settings="), QStringLiteral("Settings=") + s) ||
+            !parseSettings(s))
             return false;
         m_settings = s;
         return true;
     }
-    std::optional<QString> Settings() const override { return get(QStringLiteral("Settings"), m_settings); }
+    std::optional<QString> Settings() const override
+    {
+        return get(QStringLiteral("Settings"), m_settings);
+    }
     bool setCommPort(qint16 p) override
     {
-        if (!allow(QStringLiteral("CommPort="), QStringLiteral("CommPort=") + QString::number(p)) || p <= 0
-            || m_open)
+        if (!allow(QStringLiteral("CommPort="), QStringLiteral("CommPort=") + QString::number(p)) ||
+            p <= 0 || m_open)
             return false;
         m_port = p;
         return true;
     }
-    std::optional<qint16> CommPort() const override { return get(QStringLiteral("CommPort"), m_port); }
+    std::optional<qint16> CommPort() const override
+    {
+        return get(QStringLiteral("CommPort"), m_port);
+    }
     bool setInputLen(qint16 v) override { return set(QStringLiteral("InputLen"), m_inputLen, v); }
-    std::optional<qint16> InputLen() const override { return get(QStringLiteral("InputLen"), m_inputLen); }
-    bool setRThreshold(qint16 v) override { return set(QStringLiteral("RThreshold"), m_rThreshold, v); }
-    std::optional<qint16> RThreshold() const override { return get(QStringLiteral("RThreshold"), m_rThreshold); }
-    bool setSThreshold(qint16 v) override { return set(QStringLiteral("SThreshold"), m_sThreshold, v); }
-    std::optional<qint16> SThreshold() const override { return get(QStringLiteral("SThreshold"), m_sThreshold); }
-    bool setInputMode(qint32 v) override { return set(QStringLiteral("InputMode"), m_inputMode, v); }
-    std::optional<qint32> InputMode() const override { return get(QStringLiteral("InputMode"), m_inputMode); }
+    std::optional<qint16> InputLen() const override
+    {
+        return get(QStringLiteral("InputLen"), m_inputLen);
+    }
+    bool setRThreshold(qint16 v) override
+    {
+        return set(QStringLiteral("RThreshold"), m_rThreshold, v);
+    }
+    std::optional<qint16> RThreshold() const override
+    {
+        return get(QStringLiteral("RThreshold"), m_rThreshold);
+    }
+    bool setSThreshold(qint16 v) override
+    {
+        return set(QStringLiteral("SThreshold"), m_sThreshold, v);
+    }
+    std::optional<qint16> SThreshold() const override
+    {
+        return get(QStringLiteral("SThreshold"), m_sThreshold);
+    }
+    bool setInputMode(qint32 v) override
+    {
+        return set(QStringLiteral("InputMode"), m_inputMode, v);
+    }
+    std::optional<qint32> InputMode() const override
+    {
+        return get(QStringLiteral("InputMode"), m_inputMode);
+    }
 
     std::optional<QByteArray> Input() override
     {
@@ -97,11 +128,15 @@ public:
         m_readPos += n;
         return out;
     }
-    std::optional<qint16> CommEvent() const override { return get(QStringLiteral("CommEvent"), m_event); }
+    std::optional<qint16> CommEvent() const override
+    {
+        return get(QStringLiteral("CommEvent"), m_event);
+    }
     bool setOutput(const QByteArray &data) override
     {
-        if (!allow(QStringLiteral("Output="), QStringLiteral("Output=") + QString::fromLatin1(data.toHex()))
-            || !m_open) {
+        if (!allow(QStringLiteral("Output="),
+                   QStringLiteral("Output=") + QString::fromLatin1(data.toHex())) ||
+            !m_open) {
             if (!m_open)
                 m_error = QStringLiteral("The port is not open");
             return false;
@@ -117,7 +152,10 @@ public:
     }
     std::optional<bool> Break() const override { return get(QStringLiteral("Break"), m_break); }
     bool setEOFEnable(bool b) override { return set(QStringLiteral("EOFEnable"), m_eof, b); }
-    std::optional<bool> EOFEnable() const override { return get(QStringLiteral("EOFEnable"), m_eof); }
+    std::optional<bool> EOFEnable() const override
+    {
+        return get(QStringLiteral("EOFEnable"), m_eof);
+    }
     bool setHandshaking(qint32 m) override
     {
         if (m < 0 || m > 3) {
@@ -126,25 +164,61 @@ public:
         }
         return set(QStringLiteral("Handshaking"), m_handshaking, m);
     }
-    std::optional<qint32> Handshaking() const override { return get(QStringLiteral("Handshaking"), m_handshaking); }
+    std::optional<qint32> Handshaking() const override
+    {
+        return get(QStringLiteral("Handshaking"), m_handshaking);
+    }
 
-    std::optional<bool> CDHolding() const override { return get(QStringLiteral("CDHolding"), false); }
-    std::optional<bool> CTSHolding() const override { return get(QStringLiteral("CTSHolding"), false); }
-    std::optional<bool> DSRHolding() const override { return get(QStringLiteral("DSRHolding"), false); }
-    std::optional<bool> DTREnable() const override { return get(QStringLiteral("DTREnable"), m_open); }
-    std::optional<bool> RTSEnable() const override { return get(QStringLiteral("RTSEnable"), m_open); }
-    std::optional<bool> NullDiscard() const override { return get(QStringLiteral("NullDiscard"), false); }
+    std::optional<bool> CDHolding() const override
+    {
+        return get(QStringLiteral("CDHolding"), false);
+    }
+    std::optional<bool> CTSHolding() const override
+    {
+        return get(QStringLiteral("CTSHolding"), false);
+    }
+    std::optional<bool> DSRHolding() const override
+    {
+        return get(QStringLiteral("DSRHolding"), false);
+    }
+    std::optional<bool> DTREnable() const override
+    {
+        return get(QStringLiteral("DTREnable"), m_open);
+    }
+    std::optional<bool> RTSEnable() const override
+    {
+        return get(QStringLiteral("RTSEnable"), m_open);
+    }
+    std::optional<bool> NullDiscard() const override
+    {
+        return get(QStringLiteral("NullDiscard"), false);
+    }
     std::optional<qint16> InBufferCount() const override
     {
         return get(QStringLiteral("InBufferCount"), qint16(std::min<qsizetype>(waiting(), 32767)));
     }
-    std::optional<qint16> InBufferSize() const override { return get(QStringLiteral("InBufferSize"), qint16(1024)); }
-    std::optional<qint16> OutBufferCount() const override { return get(QStringLiteral("OutBufferCount"), qint16(0)); }
-    std::optional<qint16> OutBufferSize() const override { return get(QStringLiteral("OutBufferSize"), qint16(512)); }
-    std::optional<QString> ParityReplace() const override { return get(QStringLiteral("ParityReplace"), QStringLiteral("?")); }
+    std::optional<qint16> InBufferSize() const override
+    {
+        return get(QStringLiteral("InBufferSize"), qint16(1024));
+    }
+    std::optional<qint16> OutBufferCount() const override
+    {
+        return get(QStringLiteral("OutBufferCount"), qint16(0));
+    }
+    std::optional<qint16> OutBufferSize() const override
+    {
+        return get(QStringLiteral("OutBufferSize"), qint16(512));
+    }
+    std::optional<QString> ParityReplace() const override
+    {
+        return get(QStringLiteral("ParityReplace"), QStringLiteral("?"));
+    }
 
     QString lastError() const override { return m_error; }
-    QString devicePath() const override { return QStringLiteral("/dev/fake") + QString::number(m_port); }
+    QString devicePath() const override
+    {
+        return QStringLiteral("/dev/fake") + QString::number(m_port);
+    }
 
 private:
     static QString boolText(bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); }
@@ -157,7 +231,7 @@ private:
         calls.append(call);
         return true;
     }
-    template <typename T>
+    template<typename T>
     bool set(const QString &name, T &field, T value)
     {
         QString shown;
@@ -170,7 +244,7 @@ private:
         field = value;
         return true;
     }
-    template <typename T>
+    template<typename T>
     std::optional<T> get(const QString &name, T value) const
     {
         if (failing.contains(name))

@@ -49,7 +49,8 @@ public:
         qsizetype done = 0;
         QDeadlineTimer deadline(timeoutMs);
         while (done < data.size()) {
-            const ssize_t n = ::write(m_master, data.constData() + done, size_t(data.size() - done));
+            const ssize_t n =
+                ::write(m_master, data.constData() + done, size_t(data.size() - done));
             if (n > 0) {
                 done += n;
                 continue;
@@ -130,7 +131,8 @@ public:
     }
     bool map(int port, const QString &device)
     {
-        const QString entry = m_dir.path() + QStringLiteral("/commtest/ports/com") + QString::number(port);
+        const QString entry =
+            m_dir.path() + QStringLiteral("/commtest/ports/com") + QString::number(port);
         QFile::remove(entry);
         return QFile::link(device, entry);
     }
