@@ -1,9 +1,12 @@
 #include "app/diagnostics.h"
 
 #include "app/form_comm.h"
+#include "port/portrules.h"
+#include "port/qtserialcontrol.h"
 #include "port/serialcontrol.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 
@@ -32,7 +35,47 @@ void reportPanel(const Form_Comm &window)
     std::fflush(stdout);
 }
 
+int answerDeviceFor(const QString &portText)
+{
+    const std::optional<qint16> port = portNumberFromText(portText);
+    if (!port || *port <= 0) {
+        std::fprintf(stderr,
+                     "commtest: --device-for needs a port number from 1 to 32767, not '%s'\n",
+                     qPrintable(portText));
+        return 2;
+    }
+    // The serial control itself, so the answer is the device and the reason the window gets.
+    QtSerialControl serial;
+    serial.setCommPort(*port);
+    const bool opened = serial.setPortOpen(true);
+    const QString reason = serial.lastError();
+    serial.setPortOpen(false);
+    std::printf("%s\n", qPrintable(serial.devicePath()));
+    // deviceForPort names the ports-folder entry when there is one, else the legacy device.
+    const QString named = deviceForPort(*port);
+    if (named != QStringLiteral("/dev/ttyS") + QString::number(*port - 1))
+        std::printf("mapped in %s\n", qPrintable(named));
+    std::fflush(stdout);
+    if (opened)
+        return 0;
+    std::fprintf(stderr, "%s\n", qPrintable(reason));
+    return 1;
+}
+
 } // namespace
+
+std::optional<int> answerQuery(int argc, char *argv[])
+{
+    if (argc < 2 || qstrcmp(argv[1], "--device-for") != 0)
+        return std::nullopt;
+    // Core only: the query must work where no display is.
+    QCoreApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: commtest --device-for N\n");
+        return 2;
+    }
+    return answerDeviceFor(QString::fromLocal8Bit(argv[2]));
+}
 
 void startDiagnostics(Form_Comm &window)
 {
