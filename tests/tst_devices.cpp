@@ -300,7 +300,12 @@ private Q_SLOTS:
     {
         Pty pty;
         QVERIFY(pty.isValid());
-        QCOMPARE(serialPortType(pty.masterFd()), std::nullopt);
+        // The side the serial control opens.
+        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        const std::optional<int> type = serialPortType(fd);
+        ::close(fd);
+        QCOMPARE(type, std::nullopt);
     }
 
     void replugFollowsTheMappingOnly_data()
