@@ -3,6 +3,7 @@
 #include "app/form_comm.h"
 #include "port/portrules.h"
 #include "port/qtserialcontrol.h"
+#include "port/propertypanel.h"
 #include "port/serialcontrol.h"
 
 #include <QCoreApplication>
@@ -21,11 +22,11 @@ void printLine(const QString &name, const QString &value)
 
 void reportPanel(const Form_Comm &window)
 {
-    for (int k = 0; k < 21; ++k) {
-        const auto *value =
-            window.findChild<QLabel *>(QStringLiteral("lbl_val_") + QString::number(k));
+    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+        const auto *value = window.findChild<QLabel *>(
+            QStringLiteral("lbl_val_") + QString::number(PropertyPanel::valueIndex(row.row)));
         if (value)
-            printLine(value->accessibleName(), value->text());
+            printLine(QString::fromLatin1(row.caption), value->text());
     }
     if (const SerialControl *serial = window.serial()) {
         printLine(QStringLiteral("Device"), serial->devicePath());
