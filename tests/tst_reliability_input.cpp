@@ -92,10 +92,11 @@ private Q_SLOTS:
         m.reset();
         QVERIFY(m.portOpen());
         QCOMPARE(m.panelValue(1), inForce);
+        // Each text is one event of the window's, watched on its own.
         TickWatch ticks;
-
         int refused = 0;
         for (const QString &text : std::as_const(texts)) {
+            ticks.restart();
             settings->setText(text);
             m.reset();
             const QString applied = settings->text().trimmed();
@@ -110,9 +111,11 @@ private Q_SLOTS:
                 settings->setText(inForce);
                 m.reset();
             }
+            QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         }
+        ticks.restart();
         QVERIFY(capturesAgain(m, path, 0));
-        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = 3;
         report.captured = readAll(path).count('\n');
         report.lost = report.sent - report.captured;
@@ -158,6 +161,7 @@ private Q_SLOTS:
         TickWatch ticks;
         int kept = 0;
         for (const QString &text : std::as_const(texts)) {
+            ticks.restart();
             m.reset(text);
             const QString shown = m.widget<QComboBox>("cbo_Port")->currentText();
             const QString digit = portNumberText(shown);
@@ -171,9 +175,11 @@ private Q_SLOTS:
                 m.reset();
                 QVERIFY(m.portOpen());
             }
+            QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         }
+        ticks.restart();
         QVERIFY(capturesAgain(m, path, 0));
-        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = 3;
         report.captured = readAll(path).count('\n');
         report.lost = report.sent - report.captured;
