@@ -94,6 +94,7 @@ private Q_SLOTS:
         QCOMPARE(m.panelValue(1), inForce);
         // Each text is one event of the window's, watched on its own.
         TickWatch ticks;
+        qint64 longestText = 0;
         int refused = 0;
         for (const QString &text : std::as_const(texts)) {
             ticks.restart();
@@ -112,6 +113,7 @@ private Q_SLOTS:
                 m.reset();
             }
             QVERIFY2(!ticks.stalled(), ticks.describe().constData());
+            longestText = std::max(longestText, ticks.longestGapMs());
         }
         ticks.restart();
         QVERIFY(capturesAgain(m, path, 0));
@@ -119,7 +121,10 @@ private Q_SLOTS:
         report.sent = 3;
         report.captured = readAll(path).count('\n');
         report.lost = report.sent - report.captured;
-        report.note = QStringLiteral("%1 texts, %2 refused").arg(texts.size()).arg(refused);
+        report.note = QStringLiteral("%1 texts, %2 refused; longest text %3 ms")
+                          .arg(texts.size())
+                          .arg(refused)
+                          .arg(longestText);
     }
 
     void garbagePortText_data()
@@ -159,6 +164,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         QVERIFY(m.startCapture(path));
         TickWatch ticks;
+        qint64 longestText = 0;
         int kept = 0;
         for (const QString &text : std::as_const(texts)) {
             ticks.restart();
@@ -176,6 +182,7 @@ private Q_SLOTS:
                 QVERIFY(m.portOpen());
             }
             QVERIFY2(!ticks.stalled(), ticks.describe().constData());
+            longestText = std::max(longestText, ticks.longestGapMs());
         }
         ticks.restart();
         QVERIFY(capturesAgain(m, path, 0));
@@ -183,7 +190,10 @@ private Q_SLOTS:
         report.sent = 3;
         report.captured = readAll(path).count('\n');
         report.lost = report.sent - report.captured;
-        report.note = QStringLiteral("%1 texts, %2 kept port 4").arg(texts.size()).arg(kept);
+        report.note = QStringLiteral("%1 texts, %2 kept port 4; longest text %3 ms")
+                          .arg(texts.size())
+                          .arg(kept)
+                          .arg(longestText);
     }
 };
 
