@@ -430,6 +430,33 @@ void LineStore::positionAt(qsizetype offset, qsizetype *line, qsizetype *column)
     *column = std::min<qsizetype>(offset - lineOffset(*line), m_lines[size_t(*line)].len);
 }
 
+LineStore::Place LineStore::clamp(Place p) const
+{
+    if (m_lines.empty())
+        return Place{m_frontSeq, 0};
+    const qint64 backSeq = m_frontSeq + lineCount() - 1;
+    if (p.seq < m_frontSeq)
+        return Place{m_frontSeq, 0};
+    if (p.seq > backSeq)
+        return Place{backSeq, m_lines.back().len};
+    p.col = std::clamp<qsizetype>(p.col, 0, m_lines[size_t(p.seq - m_frontSeq)].len);
+    return p;
+}
+
+qsizetype LineStore::offsetOf(Place p) const
+{
+    p = clamp(p);
+    return offsetOf(qsizetype(p.seq - m_frontSeq), p.col);
+}
+
+LineStore::Place LineStore::placeAt(qsizetype offset) const
+{
+    qsizetype line = 0;
+    qsizetype column = 0;
+    positionAt(offset, &line, &column);
+    return Place{m_frontSeq + line, column};
+}
+
 void LineStore::wordAt(qsizetype line, qsizetype column, qsizetype *start, qsizetype *end) const
 {
     const QByteArrayView l = lineBytes(line);

@@ -82,6 +82,19 @@ public:
     // Line and column of an offset; an offset inside a line break maps to the line's end.
     void positionAt(qsizetype offset, qsizetype *line, qsizetype *column) const;
 
+    // A place in the text that survives lines arriving and going: seq numbers lines as
+    // frontSeq() does, so a place names the same line while that line is held.
+    struct Place
+    {
+        qint64 seq = 0;
+        qsizetype col = 0;
+    };
+    // The nearest place held: the first or last when its line is gone, the line's end
+    // when the column lies past it.
+    Place clamp(Place p) const;
+    qsizetype offsetOf(Place p) const;
+    Place placeAt(qsizetype offset) const;
+
     // The run of word characters, of blanks or of other characters in a line around a
     // column (what a double click selects); start == end on an empty line.
     void wordAt(qsizetype line, qsizetype column, qsizetype *start, qsizetype *end) const;

@@ -317,44 +317,15 @@ void LineView::notifySelectionChanged()
 // ---------------------------------------------------------------------------------------
 // Positions and selection
 
-LineView::Pos LineView::clamp(Pos p) const
-{
-    if (lineCount() == 0)
-        return Pos{m_store.frontSeq(), 0};
-    const qint64 backSeq = m_store.frontSeq() + lineCount() - 1;
-    if (p.seq < m_store.frontSeq())
-        return Pos{m_store.frontSeq(), 0};
-    if (p.seq > backSeq)
-        return Pos{backSeq, lineLength(lineCount() - 1)};
-    p.col = std::clamp<qsizetype>(p.col, 0, lineLength(p.seq - m_store.frontSeq()));
-    return p;
-}
-
-qsizetype LineView::offsetOf(Pos p) const
-{
-    p = clamp(p);
-    if (lineCount() == 0)
-        return 0;
-    return offsetOf(qsizetype(p.seq - m_store.frontSeq()), p.col);
-}
-
-LineView::Pos LineView::posAt(qsizetype offset) const
-{
-    qsizetype line = 0;
-    qsizetype column = 0;
-    positionAt(offset, &line, &column);
-    return Pos{m_store.frontSeq() + line, column};
-}
-
 bool LineView::hasSelection() const
 {
-    return offsetOf(m_anchor) != offsetOf(m_cursor);
+    return m_store.offsetOf(m_anchor) != m_store.offsetOf(m_cursor);
 }
 
 void LineView::selectionRange(qsizetype *start, qsizetype *end) const
 {
-    const qsizetype a = offsetOf(m_anchor);
-    const qsizetype c = offsetOf(m_cursor);
+    const qsizetype a = m_store.offsetOf(m_anchor);
+    const qsizetype c = m_store.offsetOf(m_cursor);
     *start = std::min(a, c);
     *end = std::max(a, c);
 }
@@ -369,13 +340,13 @@ QString LineView::selectedText() const
 
 qsizetype LineView::cursorOffset() const
 {
-    return offsetOf(m_cursor);
+    return m_store.offsetOf(m_cursor);
 }
 
 void LineView::setSelection(qsizetype anchorOffset, qsizetype cursorOffset)
 {
-    m_anchor = posAt(anchorOffset);
-    m_cursor = posAt(cursorOffset);
+    m_anchor = m_store.placeAt(anchorOffset);
+    m_cursor = m_store.placeAt(cursorOffset);
     notifySelectionChanged();
 }
 
@@ -407,7 +378,7 @@ void LineView::moveCursor(Pos p, bool keepAnchor)
 
 void LineView::selectWordAt(Pos p)
 {
-    p = clamp(p);
+    p = m_store.clamp(p);
     if (lineCount() == 0)
         return;
     qsizetype s = 0;
@@ -422,7 +393,7 @@ void LineView::selectWordAt(Pos p)
 
 void LineView::selectLineAt(Pos p)
 {
-    p = clamp(p);
+    p = m_store.clamp(p);
     if (lineCount() == 0)
         return;
     m_anchor = Pos{p.seq, 0};
@@ -523,8 +494,8 @@ void LineView::paintEvent(QPaintEvent *event)
     const qsizetype top = topIndex();
     const qsizetype n = lineCount();
 
-    Pos s = clamp(m_anchor);
-    Pos e = clamp(m_cursor);
+    Pos s = m_store.clamp(m_anchor);
+    Pos e = m_store.clamp(m_cursor);
     if (e.seq < s.seq || (e.seq == s.seq && e.col < s.col))
         std::swap(s, e);
     const bool selecting = s.seq != e.seq || s.col != e.col;

@@ -116,7 +116,10 @@ public:
     void flushPending();
 
     // The text offset under a point of the viewport (the nearest character boundary).
-    qsizetype offsetAt(const QPoint &viewportPos) const { return offsetOf(hitTest(viewportPos)); }
+    qsizetype offsetAt(const QPoint &viewportPos) const
+    {
+        return m_store.offsetOf(hitTest(viewportPos));
+    }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -132,13 +135,7 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // A place in the text that survives lines arriving and going: seq numbers lines
-    // from an ever-running count, so it names the same line while that line is held.
-    struct Pos
-    {
-        qint64 seq = 0;
-        qsizetype col = 0;
-    };
+    using Pos = LineStore::Place;
 
     void scheduleFlush();
     void flush();
@@ -155,9 +152,6 @@ private:
     // Index of the line (or -1 / lineCount() for a notice row) at the viewport's top.
     qsizetype topIndex() const;
     Pos hitTest(const QPoint &viewportPos) const;
-    Pos clamp(Pos p) const;
-    qsizetype offsetOf(Pos p) const;
-    Pos posAt(qsizetype offset) const;
     void moveCursor(Pos p, bool keepAnchor);
     void selectWordAt(Pos p);
     void selectLineAt(Pos p);
