@@ -10,8 +10,8 @@
 // needs no particular font; copied text keeps the raw characters, with CR LF between lines.
 
 #include "receive/linestore.h"
-#include <QAbstractScrollArea>
 
+#include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QFont>

@@ -3,6 +3,7 @@
 #include "receive/linestore.h"
 #include "receive/lineview.h"
 
+#include <QAccessible>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
