@@ -1,8 +1,16 @@
 // The receive path through the window with a fake serial control: panes, records, frame
 // ends per profile, profile picks, monitoring, line events, the indicator, the panel.
+#include "receive/lineview.h"
 #include "receive/receiverules.h"
-#include "support/fakeserialcontrol.h"
-#include "tst_receive_helpers.h"
+#include "support/files.h"
+#include "support/monitor.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
 #include <QLocale>
 #include <QMessageBox>
@@ -13,15 +21,12 @@
 
 namespace {
 
-struct FakeWindow : ReceiveWindow
+struct FakeWindow : Monitor
 {
-    FakeSerialControl *fake = nullptr;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5));
 
     explicit FakeWindow(bool pinnedClock = true)
-        : ReceiveWindow(std::make_unique<FakeSerialControl>())
     {
-        fake = static_cast<FakeSerialControl *>(serial);
         if (pinnedClock)
             form->setClock([this] { return now; });
     }

@@ -1,7 +1,8 @@
 // Load, end to end through a pty into the whole monitor with capture on: a 10 MiB stream
 // that never ends a frame, frames of 100,000 characters, every byte value cut into writes
 // of every size, and a 64 KiB command of every byte value sent while a flood arrives.
-#include "tst_reliability.h"
+#include "capture/capturerecord.h"
+#include "support/reliability.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -123,7 +124,7 @@ private Q_SLOTS:
                                      "byte; one report; no hang"));
         const QByteArray stream = noEnd(10 * 1024 * 1024, lineMode, 10);
         StderrTap tap;
-        Monitor m;
+        RunningMonitor m;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         QVERIFY(m.startCapture(path));
@@ -138,7 +139,7 @@ private Q_SLOTS:
         QVERIFY(m.waitQuiet(120000));
         ticks.stop();
         QList<ParsedRecord> records;
-        QVERIFY(parseFile(readAll(path), &records));
+        QVERIFY(parseFile(readFile(path), &records));
 
         QByteArray rebuilt;
         for (const ParsedRecord &r : std::as_const(records))
@@ -191,7 +192,7 @@ private Q_SLOTS:
             wire += frames.back();
         }
         StderrTap tap;
-        Monitor m;
+        RunningMonitor m;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         QVERIFY(m.startCapture(path));
@@ -205,7 +206,7 @@ private Q_SLOTS:
             QVERIFY(writer.join());
         }
         ticks.stop();
-        const QByteArray file = readAll(path);
+        const QByteArray file = readFile(path);
         QVERIFY(file == expected);
         QVERIFY(m.form->frameBuffer().isEmpty());
         QCOMPARE(tap.count("commtest:"), 0);
@@ -251,7 +252,7 @@ private Q_SLOTS:
         const QList<QByteArray> frames = framesOf(stream, lineMode, &rest);
         QVERIFY(rest.isEmpty());
 
-        Monitor m;
+        RunningMonitor m;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         QVERIFY(m.startCapture(path));
@@ -277,7 +278,7 @@ private Q_SLOTS:
             QVERIFY(writer.join());
         }
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() >= expected.size(), 30000);
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readFile(path), expected);
         QCOMPARE(m.loggedBytes(), stream);
         report.sent = frames.size();
         report.captured = frames.size();
@@ -301,7 +302,7 @@ private Q_SLOTS:
             frames.append(numberedFrame(i));
             flood += frames.back();
         }
-        Monitor m;
+        RunningMonitor m;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         QVERIFY(m.startCapture(path));
@@ -310,10 +311,10 @@ private Q_SLOTS:
         WireReader reader(*m.pty, command.size());
         WireWriter writer(*m.pty, flood, 1024);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 0, 10000);
-        auto *box = m.widget<QLineEdit>("txt_send");
+        auto *box = m.child<QLineEdit>("txt_send");
         box->setText(QString::fromLatin1(command));
         QCOMPARE(box->text().size(), command.size());
-        m.widget<QPushButton>("cmd_Send")->click();
+        m.child<QPushButton>("cmd_Send")->click();
         QCOMPARE(box->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(reader.done(), 60000);
         QTRY_VERIFY_WITH_TIMEOUT(writer.done(), 60000);
@@ -323,7 +324,7 @@ private Q_SLOTS:
         const QByteArray arrived = reader.join();
         QCOMPARE(arrived.size(), command.size());
         QVERIFY(arrived == command);
-        QVERIFY(readAll(path) == expected);
+        QVERIFY(readFile(path) == expected);
         QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = frames.size();
         report.captured = frames.size();

@@ -1,7 +1,7 @@
 // Faults of the port, end to end: the device vanishes mid-stream with capture on, the
 // port is held by another process, the device may not be opened. The whole monitor runs
 // (window, serial layer over a pty, capture through the window's set-up).
-#include "tst_reliability.h"
+#include "support/reliability.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -108,7 +108,7 @@ private Q_SLOTS:
                       QStringLiteral("received frames all captured; port closed; one report; no "
                                      "hang; Reset Comm re-opens"));
         StderrTap tap;
-        Monitor m;
+        RunningMonitor m;
         QVERIFY(m.portOpen());
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
@@ -130,7 +130,7 @@ private Q_SLOTS:
             first.append(frame(i)), wire += first.back();
         {
             WireWriter writer(*m.pty, wire);
-            QTRY_COMPARE_WITH_TIMEOUT(readAll(path), recordsOf(first), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path), recordsOf(first), 20000);
         }
         // Then a burst cut off by the hang-up, ending in a partial frame.
         QByteArray burst;
@@ -151,9 +151,9 @@ private Q_SLOTS:
         const QByteArray sent = wire + burst.left(burstSent);
         QTRY_VERIFY_WITH_TIMEOUT(!m.portOpen(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!m.form->shownError().isEmpty(), 5000);
-        Monitor::settle();
+        RunningMonitor::settle();
 
-        QCOMPARE(m.panelValue(2), QStringLiteral("False"));
+        QCOMPARE(m.val(2), QStringLiteral("False"));
         const QByteArray received = m.loggedBytes();
         QVERIFY2(sent.startsWith(received), "the monitor logged bytes that were not sent");
         // The device had handed over every byte before it vanished: all of them reach the
@@ -162,7 +162,7 @@ private Q_SLOTS:
         QCOMPARE(received.size(), sent.size());
         QByteArray rest;
         const QList<QByteArray> complete = completeFrames(received, lineMode, &rest);
-        const QByteArray file = readAll(path);
+        const QByteArray file = readFile(path);
         QByteArray sentRest;
         const qsizetype sentFrames = completeFrames(sent, lineMode, &sentRest).size();
         report.sent = sentFrames;
@@ -184,13 +184,13 @@ private Q_SLOTS:
         m.replug();
         m.reset();
         QVERIFY2(m.portOpen(), qPrintable(m.form->serial()->lastError()));
-        QCOMPARE(m.panelValue(2), QStringLiteral("True"));
+        QCOMPARE(m.val(2), QStringLiteral("True"));
         QList<QByteArray> after;
         QByteArray more;
         for (int i = 0; i < 50; ++i)
             after.append(frame(5000 + i)), more += after.back();
         QVERIFY(m.pty->write(more));
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), file + recordsOf(after), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path), file + recordsOf(after), 10000);
         report.sent += 50;
         report.captured += 50;
         QVERIFY2(!ticks.stalled(), ticks.describe().constData());
@@ -218,19 +218,19 @@ private Q_SLOTS:
         QCOMPARE(helper.firstLine, QStringLiteral("open"));
 
         StderrTap tap;
-        Monitor m(pty.slavePath());
+        RunningMonitor m(pty.slavePath());
         QVERIFY(!m.portOpen());
-        QCOMPARE(m.panelValue(2), QStringLiteral("False"));
+        QCOMPARE(m.val(2), QStringLiteral("False"));
         QCOMPARE(m.form->serial()->lastError(),
                  QStringLiteral("Port busy: %1 is in use by another program").arg(device));
-        QVERIFY2(m.widget<QComboBox>("cbo_Port")->toolTip().contains(QStringLiteral("Port busy")),
-                 qPrintable(m.widget<QComboBox>("cbo_Port")->toolTip()));
+        QVERIFY2(m.child<QComboBox>("cbo_Port")->toolTip().contains(QStringLiteral("Port busy")),
+                 qPrintable(m.child<QComboBox>("cbo_Port")->toolTip()));
         {
-            SendBoxCloser closer;
-            m.widget<QLineEdit>("txt_send")->setText(QStringLiteral("abc"));
-            m.widget<QPushButton>("cmd_Send")->click();
-            QCOMPARE(closer.texts, QStringList{QStringLiteral("Port [4] not opened")});
-            QCOMPARE(m.widget<QLineEdit>("txt_send")->text(), QStringLiteral("abc"));
+            ModalWatcher watcher;
+            m.box()->setText(QStringLiteral("abc"));
+            m.child<QPushButton>("cmd_Send")->click();
+            QCOMPARE(watcher.texts, QStringList{QStringLiteral("Port [4] not opened")});
+            QCOMPARE(m.box()->text(), QStringLiteral("abc"));
         }
 
         helper.stop();
@@ -245,9 +245,9 @@ private Q_SLOTS:
         for (int i = 0; i < 100; ++i)
             frames.append(numberedFrame(i)), wire += frames.back();
         QVERIFY(pty.write(wire));
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), recordsOf(frames), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path), recordsOf(frames), 10000);
         report.sent = frames.size();
-        report.captured = readAll(path).count('\n');
+        report.captured = readFile(path).count('\n');
         report.lost = report.sent - report.captured;
     }
 
@@ -327,23 +327,19 @@ int holdWithFlock(const QString &device)
 int runWindow(int argc, char **argv, const QString &device)
 {
     QApplication app(argc, argv);
-    PortMap map;
-    map.map(4, device);
-    auto dialog = std::make_unique<FakeSaveDialog>();
-    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(dialog));
-    form.show();
+    PtyMonitor m(device);
+    m.form->show();
     TickWatch ticks;
-    std::printf("open=%s\n", form.serial()->PortOpen().value_or(true) ? "true" : "false");
-    std::printf("error=%s\n", qPrintable(form.serial()->lastError()));
-    const QLabel *cell = form.findChild<QLabel *>(QStringLiteral("lbl_val_2"));
-    std::printf("panel=%s\n", cell ? qPrintable(cell->text()) : "<no cell>");
+    std::printf("open=%s\n", m.serial->PortOpen().value_or(true) ? "true" : "false");
+    std::printf("error=%s\n", qPrintable(m.serial->lastError()));
+    std::printf("panel=%s\n", qPrintable(m.val(2)));
     {
-        SendBoxCloser closer;
-        form.findChild<QLineEdit *>(QStringLiteral("txt_send"))->setText(QStringLiteral("abc"));
-        form.findChild<QPushButton *>(QStringLiteral("cmd_Send"))->click();
-        std::printf("send=%s\n", qPrintable(closer.texts.join(u',')));
+        ModalWatcher watcher;
+        m.box()->setText(QStringLiteral("abc"));
+        m.child<QPushButton>("cmd_Send")->click();
+        std::printf("send=%s\n", qPrintable(watcher.texts.join(u',')));
     }
-    Monitor::settle();
+    RunningMonitor::settle();
     std::printf("stalled=%s\nwatch=%s\n", ticks.stalled() ? "yes" : "no",
                 ticks.describe().constData());
     std::fflush(stdout);

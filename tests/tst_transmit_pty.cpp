@@ -1,27 +1,12 @@
 // Sending through the real serial layer to a pseudo-terminal: what the other end reads.
-#include "app/form_comm.h"
-#include "capture/savedialog.h"
-#include "port/qtserialcontrol.h"
-#include "support/pty.h"
+#include "support/modalwatcher.h"
+#include "support/monitor.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 namespace {
-
-class NoSaveDialog : public SaveDialog
-{
-public:
-    void ShowSave(QWidget *) override {}
-    QString FileName() const override { return {}; }
-};
 
 QByteArray allBytes()
 {
@@ -35,32 +20,12 @@ QByteArray allBytes()
 // nothing less, went out before it.
 constexpr char kMarker = '#';
 
-struct Bench
+struct Bench : PtyMonitor
 {
-    Pty pty;
-    PortMap ports;
-    std::unique_ptr<Form_Comm> form;
-
-    Bench()
+    Bench() { form->show(); }
+    void send(const QByteArray &command, const QString &suffix) const
     {
-        if (!pty.isValid() || !ports.map(4, pty.slavePath()))
-            return;
-        form = std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(),
-                                           std::make_unique<NoSaveDialog>());
-        form->show();
-    }
-    bool portOpen() const { return form && form->serial()->PortOpen().value_or(false); }
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
-    QLineEdit *box() const { return child<QLineEdit>("txt_send"); }
-    void send(const QByteArray &command, const QString &suffix)
-    {
-        box()->setText(QString::fromLatin1(command));
-        child<QComboBox>("cbo_SuffixCommand")->setCurrentText(suffix);
-        QTest::mouseClick(child<QPushButton>("cmd_Send"), Qt::LeftButton);
+        Monitor::send(QString::fromLatin1(command), suffix);
     }
     // Reads the master side while the window's event loop runs, since the serial layer
     // writes from there.
@@ -70,7 +35,7 @@ struct Bench
         QDeadlineTimer deadline(timeoutMs);
         while (out.size() < count && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            out += pty.read(count - out.size(), 5);
+            out += pty->read(count - out.size(), 5);
         }
         return out;
     }
@@ -152,23 +117,12 @@ private Q_SLOTS:
     {
         Bench b;
         QVERIFY(b.portOpen());
-        b.pty.closeMaster();
+        b.pty->closeMaster();
         QTRY_VERIFY_WITH_TIMEOUT(!b.portOpen(), 5000);
 
-        QString shown;
-        QTimer poll;
-        poll.setInterval(10);
-        connect(&poll, &QTimer::timeout, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            poll.stop();
-            shown = box->text();
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-        });
-        poll.start();
+        ModalWatcher watcher;
         b.send(QByteArray("abc"), u"CrLf"_qs);
-        QCOMPARE(shown, u"Port [4] not opened"_qs);
+        QCOMPARE(watcher.text, u"Port [4] not opened"_qs);
         QCOMPARE(b.box()->text(), u"abc"_qs);
     }
 };
