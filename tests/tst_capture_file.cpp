@@ -2,6 +2,7 @@
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
 #include "capture/module5.h"
+#include "support/tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,10 +45,8 @@ class TestCaptureFile : public QObject
 private Q_SLOTS:
     void createOrAppend_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<QByteArray>("expectedStart");
+        columns<bool, QByteArray, QByteArray, QByteArray>("present", "before", "header",
+                                                          "expectedStart");
         QTest::newRow("absent, empty header")
             << false << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("absent, header written without line end")
@@ -143,8 +142,7 @@ private Q_SLOTS:
 
     void sizeLimitLeavesWholeRecords_data()
     {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("limit");
+        columns<QByteArray, int>("before", "limit");
         QTest::newRow("new file") << QByteArray() << 1000;
         QTest::newRow("continued file") << QByteArray("kept,[1]\r\n") << 1500;
         QTest::newRow("limit inside first record") << QByteArray() << 7;
@@ -216,8 +214,7 @@ private Q_SLOTS:
 
     void openFails_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("reason");
+        columns<QString, QString>("kind", "reason");
         QTest::newRow("missing folder")
             << QStringLiteral("missing") << QStringLiteral("No such file");
         QTest::newRow("a folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");

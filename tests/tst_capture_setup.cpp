@@ -6,6 +6,7 @@
 #include "port/qtserialcontrol.h"
 #include "support/files.h"
 #include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -148,10 +149,8 @@ private Q_SLOTS:
 
     void options_data()
     {
-        QTest::addColumn<bool>("sourceChecked");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("timestampChecked");
-        QTest::addColumn<QString>("expectedSource");
+        columns<bool, QString, bool, QString>("sourceChecked", "typed", "timestampChecked",
+                                              "expectedSource");
         QTest::newRow("source trimmed")
             << true << QStringLiteral("  S1 bench  ") << true << QStringLiteral("S1 bench");
         QTest::newRow("source blanks only") << true << QStringLiteral("   ") << true << QString();
@@ -271,8 +270,7 @@ private Q_SLOTS:
 
     void pathWithBlanks_data()
     {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("shown");
+        columns<QString, QString>("answer", "shown");
         QTest::newRow("trailing blank") << QStringLiteral("dir/name with blanks.txt ")
                                         << QStringLiteral("dir/name with blanks.txt");
         QTest::newRow("leading and trailing blanks")
@@ -530,8 +528,7 @@ private Q_SLOTS:
     // every set-up gets a fresh dialog, modal over its owner, and only OK counts.
     void realOptionsDialog_data()
     {
-        QTest::addColumn<QString>("wayOut");
-        QTest::addColumn<bool>("ok");
+        columns<QString, bool>("wayOut", "ok");
         QTest::newRow("OK") << QStringLiteral("ok") << true;
         QTest::newRow("Cancel") << QStringLiteral("cancel") << false;
         QTest::newRow("Escape") << QStringLiteral("escape") << false;

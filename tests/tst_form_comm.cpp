@@ -4,6 +4,7 @@
 #include "app/ledshape.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
+#include "support/tables.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -117,9 +118,7 @@ private Q_SLOTS:
 
     void openPortSkipsFailedSteps_data()
     {
-        QTest::addColumn<QStringList>("failing");
-        QTest::addColumn<QStringList>("expectedCalls");
-        QTest::addColumn<QString>("portOpenRow");
+        columns<QStringList, QStringList, QString>("failing", "expectedCalls", "portOpenRow");
         auto without = [](QStringList calls, const QStringList &drop) {
             for (const QString &d : drop)
                 calls.removeAll(d);
@@ -156,11 +155,8 @@ private Q_SLOTS:
 
     void resetComm_data()
     {
-        QTest::addColumn<QString>("portText");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<bool>("reopened");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("settingsInForce");
+        columns<QString, QString, bool, int, QString>("portText", "settings", "reopened", "port",
+                                                      "settingsInForce");
         const QString def = QStringLiteral("9600,n,8,1");
         QTest::newRow("COM 7") << QStringLiteral("COM 7") << def << true << 7 << def;
         QTest::newRow("COM 12 gives 1") << QStringLiteral("COM 12") << def << true << 1 << def;
@@ -235,8 +231,8 @@ private Q_SLOTS:
 
     void handshakingSteps_data()
     {
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("written"); // -1: nothing written
+        // written: -1: nothing written
+        columns<QString, int>("shown", "written");
         QTest::newRow("0 to 1") << QStringLiteral("0") << 1;
         QTest::newRow("2 to 3") << QStringLiteral("2") << 3;
         QTest::newRow("3 to 0") << QStringLiteral("3") << 0;
@@ -289,8 +285,7 @@ private Q_SLOTS:
 
     void breakAndEofToggle_data()
     {
-        QTest::addColumn<int>("nameIndex");
-        QTest::addColumn<int>("row");
+        columns<int, int>("nameIndex", "row");
         QTest::newRow("Break") << 3 << 3;
         QTest::newRow("EOFEnable") << 9 << 8;
     }
@@ -309,10 +304,7 @@ private Q_SLOTS:
     // A screen reader hears the new value after a click, not the row's caption.
     void valueCellsReadAfterClicks_data()
     {
-        QTest::addColumn<int>("nameIndex");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
+        columns<int, int, QString, QString>("nameIndex", "row", "before", "after");
         QTest::newRow("refresh by a name")
             << 14 << 13 << QStringLiteral("0") << QStringLiteral("3");
         QTest::newRow("Break") << 3 << 3 << QStringLiteral("False") << QStringLiteral("True");
@@ -409,8 +401,7 @@ private Q_SLOTS:
 
     void geometryFollowsTwips_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QRect>("twips");
+        columns<QString, QRect>("name", "twips");
         QTest::newRow("Frame3") << QStringLiteral("Frame3") << QRect(120, 810, 8895, 4305);
         QTest::newRow("Frame4") << QStringLiteral("Frame4") << QRect(9120, 840, 3375, 9375);
         QTest::newRow("cmd_reset") << QStringLiteral("cmd_reset") << QRect(210, 270, 1725, 345);

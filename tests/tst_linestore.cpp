@@ -1,6 +1,7 @@
 // The receive panes' line store without a display: the edits a screen reader is sent for
 // each kind of change, exactly.
 #include "receive/linestore.h"
+#include "support/tables.h"
 
 #include <QTest>
 
@@ -24,10 +25,7 @@ void TstLineStore::edits_data()
 {
     // Each op: 'A' appendLine, 'P' prependLine, 'T' appendText, 'C' clear, then bytes.
     // The store holds "a" and "b" (as appended or prepended) when recording starts.
-    QTest::addColumn<bool>("prepended");
-    QTest::addColumn<qsizetype>("maxLines");
-    QTest::addColumn<QByteArrayList>("ops");
-    QTest::addColumn<Edits>("edits");
+    columns<bool, qsizetype, QByteArrayList, Edits>("prepended", "maxLines", "ops", "edits");
 
     QTest::newRow("nothing changed") << false << qsizetype(9) << QByteArrayList{} << Edits{};
     QTest::newRow("lines added at the end")

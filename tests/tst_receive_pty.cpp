@@ -5,6 +5,7 @@
 #include "receive/receiverules.h"
 #include "support/files.h"
 #include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -47,26 +48,19 @@ QList<QByteArray> randomFrames(qsizetype totalBytes, quint32 seed)
 class TestReceivePty : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    int m_files = 0;
-    QString newPath() { return m_dir.filePath(QStringLiteral("capture%1.txt").arg(++m_files)); }
+    CaptureFolder m_folder;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(m_folder.isValid());
         QLocale::setDefault(QLocale(QStringLiteral("en_US")));
     }
 
     void endToEnd_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<bool>("timestamp");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QList<QByteArray>>("outLines");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("lastLog");
+        columns<int, bool, QString, QByteArray, QList<QByteArray>, QByteArray, QByteArray>(
+            "profile", "timestamp", "source", "input", "outLines", "file", "lastLog");
         using L = QList<QByteArray>;
         QTest::newRow("frame mode")
             << 0 << false << QString() << QByteArray("abc\r12\n") << L{"2", "bc"}
@@ -102,7 +96,7 @@ private Q_SLOTS:
         const QDateTime pinned(QDate(2026, 12, 7), QTime(14, 3, 5));
         w.form->setClock([&] { return pinned; });
         w.pick(profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path, timestamp, source));
         w.monitor(true);
         QVERIFY(w.pty->write(input));
@@ -143,7 +137,7 @@ private Q_SLOTS:
     {
         PtyMonitor w;
         QVERIFY(w.portOpen());
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.monitor(true);
 

@@ -3,6 +3,7 @@
 // of every size, and a 64 KiB command of every byte value sent while a flood arrives.
 #include "capture/capturerecord.h"
 #include "support/reliability.h"
+#include "support/tables.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -107,26 +108,19 @@ class TestReliabilityLoad : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void streamWithoutEnd_data()
-    {
-        QTest::addColumn<bool>("lineMode");
-        QTest::newRow("frame mode") << false;
-        QTest::newRow("line mode") << true;
-    }
+    void streamWithoutEnd_data() { lineModeRows(); }
     // 10 MiB without an end character: the window keeps running, the capture file holds
     // it in pieces that together give back every byte, and the operator is told once.
     void streamWithoutEnd()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("10 MiB without an end character (%1)")
-                          .arg(QString::fromLatin1(QTest::currentDataTag())),
+        Report report(ofRow("10 MiB without an end character"),
                       QStringLiteral("pieces' texts plus the frame still open give back every "
                                      "byte; one report; no hang"));
         const QByteArray stream = noEnd(10 * 1024 * 1024, lineMode, 10);
         StderrTap tap;
         RunningMonitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -170,19 +164,13 @@ private Q_SLOTS:
                           .arg(ticks.longestGapMs());
     }
 
-    void longFrames_data()
-    {
-        QTest::addColumn<bool>("lineMode");
-        QTest::newRow("frame mode") << false;
-        QTest::newRow("line mode") << true;
-    }
+    void longFrames_data() { lineModeRows(); }
     // Frames of 100,000 characters are records like any other: whole, every code listed.
     void longFrames()
     {
         QFETCH(bool, lineMode);
         Report report(
-            QStringLiteral("frames of 100,000 characters (%1)")
-                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            ofRow("frames of 100,000 characters"),
             QStringLiteral("each frame one whole record, byte for byte; no report; no hang"));
         QList<QByteArray> frames;
         QByteArray wire;
@@ -193,8 +181,7 @@ private Q_SLOTS:
         }
         StderrTap tap;
         RunningMonitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -219,8 +206,8 @@ private Q_SLOTS:
 
     void everyByteAnyCut_data()
     {
-        QTest::addColumn<bool>("lineMode");
-        QTest::addColumn<int>("cut"); // bytes per write; 0: pseudo-random sizes 1 to 97
+        // cut: bytes per write; 0: pseudo-random sizes 1 to 97
+        columns<bool, int>("lineMode", "cut");
         QTest::newRow("frame mode, 1 byte per write") << false << 1;
         QTest::newRow("frame mode, writes of 1 to 97") << false << 0;
         QTest::newRow("frame mode, one write of all") << false << -1;
@@ -235,8 +222,7 @@ private Q_SLOTS:
         QFETCH(bool, lineMode);
         QFETCH(int, cut);
         Report report(
-            QStringLiteral("every byte value 0..255 on the wire (%1)")
-                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            ofRow("every byte value 0..255 on the wire"),
             QStringLiteral("capture file equals the records of the frames sent, whatever the cut"));
         QByteArray stream;
         QRandomGenerator random(7);
@@ -253,8 +239,7 @@ private Q_SLOTS:
         QVERIFY(rest.isEmpty());
 
         RunningMonitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -303,8 +288,7 @@ private Q_SLOTS:
             flood += frames.back();
         }
         RunningMonitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         TickWatch ticks;
         const QByteArray expected = recordsOf(frames);

@@ -2,6 +2,7 @@
 // port is held by another process, the device may not be opened. The whole monitor runs
 // (window, serial layer over a pty, capture through the window's set-up).
 #include "support/reliability.h"
+#include "support/tables.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -90,12 +91,7 @@ class TestReliabilityPort : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void unplugMidStream_data()
-    {
-        QTest::addColumn<bool>("lineMode");
-        QTest::newRow("frame mode") << false;
-        QTest::newRow("line mode") << true;
-    }
+    void unplugMidStream_data() { lineModeRows(); }
     // The adapter is pulled while a burst is arriving and capture is on: everything the
     // monitor received before the hang-up and that formed a whole frame is in the file,
     // the window never stops, the port ends closed, the operator is told once, and "Reset
@@ -103,15 +99,13 @@ private Q_SLOTS:
     void unplugMidStream()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("unplug mid-stream (%1)")
-                          .arg(QString::fromLatin1(QTest::currentDataTag())),
+        Report report(ofRow("unplug mid-stream"),
                       QStringLiteral("received frames all captured; port closed; one report; no "
                                      "hang; Reset Comm re-opens"));
         StderrTap tap;
         RunningMonitor m;
         QVERIFY(m.portOpen());
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -235,8 +229,7 @@ private Q_SLOTS:
 
         helper.stop();
         QCOMPARE(helper.exitCode, 0);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         m.reset();
         QVERIFY2(m.portOpen(), qPrintable(m.form->serial()->lastError()));

@@ -4,6 +4,7 @@
 #include "port/qtserialcontrol.h"
 #include "support/files.h"
 #include "support/monitor.h"
+#include "support/tables.h"
 #include "tools/commandresponder.h"
 #include "tools/framegenerator.h"
 
@@ -50,10 +51,9 @@ private Q_SLOTS:
 
     void captureEqualsTheInstrument_data()
     {
-        QTest::addColumn<int>("app"); // cbo_APP index
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<QByteArray>("wire"); // what "Send" puts on the wire for READ
+        // app: cbo_APP index
+        // wire: what "Send" puts on the wire for READ
+        columns<int, SimProfile, bool, QByteArray>("app", "profile", "binary", "wire");
         QTest::newRow("<select application>, readings, bare command")
             << 0 << SimProfile::Frame << false << QByteArray("READ");
         QTest::newRow("Analex PQM, readings, STX READ EOT")

@@ -1,20 +1,13 @@
 // Sending through the real serial layer to a pseudo-terminal: what the other end reads.
 #include "support/modalwatcher.h"
 #include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QTest>
 
 namespace {
-
-QByteArray allBytes()
-{
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all.append(char(i));
-    return all;
-}
 
 // A marker sent after each command: reading up to it shows that nothing more, and
 // nothing less, went out before it.
@@ -49,9 +42,7 @@ class TestTransmitPty : public QObject
 private Q_SLOTS:
     void wireBytes_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QByteArray>("wire");
+        columns<QByteArray, QString, QByteArray>("command", "suffix", "wire");
 
         const QByteArray abc("abc");
         QTest::newRow("abc, none") << abc << u"<select suffix>"_qs << QByteArray("abc");
@@ -83,7 +74,8 @@ private Q_SLOTS:
             << QByteArray("   ") << u"<STX>/<EOT>"_qs << QByteArray("\x02\x04");
 
         // Line ends, XON/XOFF, DEL and NUL are all plain bytes on a raw line.
-        QTest::newRow("all 256 codes, none") << allBytes() << u"<select suffix>"_qs << allBytes();
+        QTest::newRow("all 256 codes, none")
+            << allByteValues() << u"<select suffix>"_qs << allByteValues();
     }
     void wireBytes()
     {
@@ -104,7 +96,7 @@ private Q_SLOTS:
     {
         Bench b;
         QVERIFY(b.portOpen());
-        const QByteArray command = allBytes().repeated(256); // 64 KiB
+        const QByteArray command = allByteValues().repeated(256); // 64 KiB
         b.send(command, u"CrLf"_qs);
         QCOMPARE(b.box()->text(), QString());
         const QByteArray got = b.wire(command.size() + 2);

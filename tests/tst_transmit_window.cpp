@@ -3,6 +3,7 @@
 #include "app/ledshape.h"
 #include "support/modalwatcher.h"
 #include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -36,9 +37,7 @@ private Q_SLOTS:
     // The window reads the box and the list at the click and writes once.
     void sendsOneWriteAndEmptiesTheBox_data()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QByteArray>("wire");
+        columns<QString, QString, QByteArray>("command", "suffix", "wire");
 
         QTest::newRow("abc, none") << u"abc"_qs << u"<select suffix>"_qs << QByteArray("abc");
         QTest::newRow("abc, CrLf") << u"abc"_qs << u"CrLf"_qs << QByteArray("abc\r\n");
@@ -111,8 +110,7 @@ private Q_SLOTS:
 
     void failedWriteNamesThePort_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("message");
+        columns<QString, QString>("how", "message");
 
         QTest::newRow("port closed, port 4") << u"closed"_qs << u"Port [4] not opened"_qs;
         QTest::newRow("port closed, set to 12") << u"closed 12"_qs << u"Port [12] not opened"_qs;

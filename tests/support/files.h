@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 
 // The whole file; "<cannot read>" when it cannot be opened, so that a missing file never
 // passes for an empty one.
@@ -20,3 +21,15 @@ bool waitForContent(const QString &path, const QByteArray &content, int timeoutM
 
 // The capture file content for these frames, recorded without a prefix.
 QByteArray recordsOf(const QList<QByteArray> &frames);
+
+// A temporary folder that names a new capture file at each call.
+class CaptureFolder
+{
+public:
+    bool isValid() const { return m_dir.isValid(); }
+    QString newPath() { return m_dir.filePath(QStringLiteral("capture%1.txt").arg(++m_files)); }
+
+private:
+    QTemporaryDir m_dir;
+    int m_files = 0;
+};

@@ -46,6 +46,13 @@ inline QByteArray numberedFrame(int n, int payload = 24)
     return f + '\r';
 }
 
+// "<fault> (<data row>)": the fault as the row being run names it.
+inline QString ofRow(const char *fault)
+{
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(fault),
+                                         QString::fromUtf8(QTest::currentDataTag()));
+}
+
 // Prints the test's REPORT line when the test function ends, however it ends: PASS only
 // when no check of the function failed.
 class Report
@@ -261,6 +268,8 @@ private:
 // mapped to a pty of its own (or to the device given), shown, "Monitor Port" checked.
 struct RunningMonitor : PtyMonitor
 {
+    CaptureFolder captures; // where a test puts its capture files
+
     explicit RunningMonitor(const QString &device = QString())
         : PtyMonitor(device)
     {
