@@ -2,6 +2,7 @@
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
 #include "capture/module5.h"
+#include "support/files.h"
 #include "support/tables.h"
 
 #include <QDir>
@@ -16,14 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<cannot read>";
-    return f.readAll();
-}
 
 bool writeFile(const QString &path, const QByteArray &content)
 {
@@ -78,13 +71,13 @@ private Q_SLOTS:
         QCOMPARE(stream->WriteLine("plain"), QString());
         QCOMPARE(stream->Write(b), QString());
         QCOMPARE(stream->Close(), QString());
-        QCOMPARE(readAll(path), expectedStart + a + "plain\r\n" + b);
+        QCOMPARE(readFile(path), expectedStart + a + "plain\r\n" + b);
 
         // Opened again: continued, never truncated.
         QCOMPARE(Module5::OpenCaptureFile(fs, stream, path, header), QString());
         QCOMPARE(stream->Write(a), QString());
         QCOMPARE(stream->Close(), QString());
-        QCOMPARE(readAll(path), expectedStart + a + "plain\r\n" + b + a);
+        QCOMPARE(readFile(path), expectedStart + a + "plain\r\n" + b + a);
     }
 
     void everyByteValueSurvives()
@@ -101,7 +94,7 @@ private Q_SLOTS:
         const QByteArray record = captureRecord(QByteArray(), frame);
         QCOMPARE(stream->Write(record), QString());
         QCOMPARE(stream->Close(), QString());
-        const QByteArray content = readAll(path);
+        const QByteArray content = readFile(path);
         QCOMPARE(content, record);
         QCOMPARE(content.left(256), frame.left(256)); // no byte order mark, no conversion
     }
@@ -119,7 +112,7 @@ private Q_SLOTS:
             QCOMPARE(stream->Write(r), QString());
             expected += r;
             // Another handle sees it while the stream is still open.
-            QCOMPARE(readAll(path), expected);
+            QCOMPARE(readFile(path), expected);
         }
         QCOMPARE(stream->Close(), QString());
         QVERIFY(!stream->isOpen());
@@ -207,7 +200,7 @@ private Q_SLOTS:
         QByteArray expected = before;
         for (int i = 0; i < written; ++i)
             expected += sampleRecord(i);
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readFile(path), expected);
         // The next record would not have fitted: the limit stopped it, not something else.
         QVERIFY(expected.size() + sampleRecord(written).size() > limit);
     }
@@ -259,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(stream.get(), kept);
         QCOMPARE(stream->Write("still,[1]\r\n"), QString());
         QCOMPARE(stream->Close(), QString());
-        QCOMPARE(readAll(keptPath), QByteArray("still,[1]\r\n"));
+        QCOMPARE(readFile(keptPath), QByteArray("still,[1]\r\n"));
     }
 
     void fileExistsOnlyForFiles()
@@ -277,7 +270,7 @@ private Q_SLOTS:
         const StreamResult r = fs.CreateTextFile(file);
         QVERIFY(!r.stream);
         QCOMPARE(r.errorNumber, EEXIST);
-        QCOMPARE(readAll(file), QByteArray("keep"));
+        QCOMPARE(readFile(file), QByteArray("keep"));
     }
 };
 
