@@ -458,10 +458,8 @@ private Q_SLOTS:
     void portEventsWhileOptionsDialogWaits()
     {
         // The real serial layer on a pty: its events are handled inside the set-up's wait.
-        Pty pty;
-        PortMap map;
-        QVERIFY(pty.isValid());
-        QVERIFY(map.map(4, pty.slavePath()));
+        PtyPort p(4);
+        QVERIFY(p.ok());
         QTemporaryDir dir;
         const QString first = dir.filePath(QStringLiteral("first.txt"));
         Window w(std::make_unique<QtSerialControl>());
@@ -473,7 +471,7 @@ private Q_SLOTS:
             captureRecord(QByteArray(), "ab\r") + captureRecord(QByteArray(), "12\n");
         bool wroteWhileUp = false;
         w.options->whileShown = [&] {
-            QVERIFY(pty.write("ab\r12\n"));
+            QVERIFY(p.pty->write("ab\r12\n"));
             QTRY_COMPARE_WITH_TIMEOUT(readFile(first), expected, 10000);
             wroteWhileUp = true;
         };

@@ -118,19 +118,17 @@ class TestSerialPty : public QObject
 private Q_SLOTS:
     void openAndClose()
     {
-        Pty pty;
-        QVERIFY(pty.isValid());
-        PortMap map;
-        QVERIFY(map.map(3, pty.slavePath()));
+        PtyPort p(3);
+        QVERIFY(p.ok());
         QtSerialControl port;
         QCOMPARE(port.CommPort(), std::optional<qint16>(4));
         QVERIFY(port.setCommPort(3));
-        QCOMPARE(port.devicePath(), canonical(pty.slavePath()));
+        QCOMPARE(port.devicePath(), canonical(p.pty->slavePath()));
         QCOMPARE(port.PortOpen(), std::optional<bool>(false));
 
         QVERIFY(openLikeTheWindow(port, 3));
         QCOMPARE(port.PortOpen(), std::optional<bool>(true));
-        QCOMPARE(port.devicePath(), canonical(pty.slavePath()));
+        QCOMPARE(port.devicePath(), canonical(p.pty->slavePath()));
         QVERIFY2(port.lastError().isEmpty(), qPrintable(port.lastError()));
         QVERIFY(!port.setCommPort(5));
         QCOMPARE(port.CommPort(), std::optional<qint16>(3));
@@ -182,9 +180,8 @@ private Q_SLOTS:
         const QString previous = QStringLiteral("2400,n,8,1");
         const QString shownOpen = accepted ? (inForce.isEmpty() ? text : inForce) : previous;
 
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(2, pty.slavePath()));
+        PtyPort p(2);
+        QVERIFY(p.ok());
         QtSerialControl port;
         QVERIFY(port.setCommPort(2));
 
@@ -200,7 +197,7 @@ private Q_SLOTS:
         QCOMPARE(port.lastError().contains(QStringLiteral("partly applied")), !inForce.isEmpty());
         if (speed != 0) {
             // The device itself runs at the rate, not only the control's copy of it.
-            QFile slave(pty.slavePath());
+            QFile slave(p.pty->slavePath());
             QVERIFY(slave.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
             termios t{};
             QCOMPARE(tcgetattr(slave.handle(), &t), 0);
@@ -479,9 +476,8 @@ private Q_SLOTS:
 
     void openPtyControls()
     {
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(1, pty.slavePath()));
+        PtyPort p(1);
+        QVERIFY(p.ok());
         QtSerialControl port;
         QVERIFY(port.setHandshaking(2)); // held while closed
         QVERIFY(openLikeTheWindow(port, 1));
@@ -513,7 +509,7 @@ private Q_SLOTS:
         const QByteArray out = allByteValues();
         QVERIFY(port.setOutput(out));
         QByteArray sent; // QSerialPort writes from the event loop
-        QTRY_COMPARE((sent += pty.readAvailable(0), sent), out);
+        QTRY_COMPARE((sent += p.pty->readAvailable(0), sent), out);
         QVERIFY(port.setOutput(QByteArray()));
     }
 };
