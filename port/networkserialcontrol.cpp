@@ -204,8 +204,11 @@ bool NetworkSerialControl::connectSocket(const PortUrl &url, const QDeadlineTime
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkSerialControl::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this,
             [this] { queueHangUp(QStringLiteral("the server closed the connection")); });
-    connect(m_socket, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError) { queueHangUp(m_socket->errorString()); });
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        // A wait for an answer that timed out is the request's failure, not the connection's.
+        if (e != QAbstractSocket::SocketTimeoutError)
+            queueHangUp(m_socket->errorString());
+    });
     m_socket->connectToHost(std::get<QHostAddress>(address), url.port);
     if (m_socket->waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 1))))
         return true;

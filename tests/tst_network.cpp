@@ -458,6 +458,30 @@ private Q_SLOTS:
         QCOMPARE(holding(), QList<bool>({false, false, false}));
     }
 
+    void unansweredRequestsFailOnlyTheWrite()
+    {
+        FakeServer fake(kAgree, false);
+        QVERIFY(mapToUrl(m_map->path(), 9, url(fake.port())));
+        PortRouter port;
+        Receiver rx;
+        rx.attach(port);
+        QVERIFY2(openLikeTheWindow(port, 9, QStringLiteral("4800,n,8,1")),
+                 qPrintable(port.lastError()));
+        QVERIFY2(port.lastError().contains(
+                     QStringLiteral("(no answer for baud rate, data bits, parity, stop bits)")),
+                 qPrintable(port.lastError()));
+        QVERIFY2(port.lastError().contains(QStringLiteral("Handshaking 0 not confirmed")),
+                 qPrintable(port.lastError()));
+        QVERIFY(!port.setBreak(true));
+        QVERIFY2(port.lastError().startsWith(QStringLiteral("Break not supported by ") +
+                                             url(fake.port()) + QStringLiteral(" (no answer")),
+                 qPrintable(port.lastError()));
+        QCOMPARE(port.Break(), std::optional<bool>(false));
+        fake.send("ok");
+        QTRY_COMPARE_WITH_TIMEOUT(rx.received, QByteArray("ok"), 10000);
+        QCOMPARE(port.PortOpen(), std::optional<bool>(true));
+    }
+
     void malformedRepliesAndFloodKeepMemoryBounded()
     {
         const QByteArray malformed =
