@@ -497,7 +497,7 @@ private Q_SLOTS:
         QVERIFY(port.setInputLen(0));
 
         rx.monitoring = false;
-        const qint64 total = 256 << 20;
+        const qint64 total = 64 << 20;
         fake.flood(total);
         // The server gets stuck once the backlog and the socket buffers are full.
         qint64 last = -1;
