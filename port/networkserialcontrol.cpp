@@ -145,10 +145,12 @@ bool NetworkSerialControl::openPort()
         m_telnet->start();
         waitFor([this] { return m_telnet->comPort() != TelnetLink::ComPort::Asked; }, deadline);
         if (m_telnet->comPort() != TelnetLink::ComPort::Agreed) {
-            const QString why = m_telnet->comPort() == TelnetLink::ComPort::Refused
-                                    ? QStringLiteral("the server refused COM-PORT-OPTION")
-                                    : QStringLiteral("no answer to COM-PORT-OPTION within %1 s")
-                                          .arg(kOpenMs / 1000);
+            QString why =
+                QStringLiteral("no answer to COM-PORT-OPTION within %1 s").arg(kOpenMs / 1000);
+            if (m_telnet->comPort() == TelnetLink::ComPort::Refused)
+                why = QStringLiteral("the server refused COM-PORT-OPTION");
+            else if (m_socket->state() != QAbstractSocket::ConnectedState)
+                why = QStringLiteral("the server closed the connection");
             const QString url = portUrlText(m_url);
             closePort();
             return fail(QStringLiteral("No RFC 2217 offered by %1: %2").arg(url, why));
@@ -348,7 +350,8 @@ void NetworkSerialControl::onComPort(QByteArrayView payload)
     const auto *reply = std::get_if<Rfc2217::Reply>(&decoded);
     if (!reply)
         return; // a malformed answer counts as none: the request waiting for it fails
-    --m_awaiting[int(reply->command)];
+    if (m_awaiting[int(reply->command)] > 0)
+        --m_awaiting[int(reply->command)];
     switch (reply->command) {
     case Command::SetBaudRate:
         m_confirmed.baudRate = qint32(reply->value);
