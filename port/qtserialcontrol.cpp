@@ -12,6 +12,7 @@
 #include <exception>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -783,4 +784,19 @@ QString QtSerialControl::devicePath() const
     const QString mapped = deviceForPort(m_commPort);
     const QString canonical = QFileInfo(mapped).canonicalFilePath();
     return canonical.isEmpty() ? shownTarget(mapped) : canonical;
+}
+
+std::optional<LineErrorCounts> QtSerialControl::errorCounters() const
+{
+    // A pty or a USB adapter without counters answers the ioctl with an error.
+    serial_icounter_struct c{};
+    if (!m_port->isOpen() || ::ioctl(m_port->handle(), TIOCGICOUNT, &c) != 0)
+        return std::nullopt;
+    LineErrorCounts counts;
+    counts.framing = quint64(std::max(c.frame, 0));
+    counts.parity = quint64(std::max(c.parity, 0));
+    counts.overrun = quint64(std::max(c.overrun, 0));
+    counts.bufferOverrun = quint64(std::max(c.buf_overrun, 0));
+    counts.breaks = quint64(std::max(c.brk, 0));
+    return counts;
 }

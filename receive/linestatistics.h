@@ -4,22 +4,12 @@
 // worked out once per timer tick from samples, so nothing here costs more per character
 // than an addition.
 
+#include "port/lineerrors.h"
+
 #include <QString>
 
 #include <array>
 #include <optional>
-
-// Error counters as a serial driver keeps them (framing, parity, overrun, ...).
-struct LineErrorCounts
-{
-    quint64 framing = 0;
-    quint64 parity = 0;
-    quint64 overrun = 0;       // the UART's own receive register overran
-    quint64 bufferOverrun = 0; // the driver's buffer overflowed
-    quint64 breaks = 0;
-    quint64 total() const { return framing + parity + overrun + bufferOverrun + breaks; }
-    friend bool operator==(const LineErrorCounts &, const LineErrorCounts &) = default;
-};
 
 class LineStatistics
 {
