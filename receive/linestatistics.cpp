@@ -47,3 +47,51 @@ std::optional<LineErrorCounts> LineStatistics::errorsSinceReset(
     d.breaks = since(deviceErrors->breaks, m_errorBase.breaks);
     return d;
 }
+
+namespace {
+
+QString count(quint64 n)
+{
+    return QString::number(n);
+}
+
+QString rateText(double perSecond)
+{
+    return QString::number(qRound64(perSecond));
+}
+
+} // namespace
+
+QList<StatisticsRow> statisticsRows(const LineStatistics &s,
+                                    const std::optional<LineErrorCounts> &errors,
+                                    const QDateTime &lastReceive)
+{
+    QList<StatisticsRow> rows = {
+        {QStringLiteral("Characters received"), count(s.received)},
+        {QStringLiteral("Characters sent"), count(s.sent)},
+        {QStringLiteral("Frames"), count(s.frames)},
+        {QStringLiteral("Records written"), count(s.records)},
+        {QStringLiteral("Rate (characters/s)"), rateText(s.rate())},
+        {QStringLiteral("Peak rate (characters/s)"), rateText(s.peakRate())},
+        {QStringLiteral("Last character"),
+         lastReceive.isValid() ? lastReceive.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                               : QStringLiteral("none yet")},
+    };
+    const auto error = [&](const char *caption, quint64 LineErrorCounts::*field) {
+        rows.append(
+            {QString::fromLatin1(caption), errors ? count((*errors).*field) : notReportedText()});
+    };
+    error("Framing errors", &LineErrorCounts::framing);
+    error("Parity errors", &LineErrorCounts::parity);
+    error("Overruns", &LineErrorCounts::overrun);
+    error("Buffer overruns", &LineErrorCounts::bufferOverrun);
+    error("Breaks", &LineErrorCounts::breaks);
+    return rows;
+}
+
+QString receiveIndicatorTip(const LineStatistics &s, const std::optional<LineErrorCounts> &errors)
+{
+    const QString errorText = errors ? QStringLiteral("%1 line errors").arg(errors->total())
+                                     : QStringLiteral("line errors ") + notReportedText();
+    return QStringLiteral("Receiving %1 characters/s; %2").arg(rateText(s.rate()), errorText);
+}

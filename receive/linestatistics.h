@@ -6,6 +6,8 @@
 
 #include "port/lineerrors.h"
 
+#include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -57,9 +59,22 @@ private:
     LineErrorCounts m_errorBase;
 };
 
-// "1,234.5 characters/s" style figures are left to the window; this gives the words for a
-// device without counters.
+// What a device without error counters shows in their place.
 inline QString notReportedText()
 {
     return QStringLiteral("not reported by this device");
 }
+
+struct StatisticsRow
+{
+    QString caption;
+    QString value;
+};
+
+// The rows of the "Line statistics" window, in order. lastReceive is the local time of the
+// last character (invalid: none yet); errors are the device's counters since the reset.
+QList<StatisticsRow> statisticsRows(const LineStatistics &s,
+                                    const std::optional<LineErrorCounts> &errors,
+                                    const QDateTime &lastReceive);
+// The "Rec" indicator's tooltip: the rate and the error total.
+QString receiveIndicatorTip(const LineStatistics &s, const std::optional<LineErrorCounts> &errors);

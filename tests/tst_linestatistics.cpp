@@ -1,6 +1,7 @@
 // Rates over the last second from timer-tick samples, and counters since a reset.
 #include "receive/linestatistics.h"
 
+#include <QStringList>
 #include <QTest>
 
 using Samples = QList<QPair<qint64, quint64>>; // tick time in ms, characters received by then
@@ -71,6 +72,39 @@ private Q_SLOTS:
         // Counters that went back (the device was re-created) count from zero again.
         QCOMPARE(*s.errorsSinceReset(LineErrorCounts{1, 0, 0, 0, 0}),
                  (LineErrorCounts{1, 0, 0, 0, 0}));
+    }
+
+    void shownFigures()
+    {
+        LineStatistics s;
+        s.received = 46;
+        s.sent = 7;
+        s.frames = 2;
+        s.records = 1;
+        s.tick(0);
+        s.received = 1046;
+        s.tick(1000);
+        const QDateTime last(QDate(2026, 12, 8), QTime(14, 3, 5, 123));
+
+        const QList<StatisticsRow> none = statisticsRows(s, std::nullopt, QDateTime());
+        QStringList shown;
+        for (const StatisticsRow &r : none)
+            shown << r.caption + u'=' + r.value;
+        QCOMPARE(shown.mid(0, 7).join(u'|'),
+                 u"Characters received=1046|Characters sent=7|Frames=2|Records written=1|"
+                 u"Rate (characters/s)=1000|Peak rate (characters/s)=1000|"
+                 u"Last character=none yet");
+        QCOMPARE(shown.size(), 12);
+        for (const QString &row : shown.mid(7))
+            QVERIFY2(row.endsWith(u"=not reported by this device"), qPrintable(row));
+        QCOMPARE(receiveIndicatorTip(s, std::nullopt),
+                 u"Receiving 1000 characters/s; line errors not reported by this device");
+
+        const LineErrorCounts errors{1, 2, 3, 4, 5};
+        const QList<StatisticsRow> counted = statisticsRows(s, errors, last);
+        QCOMPARE(counted.at(6).value, u"2026-12-08 14:03:05.123");
+        QCOMPARE(counted.at(7).value + counted.at(11).value, u"15");
+        QCOMPARE(receiveIndicatorTip(s, errors), u"Receiving 1000 characters/s; 15 line errors");
     }
 };
 
