@@ -6,8 +6,10 @@
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    // No display name: Qt would append it to every window title ("Form1 — commtest"), and
+    // the window manager must show the captions as they are. Message boxes name the
+    // program in their own title.
     setApplicationName(QStringLiteral("commtest"));
-    setApplicationDisplayName(QStringLiteral("commtest"));
 }
 
 void Application::setErrorReporter(std::function<void(const QString &)> reporter)

@@ -1,9 +1,13 @@
 #include "app/diagnostics.h"
 
 #include "app/form_comm.h"
+#include "port/portrules.h"
+#include "port/qtserialcontrol.h"
+#include "port/propertypanel.h"
 #include "port/serialcontrol.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 
@@ -18,11 +22,11 @@ void printLine(const QString &name, const QString &value)
 
 void reportPanel(const Form_Comm &window)
 {
-    for (int k = 0; k < 21; ++k) {
-        const auto *value =
-            window.findChild<QLabel *>(QStringLiteral("lbl_val_") + QString::number(k));
+    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+        const auto *value = window.findChild<QLabel *>(
+            QStringLiteral("lbl_val_") + QString::number(PropertyPanel::valueIndex(row.row)));
         if (value)
-            printLine(value->accessibleName(), value->text());
+            printLine(QString::fromLatin1(row.caption), value->text());
     }
     if (const SerialControl *serial = window.serial()) {
         printLine(QStringLiteral("Device"), serial->devicePath());
@@ -32,7 +36,47 @@ void reportPanel(const Form_Comm &window)
     std::fflush(stdout);
 }
 
+int answerDeviceFor(const QString &portText)
+{
+    const std::optional<qint16> port = portNumberFromText(portText);
+    if (!port || *port <= 0) {
+        std::fprintf(stderr,
+                     "commtest: --device-for needs a port number from 1 to 32767, not '%s'\n",
+                     qPrintable(portText));
+        return 2;
+    }
+    // The serial control itself, so the answer is the device and the reason the window gets.
+    QtSerialControl serial;
+    serial.setCommPort(*port);
+    const bool opened = serial.setPortOpen(true);
+    const QString reason = serial.lastError();
+    serial.setPortOpen(false);
+    std::printf("%s\n", qPrintable(serial.devicePath()));
+    // deviceForPort names the ports-folder entry when there is one, else the legacy device.
+    const QString named = deviceForPort(*port);
+    if (named != QStringLiteral("/dev/ttyS") + QString::number(*port - 1))
+        std::printf("mapped in %s\n", qPrintable(named));
+    std::fflush(stdout);
+    if (opened)
+        return 0;
+    std::fprintf(stderr, "%s\n", qPrintable(reason));
+    return 1;
+}
+
 } // namespace
+
+std::optional<int> answerQuery(int argc, char *argv[])
+{
+    if (argc < 2 || qstrcmp(argv[1], "--device-for") != 0)
+        return std::nullopt;
+    // Core only: the query must work where no display is.
+    QCoreApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: commtest --device-for N\n");
+        return 2;
+    }
+    return answerDeviceFor(QString::fromLocal8Bit(argv[2]));
+}
 
 void startDiagnostics(Form_Comm &window)
 {

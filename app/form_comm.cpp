@@ -2,7 +2,7 @@
 
 #include "app/clicklabel.h"
 #include "app/ledshape.h"
-#include "capture/fileservice.h"
+#include "capture/form_outputcfg.h"
 #include "capture/savedialog.h"
 #include "port/serialcontrol.h"
 #include "receive/lineview.h"
@@ -63,38 +63,15 @@ QPixmap connectorPicture()
     return pm;
 }
 
-struct PanelCell
-{
-    int nameIndex; // lblfield index
-    const char *caption;
-    int top;
-    int nameLeft;
-    int nameWidth;
-    int valueLeft;
-};
-
-// The property panel grid, in Frame3's coordinates (twips).
-constexpr PanelCell kPanel[] = {
-    {0, "CommPort", 720, 240, 975, 1440},           {1, "Settings", 720, 2880, 975, 4200},
-    {2, "PortOpen", 720, 5880, 975, 7200},          {3, "Break", 1080, 240, 975, 1440},
-    {5, "CDHolding", 1440, 240, 975, 1440},         {6, "CTSHolding", 1800, 240, 975, 1440},
-    {7, "DSRHolding", 2160, 240, 975, 1440},        {8, "DTREnable", 2520, 240, 975, 1440},
-    {9, "EOFEnable", 2880, 240, 975, 1440},         {10, "HandShaking", 3240, 240, 975, 1440},
-    {11, "RThreshold", 3840, 240, 975, 1440},       {12, "SThreshold", 3840, 2880, 975, 4200},
-    {13, "RTSEnable", 3840, 5880, 975, 7200},       {14, "InBufferCount", 1080, 2880, 975, 4200},
-    {15, "InBufferSize", 1440, 2880, 975, 4200},    {16, "InputLen", 1800, 2880, 975, 4200},
-    {17, "InputMode", 2160, 2880, 975, 4200},       {18, "NullDiscard", 2520, 2880, 975, 4200},
-    {19, "OutBufferCount", 1080, 5880, 1215, 7200}, {20, "OutBufferSize", 1440, 5880, 1215, 7200},
-    {21, "ParityReplace", 1800, 5880, 1215, 7200},
-};
-
 } // namespace
 
 Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
-                     QWidget *parent)
+                     std::unique_ptr<OptionsPrompt> optionsPrompt, QWidget *parent)
     : QWidget(parent)
     , MSComm1(std::move(serial))
     , CommonDialog1(std::move(saveDialog))
+    , m_optionsPrompt(optionsPrompt ? std::move(optionsPrompt)
+                                    : std::make_unique<OutputCfgPrompt>())
     , m_clock([] { return QDateTime::currentDateTime(); })
     , LastReceiveTime(QDate(1899, 12, 30), QTime(0, 0))
 {
@@ -129,8 +106,8 @@ int Form_Comm::twips(int value) const
 void Form_Comm::buildLayout()
 {
     setWindowTitle(QStringLiteral("Form1"));
-    // Liberation Sans has Arial's metrics; at 8 pt (11 px) three captions of the original
-    // layout are clipped, at 7.5 pt (10 px) every caption fits its box as MS Sans Serif did.
+    // Liberation Sans has Arial's metrics; at 8 pt (11 px) three captions are clipped by
+    // their twips-sized boxes, at 7.5 pt (10 px) every caption fits.
     setFont(sansFont(7.5));
     setFixedSize(twips(12660), twips(11865));
 
@@ -176,27 +153,31 @@ void Form_Comm::buildLayout()
     cmd_reset = new QPushButton(QStringLiteral("Reset Comm"), Frame3);
     place(cmd_reset, "cmd_reset", 210, 270, 1725, 345);
 
-    for (int k = 0; k < 21; ++k) {
-        auto *v = new QLabel(Frame3);
-        v->setAutoFillBackground(true);
-        QPalette pal = v->palette();
-        pal.setColor(QPalette::Window, Qt::white);
-        v->setPalette(pal);
-        v->setFrameShape(QFrame::Box);
-        v->setFrameShadow(QFrame::Plain);
-        lbl_val[k] = v;
-    }
-    for (const PanelCell &cell : kPanel) {
-        auto *name = new ClickLabel(QString::fromLatin1(cell.caption), Frame3);
-        const QByteArray objectName = "lblfield_" + QByteArray::number(cell.nameIndex);
-        place(name, objectName.constData(), cell.nameLeft, cell.top, cell.nameWidth, 255);
-        lblfield[cell.nameIndex] = name;
-        const int valueIndex = cell.nameIndex <= 3 ? cell.nameIndex : cell.nameIndex - 1;
-        const QByteArray valueName = "lbl_val_" + QByteArray::number(valueIndex);
-        place(lbl_val[valueIndex], valueName.constData(), cell.valueLeft, cell.top, 975, 300);
-        lbl_val[valueIndex]->setAccessibleName(QString::fromLatin1(cell.caption));
-        const auto index = qint16(cell.nameIndex);
+    // Name then value, row by row: the order in which a screen reader walks them.
+    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+        const QString caption = QString::fromLatin1(row.caption);
+        const qint16 index = PropertyPanel::nameIndex(row.row);
+        auto *name = new ClickLabel(caption, Frame3);
+        const QByteArray nameObject = "lblfield_" + QByteArray::number(index);
+        place(name, nameObject.constData(), row.nameLeft, row.top, row.nameWidth,
+              PropertyPanel::kNameHeight);
+        lblfield[index] = name;
         connect(name, &ClickLabel::clicked, this, [this, index] { lblfield_Click(index); });
+
+        const int k = PropertyPanel::valueIndex(row.row);
+        auto *value = new QLabel(Frame3);
+        value->setAutoFillBackground(true);
+        QPalette pal = value->palette();
+        pal.setColor(QPalette::Window, Qt::white);
+        value->setPalette(pal);
+        value->setFrameShape(QFrame::Box);
+        value->setFrameShadow(QFrame::Plain);
+        const QByteArray valueObject = "lbl_val_" + QByteArray::number(k);
+        place(value, valueObject.constData(), row.valueLeft, row.top, PropertyPanel::kValueWidth,
+              PropertyPanel::kValueHeight);
+        // The caption describes the cell; an accessible name would hide the value it shows.
+        value->setAccessibleDescription(caption);
+        lbl_val[k] = value;
     }
 
     cbo_Port = new QComboBox(Frame3);
@@ -243,13 +224,11 @@ void Form_Comm::buildLayout()
     Label3->setBuddy(cbo_SuffixCommand);
 
     Label13 = label(Frame1, "Label13", "Send", 7800, 200, 375, 255);
-    LED_std = new LedShape(Frame1);
+    LED_std = new LedShape(QStringLiteral("Send"), Frame1);
     place(LED_std, "LED_std", 7800, 455, 195, 195);
-    LED_std->setAccessibleName(QStringLiteral("Send"));
     Label12 = label(Frame1, "Label12", "Rec", 8280, 200, 375, 255);
-    LED_data = new LedShape(Frame1);
+    LED_data = new LedShape(QStringLiteral("Rec"), Frame1);
     place(LED_data, "LED_data", 8280, 455, 195, 195);
-    LED_data->setAccessibleName(QStringLiteral("Rec"));
 
     // Frame2: scratch area and received data.
     txt_in = new QPlainTextEdit(Frame2);
@@ -288,7 +267,8 @@ void Form_Comm::buildLayout()
     lbl_filename->setFrameShadow(QFrame::Sunken);
     lbl_filename->setAutoFillBackground(true);
     lbl_filename->setBackgroundRole(QPalette::Button);
-    lbl_filename->setAccessibleName(QStringLiteral("Capture file"));
+    lbl_filename->setAccessibleName(QStringLiteral("No capture file"));
+    lbl_filename->setAccessibleDescription(QStringLiteral("Capture file"));
     place(lbl_filename, "lbl_filename", 3960, 11340, 8175, 375);
 
     // Focus order.
@@ -307,7 +287,7 @@ void Form_Comm::Form_Load()
     cbo_APP_Click(); // selecting from code raises the list's click, nested
     LineMode = false;
     FrameBuffer.clear();
-    CaptureEnabled = chk_file->isChecked();
+    m_capture.setCaptureEnabled(chk_file->isChecked());
     const std::optional<qint16> port = MSComm1->CommPort();
     OpenPort(PortArgument(port.value_or(qint16(4))));
     RefreshPropertyPanel();
@@ -315,11 +295,15 @@ void Form_Comm::Form_Load()
 
 void Form_Comm::Form_Unload()
 {
-    // Every step runs whatever the one before did.
-    if (CaptureStream)
-        CaptureStream->Close();
-    FileSystem.reset();
-    CaptureStream.reset();
+    // Closes the stream and releases it and the file service; a failed close cannot stop
+    // the window from closing.
+    (void)m_capture.stop();
+}
+
+void Form_Comm::setLabelText(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
 }
 
 void Form_Comm::closeEvent(QCloseEvent *event)

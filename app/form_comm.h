@@ -6,7 +6,7 @@
 //   Timer1 (500 ms) --> Timer1_Timer --> LED_data
 //   cmd_Send --> cmd_Send_Click --> SerialControl::setOutput
 //
-// The handlers keep the names of the original tool's window. Their bodies live beside the
+// The handlers are named by control and event. Their bodies live beside the
 // subsystem they belong to: port/ (OpenPort, panel), receive/ (receive path, profiles),
 // transmit/ (send), capture/ (capture set-up, WriteToFile); app/ builds the window.
 
@@ -14,6 +14,10 @@
 #include <QDateTime>
 #include <QString>
 #include <QWidget>
+
+#include "capture/capturesession.h"
+#include "capture/optionsprompt.h"
+#include "port/propertypanel.h"
 
 #include <array>
 #include <functional>
@@ -36,8 +40,6 @@ class LedShape;
 class LineView;
 class SerialControl;
 class SaveDialog;
-class FileService;
-class TextStream;
 
 // A port argument: a number (start-up) or a port number text (from the port list).
 using PortArgument = std::variant<qint16, QString>;
@@ -46,8 +48,9 @@ class Form_Comm : public QWidget
 {
     Q_OBJECT
 public:
+    // Without an options prompt the set-up asks through the options dialog Form_OutputCfg.
     Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
-              QWidget *parent = nullptr);
+              std::unique_ptr<OptionsPrompt> optionsPrompt = nullptr, QWidget *parent = nullptr);
     ~Form_Comm() override;
 
     // Appends sChar to the frame being assembled, logs it, and tells whether it ended the
@@ -60,9 +63,9 @@ public:
     // State fields, read-only, for the window's own tests and tools.
     const QByteArray &frameBuffer() const { return FrameBuffer; }
     bool lineMode() const { return LineMode; }
-    bool captureEnabled() const { return CaptureEnabled; }
-    const QString &sourceString() const { return SourceString; }
-    bool includeTimestamp() const { return IncludeTimestamp; }
+    bool captureEnabled() const { return m_capture.captureEnabled(); }
+    const QString &sourceString() const { return m_capture.sourceString(); }
+    bool includeTimestamp() const { return m_capture.includeTimestamp(); }
     const QDateTime &lastReceiveTime() const { return LastReceiveTime; }
     SerialControl *serial() const { return MSComm1.get(); }
 
@@ -95,6 +98,9 @@ private:
     void Form_Load();
     void Form_Unload();
     int twips(int value) const;
+    // Sets a label's text only when it changes: each change is an event for a screen
+    // reader, which pays per event.
+    static void setLabelText(QLabel *label, const QString &text);
 
     // port/
     void setupPort();
@@ -121,25 +127,21 @@ private:
 
     // capture/
     void setupCapture();
-    // Closes the capture file and stops capturing; returns the close's error text.
-    QString endCapture();
     // Sets lbl_filename's caption and runs its change handler, as a caption change does.
     void setFilenameCaption(const QString &text);
 
     // --- Serial control, dialogs, timer
     std::unique_ptr<SerialControl> MSComm1;
     std::unique_ptr<SaveDialog> CommonDialog1;
+    std::unique_ptr<OptionsPrompt> m_optionsPrompt;
     QTimer *Timer1 = nullptr;
     std::function<QDateTime()> m_clock;
     QMessageBox *m_errorBox = nullptr;
 
     // --- State fields (creation values)
     QByteArray FrameBuffer;
-    std::unique_ptr<FileService> FileSystem;
-    std::unique_ptr<TextStream> CaptureStream;
-    bool CaptureEnabled = false;
-    QString SourceString;
-    bool IncludeTimestamp = false;
+    // CaptureEnabled, FileSystem, CaptureStream, SourceString and IncludeTimestamp
+    CaptureSession m_capture;
     bool LineMode = false;
     QDateTime LastReceiveTime;
 
@@ -161,8 +163,8 @@ private:
     QPushButton *cmd_reset = nullptr;
     QComboBox *cbo_Port = nullptr;
     QLineEdit *txt_Settings = nullptr;
-    std::array<ClickLabel *, 22> lblfield{}; // index 4 does not exist
-    std::array<QLabel *, 21> lbl_val{};
+    std::array<ClickLabel *, PropertyPanel::kNameCount> lblfield{}; // index 4 does not exist
+    std::array<QLabel *, PropertyPanel::kRowCount> lbl_val{};
     QPlainTextEdit *txt_in = nullptr;
     LineView *txt_out = nullptr;
     LineView *txt_bffr = nullptr;
@@ -188,6 +190,5 @@ private:
     QString m_stampText;               // general date text for the record prefix
     // transmit/
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
-    // capture/
-    QByteArray m_record; // the record being written, reused so a record costs no allocation
+    // capture/: the session m_capture above
 };

@@ -13,19 +13,28 @@ QString colourWord(const QColor &c)
 }
 } // namespace
 
-LedShape::LedShape(QWidget *parent)
+LedShape::LedShape(const QString &caption, QWidget *parent)
     : QWidget(parent)
+    , m_caption(caption)
 {
-    setAccessibleDescription(colourWord(m_fill));
+    describe();
 }
 
 void LedShape::setFillColor(const QColor &color)
 {
+    // Unchanged colours send nothing to a screen reader: the timer sets one every tick.
     if (color == m_fill)
         return;
     m_fill = color;
-    setAccessibleDescription(colourWord(m_fill));
+    describe();
     update();
+}
+
+void LedShape::describe()
+{
+    const QString word = colourWord(m_fill);
+    setAccessibleName(m_caption + QStringLiteral(": ") + word);
+    setAccessibleDescription(word);
 }
 
 void LedShape::paintEvent(QPaintEvent *)

@@ -6,6 +6,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = answerQuery(argc, argv))
+        return *status;
     Application app(argc, argv);
     Form_Comm window(std::make_unique<QtSerialControl>(), std::make_unique<QtSaveDialog>());
     app.setErrorReporter([&window](const QString &text) { window.reportError(text); });

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -84,4 +85,21 @@ void Form_OutputCfg::cmd_Cancel_Click()
 {
     bIsOk = false;
     reject();
+}
+
+OutputOptions OutputCfgPrompt::ShowOptions(QWidget *owner)
+{
+    // The modal wait runs a nested event loop. Should the owner be destroyed meanwhile, the
+    // dialog goes with it (and this prompt with the owner): touch neither then.
+    QPointer<Form_OutputCfg> dialog = new Form_OutputCfg(owner);
+    dialog->exec();
+    if (!dialog)
+        return {};
+    OutputOptions options;
+    options.bIsOk = dialog->bIsOk;
+    options.chk_TimeStamp = dialog->chk_TimeStamp->isChecked();
+    options.chk_Source = dialog->chk_Source->isChecked();
+    options.txt_source = dialog->txt_source->text();
+    delete dialog;
+    return options;
 }

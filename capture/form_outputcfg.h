@@ -3,6 +3,8 @@
 // carry a timestamp and a source string. Created afresh for each set-up and shown modally
 // over the main window; the caller reads bIsOk and the controls, then destroys it.
 
+#include "capture/optionsprompt.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -34,4 +36,11 @@ public Q_SLOTS:
 
 private:
     int twips(int value) const;
+};
+
+// The real options prompt: a fresh Form_OutputCfg for each set-up, destroyed after it.
+class OutputCfgPrompt : public OptionsPrompt
+{
+public:
+    OutputOptions ShowOptions(QWidget *owner) override;
 };

@@ -1,7 +1,9 @@
 // Port opening and the property panel of the monitor window.
 #include "app/clicklabel.h"
 #include "app/form_comm.h"
+#include "capture/capturerecord.h"
 #include "port/portrules.h"
+#include "port/propertypanel.h"
 #include "port/serialcontrol.h"
 
 #include <QComboBox>
@@ -9,54 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace {
-
-QString boolText(bool b)
-{
-    return b ? QStringLiteral("True") : QStringLiteral("False");
-}
-
-// One row of the panel: reads a property and formats it, or fails.
-using RowReader = std::optional<QString> (*)(const SerialControl &);
-
-template<typename T>
-std::optional<QString> shown(const std::optional<T> &v)
-{
-    if (!v)
-        return std::nullopt;
-    if constexpr (std::is_same_v<T, bool>)
-        return boolText(*v);
-    else if constexpr (std::is_same_v<T, QString>)
-        return *v;
-    else
-        return QString::number(*v);
-}
-
-constexpr RowReader kRows[21] = {
-    [](const SerialControl &s) { return shown(s.CommPort()); },
-    [](const SerialControl &s) { return shown(s.Settings()); },
-    [](const SerialControl &s) { return shown(s.PortOpen()); },
-    [](const SerialControl &s) { return shown(s.Break()); },
-    [](const SerialControl &s) { return shown(s.CDHolding()); },
-    [](const SerialControl &s) { return shown(s.CTSHolding()); },
-    [](const SerialControl &s) { return shown(s.DSRHolding()); },
-    [](const SerialControl &s) { return shown(s.DTREnable()); },
-    [](const SerialControl &s) { return shown(s.EOFEnable()); },
-    [](const SerialControl &s) { return shown(s.Handshaking()); },
-    [](const SerialControl &s) { return shown(s.RThreshold()); },
-    [](const SerialControl &s) { return shown(s.SThreshold()); },
-    [](const SerialControl &s) { return shown(s.RTSEnable()); },
-    [](const SerialControl &s) { return shown(s.InBufferCount()); },
-    [](const SerialControl &s) { return shown(s.InBufferSize()); },
-    [](const SerialControl &s) { return shown(s.InputLen()); },
-    [](const SerialControl &s) { return shown(s.InputMode()); },
-    [](const SerialControl &s) { return shown(s.NullDiscard()); },
-    [](const SerialControl &s) { return shown(s.OutBufferCount()); },
-    [](const SerialControl &s) { return shown(s.OutBufferSize()); },
-    [](const SerialControl &s) { return shown(s.ParityReplace()); },
-};
-
-} // namespace
+using PropertyPanel::Row;
 
 void Form_Comm::setupPort()
 {
@@ -77,7 +32,7 @@ void Form_Comm::OpenPort(const PortArgument &port)
 {
     // Each step on its own: a refused step is skipped and the next one runs.
     MSComm1->setPortOpen(false);
-    MSComm1->setSettings(txt_Settings->text().trimmed());
+    MSComm1->setSettings(trimBlanks(txt_Settings->text())); // spaces only, not tabs
     std::optional<qint16> number;
     if (const auto *n = std::get_if<qint16>(&port))
         number = *n;
@@ -111,44 +66,45 @@ void Form_Comm::cbo_Port_Click()
 
 bool Form_Comm::RefreshPropertyPanel()
 {
-    for (int row = 0; row < 21; ++row) {
-        const std::optional<QString> text = kRows[row](*MSComm1);
+    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+        const std::optional<QString> text = row.read(*MSComm1);
         if (!text)
             return false;
-        lbl_val[row]->setText(*text);
+        setLabelText(lbl_val[PropertyPanel::valueIndex(row.row)], *text);
     }
     // The reason of the last failure, without a box: the open itself stays silent.
     QString hint = MSComm1->devicePath();
     const QString error = MSComm1->lastError();
     if (!error.isEmpty())
         hint += (hint.isEmpty() ? QString() : QStringLiteral("\n")) + error;
-    for (QWidget *w : {static_cast<QWidget *>(cbo_Port), static_cast<QWidget *>(lbl_val[0]),
-                       static_cast<QWidget *>(lbl_val[2]), static_cast<QWidget *>(lblfield[2])})
-        w->setToolTip(hint);
-    lbl_val[2]->setAccessibleDescription(error);
+    const qint16 portOpenName = PropertyPanel::nameIndex(Row::PortOpen);
+    QLabel *const portOpen = lbl_val[PropertyPanel::valueIndex(Row::PortOpen)];
+    QLabel *const commPort = lbl_val[PropertyPanel::valueIndex(Row::CommPort)];
+    for (QWidget *w :
+         {static_cast<QWidget *>(cbo_Port), static_cast<QWidget *>(commPort),
+          static_cast<QWidget *>(portOpen), static_cast<QWidget *>(lblfield[portOpenName])}) {
+        if (w->toolTip() != hint)
+            w->setToolTip(hint);
+    }
+    // A screen reader reads the caption with the value, and why the port is closed.
+    QString description = QString::fromLatin1(PropertyPanel::spec(Row::PortOpen).caption);
+    if (!error.isEmpty())
+        description += QStringLiteral(": ") + error;
+    if (portOpen->accessibleDescription() != description)
+        portOpen->setAccessibleDescription(description);
     return true;
 }
 
 void Form_Comm::lblfield_Click(qint16 Index)
 {
-    if (Index == 3) {
-        if (const std::optional<bool> b = MSComm1->Break(); b && !MSComm1->setBreak(!*b))
-            reportError(QStringLiteral("Break could not be changed: ") + MSComm1->lastError());
-    } else if (Index == 9) {
-        if (const std::optional<bool> b = MSComm1->EOFEnable(); b && !MSComm1->setEOFEnable(!*b))
-            reportError(QStringLiteral("EOFEnable could not be changed: ") + MSComm1->lastError());
-    } else if (Index == 10) {
-        // Steps from the number shown, not from the control's value.
-        bool ok = false;
-        const int shownMode = lbl_val[9]->text().trimmed().toShort(&ok);
-        if (ok) {
-            lbl_val[9]->setText(shownMode < 3 ? QString::number(shownMode + 1)
-                                              : QStringLiteral("0"));
-            const qint32 mode = lbl_val[9]->text().trimmed().toShort();
-            if (!MSComm1->setHandshaking(mode))
-                reportError(QStringLiteral("HandShaking could not be changed: ") +
-                            MSComm1->lastError());
-        }
+    const std::optional<Row> row = PropertyPanel::rowOfName(Index);
+    if (row && PropertyPanel::spec(*row).click) {
+        QLabel *const cell = lbl_val[PropertyPanel::valueIndex(*row)];
+        QString caption = cell->text();
+        const QString error = PropertyPanel::spec(*row).click(*MSComm1, caption);
+        setLabelText(cell, caption);
+        if (!error.isEmpty())
+            reportError(error);
     }
     if (!RefreshPropertyPanel())
         reportError(QStringLiteral("The property panel could not be refreshed: ") +

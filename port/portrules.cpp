@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <linux/serial.h>
+
 QString portNumberText(const QString &portListText)
 {
     return portListText.size() >= 5 ? portListText.mid(4, 1) : QString();
@@ -49,6 +51,19 @@ QString deviceForPort(int port, const QString &configHome)
 QString deviceForPort(int port)
 {
     return deviceForPort(port, userConfigHome());
+}
+
+bool noSerialHardware(const QString &device, std::optional<int> serialType)
+{
+    static const QString prefix = QStringLiteral("/dev/ttyS");
+    if (!serialType || *serialType != PORT_UNKNOWN || !device.startsWith(prefix) ||
+        device.size() == prefix.size())
+        return false;
+    for (qsizetype i = prefix.size(); i < device.size(); ++i) {
+        if (device[i] < u'0' || device[i] > u'9')
+            return false;
+    }
+    return true;
 }
 
 std::optional<LineSettings> parseSettings(const QString &text)

@@ -22,6 +22,12 @@ QString deviceForPort(int port);
 // $XDG_CONFIG_HOME, or ~/.config when unset or empty.
 QString userConfigHome();
 
+// True when device is a legacy port (/dev/ttyS<n>) whose driver answered TIOCGSERIAL with
+// the unknown UART type: the node exists but no UART is behind it, so nothing would ever
+// arrive. No answer (serialType empty, as from a pseudo-terminal) is not such a report, and
+// other drivers (USB adapters) report the unknown type for real devices.
+bool noSerialHardware(const QString &device, std::optional<int> serialType);
+
 enum class Parity {
     None,
     Even,

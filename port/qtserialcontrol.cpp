@@ -1,5 +1,7 @@
 #include "port/qtserialcontrol.h"
 
+#include "port/devicediscovery.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -217,6 +219,11 @@ bool QtSerialControl::openPort()
     if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0) {
         m_port->close();
         return fail(QStringLiteral("Port busy: %1 is in use by another program").arg(device));
+    }
+    // A legacy port node exists whether or not a UART is behind it, and opens either way.
+    if (noSerialHardware(device, serialPortType(m_port->handle()))) {
+        m_port->close();
+        return fail(QStringLiteral("no serial hardware behind ") + device);
     }
     m_device = device;
     ++m_generation;

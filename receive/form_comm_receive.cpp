@@ -167,7 +167,7 @@ void Form_Comm::schedulePanelRefresh()
 QByteArray Form_Comm::linePrefix(const QDateTime &now)
 {
     QString dateText;
-    if (IncludeTimestamp) {
+    if (m_capture.includeTimestamp()) {
         // Formatting a date is slow next to a character's work; the text changes once a
         // second at most.
         const qint64 second = wholeSecondsBetween(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC), now);
@@ -177,7 +177,7 @@ QByteArray Form_Comm::linePrefix(const QDateTime &now)
         }
         dateText = m_stampText;
     }
-    return recordPrefix(dateText, SourceString);
+    return recordPrefix(dateText, m_capture.sourceString());
 }
 
 void Form_Comm::cutFrame(const QByteArray &Prefix)

@@ -3,26 +3,24 @@
 // bounded list of lines (bytes 0..255, shown as Latin-1) and paints only the visible ones,
 // on a short timer rather than per change.
 //
-// Adding a line costs the same whatever the pane holds: line bytes live in shared 64 KiB
-// blocks, the line list is a deque of small records, and scroll bars, widths, repaint and
-// the accessibility notification are all brought up to date together on the timer.
+// The lines live in a LineStore; this widget draws them, selects and copies. Scroll bars,
+// widths, repaint and the accessibility notification are brought up to date together on
+// the timer, so adding a line costs the same whatever the pane holds.
 // Control characters are drawn as small boxed names (a carriage return as CR), which
 // needs no particular font; copied text keeps the raw characters, with CR LF between lines.
+
+#include "receive/linestore.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QFont>
-#include <QList>
 #include <QPoint>
 #include <QRectF>
 #include <QString>
 #include <QTimer>
 
 #include <array>
-#include <deque>
-#include <memory>
-#include <vector>
 
 class QAccessibleEvent;
 class QMenu;
@@ -36,16 +34,16 @@ public:
 
     // Longest line kept as one line; longer input continues on the next line, joined
     // without a line break in text() and in copies.
-    static constexpr qsizetype kMaxLineBytes = 4096;
+    static constexpr qsizetype kMaxLineBytes = LineStore::kMaxLineBytes;
 
     // Keeps the newest n lines; older ones are dropped (from the bottom in a newest-on-top
     // pane, from the top otherwise).
     void setMaxLines(qsizetype n);
-    qsizetype maxLines() const { return m_maxLines; }
+    qsizetype maxLines() const { return m_store.maxLines(); }
     // Also drops the oldest lines while the bytes held exceed n (the newest line stays),
     // so a pane of very long lines cannot take all memory.
     void setMaxBytes(qsizetype n);
-    qsizetype maxBytes() const { return m_maxBytes; }
+    qsizetype maxBytes() const { return m_store.maxBytes(); }
 
     // Adds a line at the end.
     void appendLine(const QByteArray &line);
@@ -56,21 +54,32 @@ public:
     // by appendText; after appendLine or prependLine it starts a new one.
     void appendText(const QByteArray &text);
 
-    qsizetype lineCount() const { return static_cast<qsizetype>(m_lines.size()); }
-    QByteArray line(qsizetype i) const;
+    // What the pane holds; see LineStore for how lines join into text.
+    const LineStore &store() const { return m_store; }
+    qsizetype lineCount() const { return m_store.lineCount(); }
+    QByteArray line(qsizetype i) const { return m_store.line(i); }
     // Lines dropped by the bound so far.
-    qsizetype droppedLines() const { return m_droppedTop + m_droppedBottom; }
+    qsizetype droppedLines() const { return m_store.droppedLines(); }
     // The whole content as text, lines joined by CR LF (by LF alone after a line that
     // already ends in CR, so copied CR LF input stays as it came).
-    QString text() const;
+    QString text() const { return m_store.text(); }
     void clear();
 
     // Offsets count characters of text().
-    qsizetype characterCount() const;
-    QString textRange(qsizetype start, qsizetype end) const;
-    qsizetype offsetOf(qsizetype line, qsizetype column) const;
+    qsizetype characterCount() const { return m_store.characterCount(); }
+    QString textRange(qsizetype start, qsizetype end) const
+    {
+        return m_store.textRange(start, end);
+    }
+    qsizetype offsetOf(qsizetype line, qsizetype column) const
+    {
+        return m_store.offsetOf(line, column);
+    }
     // Line and column of an offset; an offset inside a line break maps to the line's end.
-    void positionAt(qsizetype offset, qsizetype *line, qsizetype *column) const;
+    void positionAt(qsizetype offset, qsizetype *line, qsizetype *column) const
+    {
+        m_store.positionAt(offset, line, column);
+    }
 
     // Selection, in offsets of text(); the cursor is the end that moves.
     bool hasSelection() const;
@@ -102,8 +111,15 @@ public:
     static void setAccessibleNotifier(AccessibleNotifier notifier);
 
     // Brings scroll bars, widths and the accessibility notification up to date now
-    // rather than at the next timer tick.
+    // rather than at the next timer tick. Each flush sends at most one removal and one
+    // insertion (or one update) that together carry every change since the last one.
     void flushPending();
+
+    // The text offset under a point of the viewport (the nearest character boundary).
+    qsizetype offsetAt(const QPoint &viewportPos) const
+    {
+        return m_store.offsetOf(hitTest(viewportPos));
+    }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -119,41 +135,7 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    friend class LineViewAccessible;
-
-    struct Chunk;
-    struct Line
-    {
-        Chunk *chunk = nullptr;
-        qint64 absStart = 0; // offset of the first character in an ever-running count
-        quint32 offset = 0;  // of the bytes in chunk
-        quint16 len = 0;
-        bool joinsNext = false; // continued on the next line without a line break
-    };
-    // A place in the text that survives lines arriving and going: seq numbers lines
-    // from an ever-running count, so it names the same line while that line is held.
-    struct Pos
-    {
-        qint64 seq = 0;
-        qsizetype col = 0;
-    };
-
-    const char *bytes(const Line &l) const;
-    static int separatorLength(const Line &l, const char *data);
-    int separatorAfter(qsizetype i) const;
-    QString separatorText(qsizetype i) const;
-    QString lineString(qsizetype i) const;
-
-    char *allocate(qsizetype n, Chunk **chunk, quint32 *offset);
-    void release(Chunk *chunk);
-    void pushBack(const char *data, qsizetype n);
-    void pushFront(const char *data, qsizetype n, bool joinsNext);
-    void growBack(const char *data, qsizetype n);
-    void popFront();
-    void popBack();
-    void trim();
-    qsizetype lineIndexAt(qsizetype offset) const;
-    qsizetype lineOffset(qsizetype i) const;
+    using Pos = LineStore::Place;
 
     void scheduleFlush();
     void flush();
@@ -162,20 +144,14 @@ private:
     void remeasureAll();
     qreal lineWidth(qsizetype i) const;
     void updateFontTables();
-    void sendAccessibilityUpdates();
-    void resetAccessibilityTracking();
-    void notifyAccessible(QAccessibleEvent *event) const;
-    void noteRemoved(bool atFront, const QString &removed);
 
-    int topNoticeRows() const { return m_droppedTop > 0 ? 1 : 0; }
-    int bottomNoticeRows() const { return m_droppedBottom > 0 ? 1 : 0; }
+    qsizetype lineLength(qsizetype i) const { return m_store.lineBytes(i).size(); }
+    int topNoticeRows() const { return m_store.droppedTop() > 0 ? 1 : 0; }
+    int bottomNoticeRows() const { return m_store.droppedBottom() > 0 ? 1 : 0; }
     int visibleRows() const;
     // Index of the line (or -1 / lineCount() for a notice row) at the viewport's top.
     qsizetype topIndex() const;
     Pos hitTest(const QPoint &viewportPos) const;
-    Pos clamp(Pos p) const;
-    qsizetype offsetOf(Pos p) const;
-    Pos posAt(qsizetype offset) const;
     void moveCursor(Pos p, bool keepAnchor);
     void selectWordAt(Pos p);
     void selectLineAt(Pos p);
@@ -184,17 +160,7 @@ private:
     void autoScroll();
     QMenu *createContextMenu();
 
-    std::deque<Line> m_lines;
-    std::vector<Chunk *> m_chunks; // every block in use; the last one is being filled
-    Chunk *m_spare = nullptr;
-    qint64 m_frontSeq = 0;
-    qsizetype m_bytes = 0;
-    qsizetype m_maxLines = 100000;
-    qsizetype m_maxBytes = 32 * 1024 * 1024;
-    qsizetype m_droppedTop = 0;
-    qsizetype m_droppedBottom = 0;
-    bool m_lastOpen = false;    // the last line takes more appendText bytes
-    bool m_newestOnTop = false; // last addition was prependLine: the bottom is oldest
+    LineStore m_store;
 
     // View state.
     QTimer m_flushTimer;
@@ -203,8 +169,6 @@ private:
     bool m_adjusting = false;
     bool m_relayoutPending = false;
     bool m_flushPending = false;
-    qsizetype m_unmeasuredFront = 0;
-    qsizetype m_unmeasuredBack = 0;
     qreal m_maxWidth = 0;
 
     // Painting.
@@ -226,12 +190,4 @@ private:
     QPoint m_tripleClickPoint;
     QBasicTimer m_autoScrollTimer;
     QPoint m_lastMousePos;
-
-    // What changed since the last notification, as removed and inserted stretches at
-    // both ends around an unchanged middle.
-    bool m_track = false;
-    qsizetype m_insertedFront = 0;
-    qsizetype m_insertedBack = 0;
-    QString m_removedFront;
-    QList<QString> m_removedBack; // in order of removal, so the last one comes first
 };

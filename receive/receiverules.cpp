@@ -31,7 +31,7 @@ QString trimmedBlanks(const QString &s)
     return s.mid(begin, endNonBlank(s, begin) - begin);
 }
 
-// Qt's locale formats differ from the Windows ones the original showed: Qt's short dates
+// Qt's locale formats differ from the Windows general date format we show: Qt's short dates
 // often have a two-digit year and its long times end with the time zone. This rewrites
 // a Qt format so any year shows four digits and the time zone is left out (with the blank
 // that separated it). Quoted literals stay as they are.

@@ -52,7 +52,7 @@ void formatBufferLogLine(QByteArray &out, qsizetype frameLength, char c);
 // length minus two (empty when that is not positive).
 QByteArray stripFrame(QByteArrayView s);
 
-// The operating system's general date format as the original showed it: short date, one
+// The general date format, as Windows writes it: short date, one
 // blank, long time, with a four-digit year and no time zone; the time is left out at
 // exactly midnight (whole seconds). Leading and trailing blanks removed.
 QString generalDateText(const QDateTime &when, const QLocale &locale);

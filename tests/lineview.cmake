@@ -1,1 +1,2 @@
 commtest_add_test(tst_lineview SOURCES tst_lineview.cpp LIBS commtest_gui TIMEOUT 120)
+commtest_add_test(tst_linestore SOURCES tst_linestore.cpp LIBS commtest_core)

@@ -1,13 +1,16 @@
-// The capture set-up through the window: options dialog, save dialog, file, label, and
-// records written while the dialogs are up.
+// The capture set-up through the window: options and save dialogs answered from scripts,
+// file, label, and records written while the dialogs are up; then the real options dialog
+// on its own.
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/form_outputcfg.h"
 #include "port/qtserialcontrol.h"
+#include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
 #include "support/pty.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -15,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -23,8 +25,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <deque>
-#include <functional>
 #include <utility>
 
 namespace {
@@ -50,56 +50,8 @@ bool fileIsOpenHere(const QString &path)
     return false;
 }
 
-using DialogAct = std::function<void(Form_OutputCfg &)>;
-
-// Dialogs that came unasked or were left open by an act, across one test function.
-int g_dialogTrouble = 0;
-
-// Answers options dialogs as they come up in a nested modal loop: each new one gets the
-// next scripted act; one that comes with no act left is cancelled and counted as unexpected.
-class DialogWatcher : public QObject
-{
-public:
-    std::deque<DialogAct> acts;
-    int seen = 0;
-    int unexpected = 0;
-    int leftOpen = 0;
-
-    DialogWatcher()
-    {
-        m_timer.setInterval(5);
-        connect(&m_timer, &QTimer::timeout, this, &DialogWatcher::poll);
-        m_timer.start();
-    }
-
-private:
-    void poll()
-    {
-        auto *dialog = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget());
-        if (!dialog || dialog == m_last || !dialog->isVisible())
-            return;
-        m_last = dialog;
-        ++seen;
-        if (acts.empty()) {
-            ++unexpected;
-            ++g_dialogTrouble;
-            dialog->cmd_Cancel->click();
-            return;
-        }
-        const DialogAct act = acts.front();
-        acts.pop_front();
-        act(*dialog);
-        // A failed check inside act returns early; close the dialog so the test goes on.
-        if (dialog && dialog->isVisible()) {
-            ++leftOpen;
-            ++g_dialogTrouble;
-            dialog->cmd_Cancel->click();
-        }
-    }
-
-    QTimer m_timer;
-    QPointer<Form_OutputCfg> m_last;
-};
+// Options prompts left with no answer, across one test function.
+int g_unexpectedPrompts = 0;
 
 QColor buttonFace()
 {
@@ -113,17 +65,12 @@ void clickBox(QCheckBox *box)
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
 }
 
-void clickOk(Form_OutputCfg &d)
-{
-    QTest::mouseClick(d.cmd_ok, Qt::LeftButton);
-}
-
 struct Window
 {
     FakeSerialControl *serial = nullptr;
     FakeSaveDialog *save = nullptr;
+    FakeOptionsPrompt *options = nullptr;
     std::unique_ptr<Form_Comm> form;
-    DialogWatcher watcher;
 
     Window()
         : Window(std::make_unique<FakeSerialControl>())
@@ -134,23 +81,38 @@ struct Window
         serial = qobject_cast<FakeSerialControl *>(control.get());
         auto fakeSave = std::make_unique<FakeSaveDialog>();
         save = fakeSave.get();
-        form = std::make_unique<Form_Comm>(std::move(control), std::move(fakeSave));
+        auto fakeOptions = std::make_unique<FakeOptionsPrompt>();
+        options = fakeOptions.get();
+        form = std::make_unique<Form_Comm>(std::move(control), std::move(fakeSave),
+                                           std::move(fakeOptions));
         form->show();
         (void)QTest::qWaitForWindowExposed(form.get());
     }
+    ~Window() { g_unexpectedPrompts += options->unexpected; }
     QCheckBox *chkFile() const { return form->findChild<QCheckBox *>(QStringLiteral("chk_file")); }
     QLabel *label() const { return form->findChild<QLabel *>(QStringLiteral("lbl_filename")); }
     QColor labelColour() const { return label()->palette().color(label()->backgroundRole()); }
-    // One operator click on "output to file", answering the options dialog with act and
-    // the save dialog with fileName.
-    void setUp(const DialogAct &act, const QString &fileName)
+    // One operator click on "output to file", the options answered with answer and the
+    // save dialog with fileName.
+    void setUp(const OutputOptions &answer, const QString &fileName)
     {
-        watcher.acts.push_back(act);
+        options->answers.push_back(answer);
         save->answers.append(fileName);
         clickBox(chkFile());
     }
     // Capture on with the dialog's initial options; the box must be unchecked before.
-    void captureTo(const QString &path) { setUp(clickOk, path); }
+    void captureTo(const QString &path) { setUp(FakeOptionsPrompt::ok(), path); }
+    // Unchecks the box without running its handler, so capture goes on and the next click
+    // starts another set-up.
+    void uncheckQuietly() const
+    {
+        const QSignalBlocker blocker(chkFile());
+        chkFile()->setChecked(false);
+    }
+    QString labelRead() const
+    {
+        return QAccessible::queryAccessibleInterface(label())->text(QAccessible::Name);
+    }
     void dismissError() const
     {
         if (auto *box = form->findChild<QMessageBox *>(QStringLiteral("errorBox")))
@@ -171,8 +133,8 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        const int trouble = std::exchange(g_dialogTrouble, 0);
-        QCOMPARE(trouble, 0);
+        const int unexpected = std::exchange(g_unexpectedPrompts, 0);
+        QCOMPARE(unexpected, 0);
     }
 
     void firstSetUpWithDefaults()
@@ -181,29 +143,14 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         Window w;
         QCOMPARE(w.labelColour(), buttonFace());
-        bool checked = false;
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                QCOMPARE(d.windowTitle(), QStringLiteral("Write to File Configuration"));
-                QCOMPARE(d.parentWidget(), w.form.get());
-                QVERIFY(d.isModal());
-                QCOMPARE(
-                    d.lbl_intro->text(),
-                    QStringLiteral("Additional information call be included in the output file.  "
-                                   "Please check the items that you would like to include."));
-                QCOMPARE(d.chk_TimeStamp->text(), QStringLiteral("Include timestamp"));
-                QCOMPARE(d.chk_Source->text(), QStringLiteral("Include a source string"));
-                QCOMPARE(d.cmd_ok->text(), QStringLiteral("&OK"));
-                QCOMPARE(d.cmd_Cancel->text(), QStringLiteral("&Cancel"));
-                QVERIFY(!d.bIsOk);
-                // Nothing is opened before the save dialog has answered.
-                QVERIFY(!QFile::exists(path));
-                checked = true;
-                clickOk(d);
-            },
-            path);
-        QVERIFY(checked);
-        QCOMPARE(w.watcher.seen, 1); // one click, one set-up
+        QCOMPARE(w.labelRead(), QStringLiteral("No capture file"));
+        // Nothing is opened before the save dialog has answered.
+        bool existedDuringOptions = true;
+        w.options->whileShown = [&] { existedDuringOptions = QFile::exists(path); };
+        w.captureTo(path);
+        QVERIFY(!existedDuringOptions);
+        QCOMPARE(w.options->shown, 1); // one click, one set-up
+        QCOMPARE(w.options->owner, w.form.get());
         QCOMPARE(w.save->shown, 1);
         QCOMPARE(w.save->owner, w.form.get());
         QVERIFY(w.form->sourceString().isEmpty());
@@ -211,6 +158,7 @@ private Q_SLOTS:
         QCOMPARE(w.form->captureEnabled(), true);
         QVERIFY(w.chkFile()->isChecked());
         QCOMPARE(w.label()->text(), path);
+        QCOMPARE(w.labelRead(), path);
         QCOMPARE(w.labelColour(), QColor(Qt::white));
         QCOMPARE(readAll(path), QByteArray()); // created empty
 
@@ -225,86 +173,60 @@ private Q_SLOTS:
 
     void options_data()
     {
-        QTest::addColumn<bool>("checkSource");
+        QTest::addColumn<bool>("sourceChecked");
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("uncheckSourceAgain");
-        QTest::addColumn<bool>("uncheckTimestamp");
+        QTest::addColumn<bool>("timestampChecked");
         QTest::addColumn<QString>("expectedSource");
-        QTest::addColumn<bool>("expectedTimestamp");
-        QTest::newRow("source trimmed") << true << QStringLiteral("  S1 bench  ") << false << false
-                                        << QStringLiteral("S1 bench") << true;
-        QTest::newRow("source blanks only")
-            << true << QStringLiteral("   ") << false << false << QString() << true;
-        QTest::newRow("source unchecked again")
-            << true << QStringLiteral("S1") << true << false << QString() << true;
-        QTest::newRow("timestamp unchecked")
-            << false << QString() << false << true << QString() << false;
+        QTest::newRow("source trimmed")
+            << true << QStringLiteral("  S1 bench  ") << true << QStringLiteral("S1 bench");
+        QTest::newRow("source blanks only") << true << QStringLiteral("   ") << true << QString();
+        QTest::newRow("source tab kept")
+            << true << QStringLiteral(" \tS1 ") << true << QStringLiteral("\tS1");
+        QTest::newRow("text typed, source unchecked")
+            << false << QStringLiteral("S1") << true << QString();
+        QTest::newRow("timestamp unchecked") << false << QString() << false << QString();
         QTest::newRow("source without timestamp")
-            << true << QStringLiteral("S2") << false << true << QStringLiteral("S2") << false;
+            << true << QStringLiteral("S2") << false << QStringLiteral("S2");
     }
     void options()
     {
-        QFETCH(bool, checkSource);
+        QFETCH(bool, sourceChecked);
         QFETCH(QString, typed);
-        QFETCH(bool, uncheckSourceAgain);
-        QFETCH(bool, uncheckTimestamp);
+        QFETCH(bool, timestampChecked);
         QFETCH(QString, expectedSource);
-        QFETCH(bool, expectedTimestamp);
         QTemporaryDir dir;
         Window w;
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                if (checkSource) {
-                    clickBox(d.chk_Source);
-                    QVERIFY(d.txt_source->isEnabled());
-                    QTest::keyClicks(d.txt_source, typed);
-                }
-                if (uncheckSourceAgain) {
-                    clickBox(d.chk_Source);
-                    QVERIFY(!d.txt_source->isEnabled());
-                    QCOMPARE(d.txt_source->text(), typed); // kept, but not read
-                }
-                if (uncheckTimestamp)
-                    clickBox(d.chk_TimeStamp);
-                clickOk(d);
-            },
-            dir.filePath(QStringLiteral("c.txt")));
+        w.setUp({.bIsOk = true,
+                 .chk_TimeStamp = timestampChecked,
+                 .chk_Source = sourceChecked,
+                 .txt_source = typed},
+                dir.filePath(QStringLiteral("c.txt")));
         QCOMPARE(w.form->sourceString(), expectedSource);
-        QCOMPARE(w.form->includeTimestamp(), expectedTimestamp);
+        QCOMPARE(w.form->includeTimestamp(), timestampChecked);
         QCOMPARE(w.form->captureEnabled(), true);
     }
 
     void notOk_data()
     {
-        QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("captureBefore");
-        QTest::newRow("Cancel") << QStringLiteral("cancel") << false;
-        QTest::newRow("close box") << QStringLiteral("close") << false;
-        QTest::newRow("Escape") << QStringLiteral("escape") << false;
-        QTest::newRow("Cancel while capturing") << QStringLiteral("cancel") << true;
-        QTest::newRow("close box while capturing") << QStringLiteral("close") << true;
+        QTest::newRow("first set-up") << false;
+        QTest::newRow("while capturing") << true;
     }
     void notOk()
     {
-        QFETCH(QString, how);
         QFETCH(bool, captureBefore);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("first.txt"));
         Window w;
         if (captureBefore) {
-            // A source and no timestamp, so that options taken from the dialog would show.
-            w.setUp(
-                [](Form_OutputCfg &d) {
-                    d.chk_TimeStamp->setChecked(false);
-                    d.chk_Source->setChecked(true);
-                    d.txt_source->setText(QStringLiteral("S9"));
-                    clickOk(d);
-                },
-                path);
+            // A source and no timestamp, so that options taken from the answer would show.
+            w.setUp({.bIsOk = true,
+                     .chk_TimeStamp = false,
+                     .chk_Source = true,
+                     .txt_source = QStringLiteral("S9")},
+                    path);
             QCOMPARE(w.form->captureEnabled(), true);
-            // Back to unchecked without ending capture, so a click starts a second set-up.
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
+            w.uncheckQuietly();
         }
         const int shownBefore = w.save->shown;
         const QString sourceBefore = w.form->sourceString();
@@ -312,18 +234,14 @@ private Q_SLOTS:
         const bool captureEnabledBefore = w.form->captureEnabled();
         const QString labelBefore = w.label()->text();
 
-        w.watcher.acts.push_back([&](Form_OutputCfg &d) {
-            if (how == u"cancel")
-                QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
-            else if (how == u"close")
-                d.close();
-            else
-                QTest::keyClick(&d, Qt::Key_Escape);
-        });
+        // Options as a Cancel leaves them, which must not be taken.
+        w.options->answers.push_back({.bIsOk = false,
+                                      .chk_TimeStamp = true,
+                                      .chk_Source = true,
+                                      .txt_source = QStringLiteral("X")});
         clickBox(w.chkFile());
 
-        QCOMPARE(w.watcher.seen, captureBefore ? 2 : 1);
-        QCOMPARE(w.watcher.leftOpen, 0);
+        QCOMPARE(w.options->shown, captureBefore ? 2 : 1);
         QCOMPARE(w.save->shown, shownBefore); // no save dialog
         QVERIFY(w.chkFile()->isChecked());
         QCOMPARE(w.form->sourceString(), sourceBefore);
@@ -350,17 +268,13 @@ private Q_SLOTS:
         Window w;
         if (captureBefore) {
             w.captureTo(path);
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
+            w.uncheckQuietly();
         }
-        w.setUp(
-            [](Form_OutputCfg &d) {
-                d.chk_TimeStamp->setChecked(false);
-                d.chk_Source->setChecked(true);
-                d.txt_source->setText(QStringLiteral(" S3 "));
-                clickOk(d);
-            },
-            QString());
+        w.setUp({.bIsOk = true,
+                 .chk_TimeStamp = false,
+                 .chk_Source = true,
+                 .txt_source = QStringLiteral(" S3 ")},
+                QString());
         // The new options are in place either way.
         QCOMPARE(w.form->sourceString(), QStringLiteral("S3"));
         QCOMPARE(w.form->includeTimestamp(), false);
@@ -369,7 +283,7 @@ private Q_SLOTS:
             QVERIFY(w.label()->text().isEmpty());
             QCOMPARE(w.labelColour(), buttonFace());
             QCOMPARE(w.form->captureEnabled(), false);
-            QCOMPARE(w.watcher.seen, 1); // the nested run on unchecking shows no dialog
+            QCOMPARE(w.options->shown, 1); // the nested run on unchecking asks nothing
         } else {
             // No file chosen leaves the running capture alone.
             QVERIFY(w.chkFile()->isChecked());
@@ -378,66 +292,6 @@ private Q_SLOTS:
             w.form->WriteToFile(QByteArray(), "y\n");
             QCOMPARE(readAll(path), QByteArray("y,[121:10]\r\n"));
         }
-        QCOMPARE(w.watcher.unexpected, 0);
-    }
-
-    void secondSetUpStartsFromDefaults()
-    {
-        QTemporaryDir dir;
-        Window w;
-        w.setUp(
-            [](Form_OutputCfg &d) {
-                d.chk_TimeStamp->setChecked(false);
-                d.chk_Source->setChecked(true);
-                d.txt_source->setText(QStringLiteral("S1"));
-                clickOk(d);
-            },
-            dir.filePath(QStringLiteral("a.txt")));
-        clickBox(w.chkFile()); // off
-        bool checked = false;
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                QVERIFY(d.chk_TimeStamp->isChecked());
-                QVERIFY(!d.chk_Source->isChecked());
-                QVERIFY(d.txt_source->text().isEmpty());
-                QVERIFY(!d.txt_source->isEnabled());
-                QVERIFY(!d.bIsOk);
-                checked = true;
-                QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
-            },
-            QString());
-        QVERIFY(checked);
-        QCOMPARE(w.watcher.seen, 2);
-    }
-
-    void dialogLayout()
-    {
-        Window w;
-        bool checked = false;
-        w.watcher.acts.push_back([&](Form_OutputCfg &d) {
-            const qreal dpi = d.screen()->logicalDotsPerInchY();
-            auto tw = [dpi](int v) { return int(std::lround(v * dpi / 1440.0)); };
-            QCOMPARE(d.size(), QSize(tw(4575), tw(2220)));
-            QCOMPARE(d.lbl_intro->geometry(), QRect(tw(90), tw(60), tw(4425), tw(615)));
-            QCOMPARE(d.chk_TimeStamp->geometry(), QRect(tw(210), tw(810), tw(3495), tw(285)));
-            QCOMPARE(d.chk_Source->geometry(), QRect(tw(210), tw(1170), tw(2145), tw(285)));
-            QCOMPARE(d.txt_source->geometry(), QRect(tw(2280), tw(1170), tw(2175), tw(285)));
-            QCOMPARE(d.cmd_ok->geometry(), QRect(tw(2340), tw(1770), tw(1005), tw(325)));
-            QCOMPARE(d.cmd_Cancel->geometry(), QRect(tw(3450), tw(1770), tw(1005), tw(325)));
-            QCOMPARE(d.font(), w.form->font());
-            // Focus order, starting at the timestamp box.
-            QCOMPARE(d.focusWidget(), d.chk_TimeStamp);
-            QCOMPARE(d.chk_TimeStamp->nextInFocusChain(), d.chk_Source);
-            QCOMPARE(d.chk_Source->nextInFocusChain(), d.txt_source);
-            QCOMPARE(d.txt_source->nextInFocusChain(), d.cmd_ok);
-            QCOMPARE(d.cmd_ok->nextInFocusChain(), d.cmd_Cancel);
-            // The intro's two lines fit its box.
-            QVERIFY(d.lbl_intro->heightForWidth(d.lbl_intro->width()) <= d.lbl_intro->height());
-            checked = true;
-            QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
-        });
-        clickBox(w.chkFile());
-        QVERIFY(checked);
     }
 
     void pathWithBlanks_data()
@@ -483,10 +337,11 @@ private Q_SLOTS:
         QCOMPARE(w.form->captureEnabled(), false);
         QVERIFY(w.label()->text().isEmpty());
         QCOMPARE(w.labelColour(), buttonFace());
+        QCOMPARE(w.labelRead(), QStringLiteral("No capture file"));
         QVERIFY(!fileIsOpenHere(path));
         w.form->WriteToFile(QByteArray(), "b\r");
         QCOMPARE(readAll(path), QByteArray("a,[97:13]\r\n"));
-        QCOMPARE(w.watcher.seen, 1);
+        QCOMPARE(w.options->shown, 1);
         QCOMPARE(w.save->shown, 1);
     }
 
@@ -498,10 +353,7 @@ private Q_SLOTS:
         Window w;
         w.captureTo(first);
         w.form->WriteToFile(QByteArray(), "1\r");
-        {
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
-        }
+        w.uncheckQuietly();
         w.captureTo(second);
         QCOMPARE(w.label()->text(), second);
         QVERIFY(!fileIsOpenHere(first));
@@ -526,8 +378,7 @@ private Q_SLOTS:
         Window w;
         if (captureBefore) {
             w.captureTo(running);
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
+            w.uncheckQuietly();
         }
         w.captureTo(missing);
         const QString error = w.form->shownError();
@@ -560,7 +411,7 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i)
             w.form->WriteToFile(QByteArray(), "def\r");
         QVERIFY(w.form->shownError().isEmpty());
-        QCOMPARE(w.watcher.seen, 1);
+        QCOMPARE(w.options->shown, 1);
         // Set up again, the operator captures once more.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("again.txt"));
@@ -576,20 +427,15 @@ private Q_SLOTS:
         const QString second = dir.filePath(QStringLiteral("second.txt"));
         Window w;
         w.captureTo(first);
-        {
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
-        }
+        w.uncheckQuietly();
         QByteArray seenDuringOptions;
         w.save->whileShown = [&] { w.form->WriteToFile(QByteArray(), "during save\r"); };
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                // A frame completed while the options dialog waits goes to the open file.
-                w.form->WriteToFile(QByteArray(), "during options\r");
-                seenDuringOptions = readAll(first);
-                clickOk(d);
-            },
-            second);
+        w.options->whileShown = [&] {
+            // A frame completed while the options dialog waits goes to the open file.
+            w.form->WriteToFile(QByteArray(), "during options\r");
+            seenDuringOptions = readAll(first);
+        };
+        w.captureTo(second);
         w.form->WriteToFile(QByteArray(), "after\r");
         QCOMPARE(seenDuringOptions, captureRecord(QByteArray(), "during options\r"));
         QCOMPARE(readAll(first), captureRecord(QByteArray(), "during options\r") +
@@ -613,19 +459,15 @@ private Q_SLOTS:
         w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
         if (captureBefore) {
             w.captureTo(first);
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
+            w.uncheckQuietly();
         }
         QByteArray seenDuringOptions;
         w.save->whileShown = [&] { w.serial->receive("cd\r"); };
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                // Received while the options dialog waits.
-                w.serial->receive("ab\r");
-                seenDuringOptions = readAll(first);
-                clickOk(d);
-            },
-            second);
+        w.options->whileShown = [&] {
+            w.serial->receive("ab\r");
+            seenDuringOptions = readAll(first);
+        };
+        w.captureTo(second);
         w.serial->receive("ef\r");
         const QByteArray ab = captureRecord(QByteArray(), "ab\r");
         const QByteArray cd = captureRecord(QByteArray(), "cd\r");
@@ -642,7 +484,7 @@ private Q_SLOTS:
 
     void portEventsWhileOptionsDialogWaits()
     {
-        // The real serial layer on a pty: its events come through the dialog's nested loop.
+        // The real serial layer on a pty: its events are handled inside the set-up's wait.
         Pty pty;
         PortMap map;
         QVERIFY(pty.isValid());
@@ -653,21 +495,16 @@ private Q_SLOTS:
         QVERIFY(w.form->serial()->PortOpen().value_or(false));
         w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
         w.captureTo(first);
-        {
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
-        }
+        w.uncheckQuietly();
         const QByteArray expected =
             captureRecord(QByteArray(), "ab\r") + captureRecord(QByteArray(), "12\n");
         bool wroteWhileUp = false;
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                QVERIFY(pty.write("ab\r12\n"));
-                QTRY_COMPARE_WITH_TIMEOUT(readAll(first), expected, 10000);
-                wroteWhileUp = d.isVisible();
-                QTest::mouseClick(d.cmd_Cancel, Qt::LeftButton);
-            },
-            QString());
+        w.options->whileShown = [&] {
+            QVERIFY(pty.write("ab\r12\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(readAll(first), expected, 10000);
+            wroteWhileUp = true;
+        };
+        w.setUp(OutputOptions{}, QString()); // cancelled
         QVERIFY(wroteWhileUp);
         QCOMPARE(w.form->captureEnabled(), true);
     }
@@ -678,22 +515,16 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("new.txt"));
         Window w;
         w.captureTo(QStringLiteral("/dev/full"));
-        {
-            const QSignalBlocker blocker(w.chkFile());
-            w.chkFile()->setChecked(false);
-        }
-        w.setUp(
-            [&](Form_OutputCfg &d) {
-                w.form->WriteToFile(QByteArray(), "lost\r"); // fails: capture stops, box unchecked
-                clickOk(d);
-            },
-            path);
+        w.uncheckQuietly();
+        // Fails: capture stops, the box is unchecked.
+        w.options->whileShown = [&] { w.form->WriteToFile(QByteArray(), "lost\r"); };
+        w.captureTo(path);
         // The set-up the operator finished still turns capture on, box and all.
         QVERIFY(w.form->shownError().contains(QStringLiteral("/dev/full")));
         QCOMPARE(w.form->captureEnabled(), true);
         QVERIFY(w.chkFile()->isChecked());
         QCOMPARE(w.label()->text(), path);
-        QCOMPARE(w.watcher.seen, 2);
+        QCOMPARE(w.options->shown, 2);
         w.form->WriteToFile(QByteArray(), "kept\r");
         QCOMPARE(readAll(path), captureRecord(QByteArray(), "kept\r"));
     }
@@ -718,6 +549,104 @@ private Q_SLOTS:
             QVERIFY(w.form->shownError().isEmpty());
         }
         QCOMPARE(readAll(path), expected);
+    }
+
+    // The real options dialog on its own, through the prompt the window uses by default:
+    // every set-up gets a fresh dialog, modal over its owner, and only OK counts.
+    void realOptionsDialog_data()
+    {
+        QTest::addColumn<QString>("wayOut");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << QStringLiteral("ok") << true;
+        QTest::newRow("Cancel") << QStringLiteral("cancel") << false;
+        QTest::newRow("Escape") << QStringLiteral("escape") << false;
+        QTest::newRow("close box") << QStringLiteral("close") << false;
+    }
+    void realOptionsDialog()
+    {
+        QFETCH(QString, wayOut);
+        QFETCH(bool, ok);
+        QWidget owner;
+        owner.show();
+        OutputCfgPrompt prompt;
+        QList<OutputOptions> answers;
+        QStringList trouble;
+        for (int round = 0; round < 2; ++round) {
+            // Queued before the modal wait begins, so it runs inside it with the dialog up.
+            QTimer::singleShot(0, &owner, [&, round] {
+                auto *d = owner.findChild<Form_OutputCfg *>();
+                if (!d)
+                    return trouble.append(QStringLiteral("no dialog"));
+                if (QApplication::activeModalWidget() != d)
+                    trouble << QStringLiteral("not modal");
+                if (!d->chk_TimeStamp->isChecked() || d->chk_Source->isChecked() ||
+                    d->txt_source->isEnabled() || !d->txt_source->text().isEmpty())
+                    trouble << QStringLiteral("not fresh in round %1").arg(round);
+                if (round == 1)
+                    return QTest::mouseClick(d->cmd_Cancel, Qt::LeftButton);
+                clickBox(d->chk_TimeStamp);
+                clickBox(d->chk_Source);
+                QTest::keyClicks(d->txt_source, QStringLiteral(" S1 "));
+                clickBox(d->chk_Source); // off again: the text stays, disabled
+                if (d->txt_source->isEnabled() || d->txt_source->text() != u" S1 ")
+                    trouble << QStringLiteral("source field while unchecked");
+                clickBox(d->chk_Source);
+                if (wayOut == u"ok")
+                    QTest::mouseClick(d->cmd_ok, Qt::LeftButton);
+                else if (wayOut == u"cancel")
+                    QTest::mouseClick(d->cmd_Cancel, Qt::LeftButton);
+                else if (wayOut == u"escape")
+                    QTest::keyClick(d, Qt::Key_Escape);
+                else
+                    d->close();
+            });
+            answers << prompt.ShowOptions(&owner);
+        }
+        QCOMPARE(trouble, QStringList());
+        QCOMPARE(answers[0].bIsOk, ok);
+        QCOMPARE(answers[0].chk_TimeStamp, false);
+        QCOMPARE(answers[0].chk_Source, true);
+        QCOMPARE(answers[0].txt_source, QStringLiteral(" S1 "));
+        QCOMPARE(answers[1].bIsOk, false);
+        QVERIFY(!owner.findChild<Form_OutputCfg *>()); // each dialog is destroyed after use
+    }
+
+    void realOptionsDialogLayout()
+    {
+        QWidget owner;
+        QFont ownerFont = owner.font();
+        ownerFont.setPointSizeF(7.5);
+        owner.setFont(ownerFont);
+        Form_OutputCfg d(&owner);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QCOMPARE(d.windowTitle(), QStringLiteral("Write to File Configuration"));
+        QCOMPARE(d.lbl_intro->text(),
+                 QStringLiteral("Additional information call be included in the output file.  "
+                                "Please check the items that you would like to include."));
+        QCOMPARE(d.chk_TimeStamp->text(), QStringLiteral("Include timestamp"));
+        QCOMPARE(d.chk_Source->text(), QStringLiteral("Include a source string"));
+        QCOMPARE(d.cmd_ok->text(), QStringLiteral("&OK"));
+        QCOMPARE(d.cmd_Cancel->text(), QStringLiteral("&Cancel"));
+        QVERIFY(!d.bIsOk);
+        const qreal dpi = d.screen()->logicalDotsPerInchY();
+        auto tw = [dpi](int v) { return int(std::lround(v * dpi / 1440.0)); };
+        QCOMPARE(d.size(), QSize(tw(4575), tw(2220)));
+        QCOMPARE(d.lbl_intro->geometry(), QRect(tw(90), tw(60), tw(4425), tw(615)));
+        QCOMPARE(d.chk_TimeStamp->geometry(), QRect(tw(210), tw(810), tw(3495), tw(285)));
+        QCOMPARE(d.chk_Source->geometry(), QRect(tw(210), tw(1170), tw(2145), tw(285)));
+        QCOMPARE(d.txt_source->geometry(), QRect(tw(2280), tw(1170), tw(2175), tw(285)));
+        QCOMPARE(d.cmd_ok->geometry(), QRect(tw(2340), tw(1770), tw(1005), tw(325)));
+        QCOMPARE(d.cmd_Cancel->geometry(), QRect(tw(3450), tw(1770), tw(1005), tw(325)));
+        QCOMPARE(d.font(), owner.font());
+        // Focus order, starting at the timestamp box.
+        QCOMPARE(d.focusWidget(), d.chk_TimeStamp);
+        QCOMPARE(d.chk_TimeStamp->nextInFocusChain(), d.chk_Source);
+        QCOMPARE(d.chk_Source->nextInFocusChain(), d.txt_source);
+        QCOMPARE(d.txt_source->nextInFocusChain(), d.cmd_ok);
+        QCOMPARE(d.cmd_ok->nextInFocusChain(), d.cmd_Cancel);
+        // The intro's two lines fit its box.
+        QVERIFY(d.lbl_intro->heightForWidth(d.lbl_intro->width()) <= d.lbl_intro->height());
     }
 };
 

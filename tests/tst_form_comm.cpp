@@ -1,16 +1,19 @@
 // The monitor window with a fake serial control: start-up, port opening, the panel.
+#include "app/application.h"
 #include "app/form_comm.h"
 #include "app/ledshape.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -37,6 +40,11 @@ struct Window
     QString val(int k) const
     {
         return child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->text();
+    }
+    // What a screen reader reads from a control.
+    QString read(const char *name, QAccessible::Text t = QAccessible::Name) const
+    {
+        return QAccessible::queryAccessibleInterface(child<QWidget>(name))->text(t);
     }
     void clickName(int index) const
     {
@@ -98,6 +106,13 @@ private Q_SLOTS:
         QCOMPARE(w.val(11), QStringLiteral("1")); // SThreshold
         QCOMPARE(w.val(15), QStringLiteral("1")); // InputLen
         QCOMPARE(w.val(16), QStringLiteral("0")); // InputMode
+        // A screen reader reads each value, described by its row's caption.
+        for (int k = 0; k < 21; ++k) {
+            const std::string cell = "lbl_val_" + std::to_string(k);
+            QCOMPARE(w.read(cell.c_str()), w.val(k));
+            QVERIFY(!w.val(k).isEmpty());
+        }
+        QCOMPARE(w.read("lbl_val_9", QAccessible::Description), QStringLiteral("HandShaking"));
     }
 
     void openPortSkipsFailedSteps_data()
@@ -158,6 +173,9 @@ private Q_SLOTS:
         QTest::newRow("settings trimmed")
             << QStringLiteral("COM 2") << QStringLiteral("  19200,e,7,2 ") << true << 2
             << QStringLiteral("19200,e,7,2");
+        QTest::newRow("only spaces trimmed, tab kept")
+            << QStringLiteral("COM 2") << QStringLiteral(" \t19200,e,7,2 ") << true << 2
+            << QStringLiteral("\t19200,e,7,2");
         QTest::newRow("garbage settings kept out")
             << QStringLiteral("COM 5") << QStringLiteral("fast,please") << true << 5 << def;
         QTest::newRow("letter port") << QStringLiteral("COM x") << def << true << 4 << def;
@@ -211,6 +229,8 @@ private Q_SLOTS:
                     ->toolTip()
                     .contains(QStringLiteral("No such file or directory")));
         QVERIFY(w.form->shownError().isEmpty()); // the open itself stays silent
+        QVERIFY(w.read("lbl_val_2", QAccessible::Description)
+                    .contains(QStringLiteral("No such file or directory")));
     }
 
     void handshakingSteps_data()
@@ -284,6 +304,64 @@ private Q_SLOTS:
         QCOMPARE(w.val(row), QStringLiteral("True"));
         w.clickName(nameIndex);
         QCOMPARE(w.val(row), QStringLiteral("False"));
+    }
+
+    // A screen reader hears the new value after a click, not the row's caption.
+    void valueCellsReadAfterClicks_data()
+    {
+        QTest::addColumn<int>("nameIndex");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("refresh by a name")
+            << 14 << 13 << QStringLiteral("0") << QStringLiteral("3");
+        QTest::newRow("Break") << 3 << 3 << QStringLiteral("False") << QStringLiteral("True");
+        QTest::newRow("HandShaking") << 10 << 9 << QStringLiteral("0") << QStringLiteral("1");
+    }
+    void valueCellsReadAfterClicks()
+    {
+        QFETCH(int, nameIndex);
+        QFETCH(int, row);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        Window w;
+        w.serial->receive("abc"); // waits unread: monitoring is off
+        const std::string cell = "lbl_val_" + std::to_string(row);
+        QCOMPARE(w.read(cell.c_str()), before);
+        w.clickName(nameIndex);
+        QCOMPARE(w.read(cell.c_str()), after);
+        const std::string name = "lblfield_" + std::to_string(nameIndex);
+        QCOMPARE(w.read(cell.c_str(), QAccessible::Description),
+                 w.child<QLabel>(name.c_str())->text());
+    }
+
+    void indicatorsReadTheirColour()
+    {
+        Window w;
+        const QDateTime now(QDate(2026, 12, 7), QTime(14, 3, 5));
+        w.form->setClock([now] { return now; });
+        QCOMPARE(w.read("LED_std"), QStringLiteral("Send: red"));
+        QCOMPARE(w.read("LED_data"), QStringLiteral("Rec: red"));
+        w.child<QCheckBox>("chk_CollectData")->setChecked(true);
+        w.serial->receive("x");
+        w.form->Timer1_Timer();
+        QCOMPARE(w.read("LED_data"), QStringLiteral("Rec: green"));
+        QCOMPARE(w.read("LED_data", QAccessible::Description), QStringLiteral("green"));
+    }
+
+    // The window manager shows the titles as they are: Qt appends an application display
+    // name, once one is set, to every title it hands on. Unset, it follows the name.
+    void titlesCarryNoProgramName()
+    {
+        QVERIFY(qobject_cast<Application *>(QCoreApplication::instance()));
+        QCoreApplication::setApplicationName(QStringLiteral("probe"));
+        const QString displayName = QGuiApplication::applicationDisplayName();
+        QCoreApplication::setApplicationName(QStringLiteral("commtest"));
+        QCOMPARE(displayName, QStringLiteral("probe"));
+        Window w;
+        QCOMPARE(w.form->windowTitle(), QStringLiteral("Form1"));
+        w.form->reportError(QStringLiteral("x"));
+        QCOMPARE(w.child<QMessageBox>("errorBox")->windowTitle(), QStringLiteral("commtest"));
     }
 
     void breakRefusedIsReported()
@@ -448,5 +526,11 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestFormComm)
+// The program's own application object, so that the test sees what it sets.
+int main(int argc, char **argv)
+{
+    Application app(argc, argv);
+    TestFormComm test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_form_comm.moc"

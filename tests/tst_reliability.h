@@ -98,30 +98,66 @@ private:
     QString m_checked;
 };
 
-// The longest time the event loop went without running a 20 ms timer: a hang detector.
+// A hang detector: the longest time the event loop went without running a 20 ms timer.
+//
+// A gap counts as a stall only when it is longer than kStallFloorMs and longer than a third
+// of all the time watched. A monitor that works through a whole stream or a storm of errors
+// in one event stops for nearly all of the run; one that is only slow (a sanitizer, a busy
+// machine, many fonts to fall back on) stops for a small share of it, however slow each
+// event is. A test that runs the program synchronously in a loop watches each step on its
+// own (restart() before, stalled() after), so the loop does not count as one long event.
 class TickWatch : public QObject
 {
 public:
+    static constexpr qint64 kStallFloorMs = 2000;
+
     TickWatch()
     {
         m_timer.setInterval(20);
         connect(&m_timer, &QTimer::timeout, this,
                 [this] { m_longest = std::max(m_longest, m_last.restart()); });
         restart();
-        m_timer.start();
     }
     void restart()
     {
+        m_watched.start();
         m_last.start();
         m_longest = 0;
+        m_stoppedAtMs = -1;
+        m_timer.start();
+    }
+    // Ends the watch, so that the test's own checks after it do not count.
+    void stop()
+    {
+        m_longest = longestGapMs();
+        m_stoppedAtMs = m_watched.elapsed();
+        m_timer.stop();
     }
     // Counts the time since the last tick too, so a hang in progress is not missed.
-    qint64 longestGapMs() const { return std::max(m_longest, m_last.elapsed()); }
+    qint64 longestGapMs() const
+    {
+        return m_stoppedAtMs < 0 ? std::max(m_longest, m_last.elapsed()) : m_longest;
+    }
+    qint64 watchedMs() const { return m_stoppedAtMs < 0 ? m_watched.elapsed() : m_stoppedAtMs; }
+    bool stalled() const
+    {
+        const qint64 gap = longestGapMs();
+        return gap > kStallFloorMs && gap * 3 > watchedMs();
+    }
+    QByteArray describe() const
+    {
+        return QStringLiteral("longest gap %1 ms of %2 ms watched")
+            .arg(longestGapMs())
+            .arg(watchedMs())
+            .toUtf8();
+    }
 
 private:
     QTimer m_timer;
+    QElapsedTimer m_watched;
     QElapsedTimer m_last;
     qint64 m_longest = 0;
+    qint64 m_stoppedAtMs = -1;
 };
 
 // Catches what the program writes to stderr (reportError prints every error there) in a

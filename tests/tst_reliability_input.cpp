@@ -92,10 +92,12 @@ private Q_SLOTS:
         m.reset();
         QVERIFY(m.portOpen());
         QCOMPARE(m.panelValue(1), inForce);
+        // Each text is one event of the window's, watched on its own.
         TickWatch ticks;
-
+        qint64 longestText = 0;
         int refused = 0;
         for (const QString &text : std::as_const(texts)) {
+            ticks.restart();
             settings->setText(text);
             m.reset();
             const QString applied = settings->text().trimmed();
@@ -110,13 +112,19 @@ private Q_SLOTS:
                 settings->setText(inForce);
                 m.reset();
             }
+            QVERIFY2(!ticks.stalled(), ticks.describe().constData());
+            longestText = std::max(longestText, ticks.longestGapMs());
         }
+        ticks.restart();
         QVERIFY(capturesAgain(m, path, 0));
-        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = 3;
         report.captured = readAll(path).count('\n');
         report.lost = report.sent - report.captured;
-        report.note = QStringLiteral("%1 texts, %2 refused").arg(texts.size()).arg(refused);
+        report.note = QStringLiteral("%1 texts, %2 refused; longest text %3 ms")
+                          .arg(texts.size())
+                          .arg(refused)
+                          .arg(longestText);
     }
 
     void garbagePortText_data()
@@ -156,8 +164,10 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
         QVERIFY(m.startCapture(path));
         TickWatch ticks;
+        qint64 longestText = 0;
         int kept = 0;
         for (const QString &text : std::as_const(texts)) {
+            ticks.restart();
             m.reset(text);
             const QString shown = m.widget<QComboBox>("cbo_Port")->currentText();
             const QString digit = portNumberText(shown);
@@ -171,13 +181,19 @@ private Q_SLOTS:
                 m.reset();
                 QVERIFY(m.portOpen());
             }
+            QVERIFY2(!ticks.stalled(), ticks.describe().constData());
+            longestText = std::max(longestText, ticks.longestGapMs());
         }
+        ticks.restart();
         QVERIFY(capturesAgain(m, path, 0));
-        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = 3;
         report.captured = readAll(path).count('\n');
         report.lost = report.sent - report.captured;
-        report.note = QStringLiteral("%1 texts, %2 kept port 4").arg(texts.size()).arg(kept);
+        report.note = QStringLiteral("%1 texts, %2 kept port 4; longest text %3 ms")
+                          .arg(texts.size())
+                          .arg(kept)
+                          .arg(longestText);
     }
 };
 

@@ -136,8 +136,8 @@ private Q_SLOTS:
             QVERIFY(writer.join());
         }
         QVERIFY(m.waitQuiet(120000));
+        ticks.stop();
         QList<ParsedRecord> records;
-        const qint64 gap = ticks.longestGapMs();
         QVERIFY(parseFile(readAll(path), &records));
 
         QByteArray rebuilt;
@@ -158,7 +158,7 @@ private Q_SLOTS:
         }
         QCOMPARE(tap.count("commtest:"), 1);
         QCOMPARE(tap.count("without an end character"), 1);
-        QVERIFY2(gap < 2000, qPrintable(QString::number(gap)));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = stream.size();
         report.captured = rebuilt.size() - m.form->frameBuffer().size();
         report.lost = stream.size() - rebuilt.size();
@@ -166,7 +166,7 @@ private Q_SLOTS:
                                      "open frame; longest pause %3 ms")
                           .arg(records.size())
                           .arg(m.form->frameBuffer().size())
-                          .arg(gap);
+                          .arg(ticks.longestGapMs());
     }
 
     void longFrames_data()
@@ -204,16 +204,16 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() >= expected.size(), 60000);
             QVERIFY(writer.join());
         }
-        const qint64 gap = ticks.longestGapMs();
+        ticks.stop();
         const QByteArray file = readAll(path);
         QVERIFY(file == expected);
         QVERIFY(m.form->frameBuffer().isEmpty());
         QCOMPARE(tap.count("commtest:"), 0);
-        QVERIFY2(gap < 2000, qPrintable(QString::number(gap)));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = frames.size();
         report.captured = frames.size();
         report.lost = 0;
-        report.note = QStringLiteral("longest pause %1 ms").arg(gap);
+        report.note = QStringLiteral("longest pause %1 ms").arg(ticks.longestGapMs());
     }
 
     void everyByteAnyCut_data()
@@ -319,12 +319,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(writer.done(), 60000);
         QVERIFY(writer.join());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() >= expected.size(), 60000);
-        const qint64 gap = ticks.longestGapMs();
+        ticks.stop();
         const QByteArray arrived = reader.join();
         QCOMPARE(arrived.size(), command.size());
         QVERIFY(arrived == command);
         QVERIFY(readAll(path) == expected);
-        QVERIFY2(gap < 2000, qPrintable(QString::number(gap)));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = frames.size();
         report.captured = frames.size();
         report.lost = 0;

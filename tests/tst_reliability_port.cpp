@@ -178,7 +178,7 @@ private Q_SLOTS:
         const QString device = canonical(m.pty->slavePath());
         QVERIFY2(m.form->shownError().contains(device), qPrintable(m.form->shownError()));
         QCOMPARE(tap.count("commtest:"), 1);
-        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
 
         // The adapter comes back under the same port: Reset Comm opens it, capture goes on.
         m.replug();
@@ -193,7 +193,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(readAll(path), file + recordsOf(after), 10000);
         report.sent += 50;
         report.captured += 50;
-        QVERIFY2(ticks.longestGapMs() < 2000, qPrintable(QString::number(ticks.longestGapMs())));
+        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
     }
 
     void portUnavailable_data()
@@ -279,10 +279,7 @@ private Q_SLOTS:
         QVERIFY2(said.contains(QStringLiteral("panel=False")), qPrintable(said.join(u'|')));
         QVERIFY2(said.contains(QStringLiteral("send=Port [4] not opened")),
                  qPrintable(said.join(u'|')));
-        const auto gap = std::find_if(said.begin(), said.end(),
-                                      [](const QString &s) { return s.startsWith(u"gap="); });
-        QVERIFY(gap != said.end());
-        QVERIFY2(gap->mid(4).toInt() < 2000, qPrintable(*gap));
+        QVERIFY2(said.contains(QStringLiteral("stalled=no")), qPrintable(said.join(u'|')));
     }
 };
 
@@ -347,7 +344,8 @@ int runWindow(int argc, char **argv, const QString &device)
         std::printf("send=%s\n", qPrintable(closer.texts.join(u',')));
     }
     Monitor::settle();
-    std::printf("gap=%lld\n", ticks.longestGapMs());
+    std::printf("stalled=%s\nwatch=%s\n", ticks.stalled() ? "yes" : "no",
+                ticks.describe().constData());
     std::fflush(stdout);
     return 0;
 }

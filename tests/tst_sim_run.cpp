@@ -96,6 +96,56 @@ private Q_SLOTS:
         QVERIFY(::kill(pid_t(m.captured(2).toInt()), 0) != 0);
         QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/.config/commtest")));
     }
+
+    // run-monitor's question, asked where there is no display at all.
+    void deviceQuery_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("target"); // what com4 links to; "pty" for a live one
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("mapped pty opens")
+            << QStringLiteral("4") << QStringLiteral("pty") << 0 << QString();
+        QTest::newRow("dangling mapping")
+            << QStringLiteral("4") << QStringLiteral("/nonexistent/tty") << 1
+            << QStringLiteral("No such device: /nonexistent/tty (port 4)\n");
+        QTest::newRow("port 0") << QStringLiteral("0") << QString() << 2
+                                << QStringLiteral("from 1 to 32767");
+        QTest::newRow("not a number")
+            << QStringLiteral("4x") << QString() << 2 << QStringLiteral("from 1 to 32767");
+    }
+    void deviceQuery()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, target);
+        QFETCH(int, status);
+        QFETCH(QString, reason);
+        QTemporaryDir config;
+        Pty device;
+        QVERIFY(device.isValid());
+        const QString entry = config.path() + QStringLiteral("/commtest/ports/com4");
+        if (target == u"pty")
+            target = device.slavePath();
+        QVERIFY(QDir(config.path()).mkpath(QStringLiteral("commtest/ports")));
+        QVERIFY(target.isEmpty() || QFile::link(target, entry));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        QProcess query;
+        query.setProcessEnvironment(env);
+        query.start(QStringLiteral(COMMTEST_BUILD_DIR "/app/commtest"),
+                    {QStringLiteral("--device-for"), port});
+        QVERIFY(query.waitForFinished(30000));
+        const QString out = QString::fromLocal8Bit(query.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(query.readAllStandardError());
+        QCOMPARE(query.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(query.exitCode() == status, qPrintable(out + err));
+        QVERIFY2(status == 2 ? err.contains(reason) : err == reason, qPrintable(err));
+        if (status != 2)
+            QCOMPARE(out, target + QStringLiteral("\nmapped in ") + entry + u'\n');
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSimRun)

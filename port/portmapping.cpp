@@ -1,0 +1,265 @@
+#include "port/portmapping.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString portsFolder(const QString &configHome)
+{
+    return configHome + QStringLiteral("/commtest/ports");
+}
+
+QString entryPath(int port, const QString &configHome)
+{
+    return portsFolder(configHome) + QStringLiteral("/com") + QString::number(port);
+}
+
+bool isCharDevice(const QString &path)
+{
+    struct stat st
+    {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// The URL on the first line of a regular file, or empty when that line is not one.
+QString urlInFile(const QString &path, QString *readError)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *readError = file.errorString();
+        return {};
+    }
+    // A URL is short; a large file is garbage whatever it holds.
+    const QByteArray head = file.read(4096);
+    const QString line = QString::fromUtf8(head.left(head.indexOf('\n'))).trimmed();
+    if (line.isEmpty() || line.contains(u' '))
+        return {};
+    const QUrl url(line, QUrl::StrictMode);
+    return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty() ? line : QString();
+}
+
+// Like mkdir -p, with the reason of the step that failed.
+QString makeFolder(const QString &folder)
+{
+    QString path;
+    const QString absolute = QFileInfo(folder).absoluteFilePath();
+    for (const QString &part : absolute.split(u'/', Qt::SkipEmptyParts)) {
+        path += u'/' + part;
+        const QByteArray name = QFile::encodeName(path);
+        if (::mkdir(name.constData(), 0777) == 0 || errno == EEXIST) {
+            struct stat st
+            {};
+            if (::stat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                continue;
+            return QStringLiteral("Cannot create the ports folder %1: %2 is not a folder")
+                .arg(folder, path);
+        }
+        return QStringLiteral("Cannot create the ports folder %1: %2")
+            .arg(folder, errnoText(errno));
+    }
+    return {};
+}
+
+QString portName(int port)
+{
+    return QStringLiteral("COM ") + QString::number(port);
+}
+
+} // namespace
+
+PortMapping readPortMapping(int port, const QString &configHome)
+{
+    PortMapping m;
+    m.port = port;
+    if (port <= 0) {
+        m.kind = PortMapping::Kind::Garbage;
+        m.problem = QStringLiteral("invalid port number");
+        return m;
+    }
+    m.entry = entryPath(port, configHome);
+    const QFileInfo info(m.entry);
+    if (!info.exists() && !info.isSymLink()) {
+        m.target = QStringLiteral("/dev/ttyS") + QString::number(port - 1);
+        if (isCharDevice(m.target))
+            m.device = m.target;
+        else
+            m.problem = QStringLiteral("no such device");
+        return m;
+    }
+    if (info.isDir() && !info.isSymLink()) {
+        m.kind = PortMapping::Kind::Folder;
+        m.target = m.entry;
+        m.problem = QStringLiteral("com%1 is a folder, not a link to a device").arg(port);
+        return m;
+    }
+    // The network control reads a URL through a link as well as from the file itself.
+    QString readError;
+    if (info.isFile()) {
+        m.target = urlInFile(m.entry, &readError);
+        if (!m.target.isEmpty()) {
+            m.kind = PortMapping::Kind::Network;
+            return m;
+        }
+    }
+    const QString resolved = info.canonicalFilePath();
+    if (!info.isSymLink()) {
+        m.target = m.entry;
+        if (isCharDevice(m.entry)) {
+            m.kind = PortMapping::Kind::Link;
+            m.device = resolved;
+            return m;
+        }
+        m.kind = PortMapping::Kind::Garbage;
+        m.problem =
+            readError.isEmpty()
+                ? QStringLiteral("com%1 holds neither a link to a device nor a URL").arg(port)
+                : QStringLiteral("cannot read com%1: %2").arg(port).arg(readError);
+        return m;
+    }
+    m.kind = PortMapping::Kind::Link;
+    m.target = info.symLinkTarget();
+    if (resolved.isEmpty())
+        m.problem = QStringLiteral("no such device (the link leads nowhere)");
+    else if (!isCharDevice(resolved))
+        m.problem = QStringLiteral("not a serial device: ") + resolved;
+    else
+        m.device = resolved;
+    return m;
+}
+
+QString mappingTarget(const SerialDevice &device)
+{
+    return device.byIdPath.isEmpty() ? device.path : device.byIdPath;
+}
+
+QString writePortMapping(int port, const QString &linkTarget, const QString &configHome)
+{
+    if (port <= 0)
+        return QStringLiteral("Invalid port number: ") + QString::number(port);
+    if (linkTarget.isEmpty())
+        return QStringLiteral("No device to map %1 to").arg(portName(port));
+    const PortMapping old = readPortMapping(port, configHome);
+    // Replacing what the operator put there by hand and this program cannot read would
+    // lose it for good.
+    if (old.kind == PortMapping::Kind::Folder || old.kind == PortMapping::Kind::Garbage)
+        return QStringLiteral("%1 not mapped: %2 (%3); remove it first")
+            .arg(portName(port), old.problem, old.entry);
+    const QString folder = portsFolder(configHome);
+    if (const QString error = makeFolder(folder); !error.isEmpty())
+        return error;
+
+    const QByteArray target = QFile::encodeName(linkTarget);
+    const QByteArray entry = QFile::encodeName(old.entry);
+    QByteArray temporary;
+    for (int attempt = 0;; ++attempt) {
+        temporary = QFile::encodeName(QStringLiteral("%1/.com%2.new-%3-%4")
+                                          .arg(folder)
+                                          .arg(port)
+                                          .arg(::getpid())
+                                          .arg(attempt));
+        if (::symlink(target.constData(), temporary.constData()) == 0)
+            break;
+        if (errno != EEXIST || attempt == 100)
+            return QStringLiteral("Cannot write in the ports folder %1: %2")
+                .arg(folder, errnoText(errno));
+    }
+    if (::rename(temporary.constData(), entry.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return QStringLiteral("Cannot replace %1: %2").arg(old.entry, errnoText(error));
+    }
+    return {};
+}
+
+QString removePortMapping(int port, const QString &configHome)
+{
+    if (port <= 0)
+        return QStringLiteral("Invalid port number: ") + QString::number(port);
+    const QString entry = entryPath(port, configHome);
+    const QByteArray name = QFile::encodeName(entry);
+    struct stat st
+    {};
+    if (::lstat(name.constData(), &st) != 0)
+        return errno == ENOENT
+                   ? QString()
+                   : QStringLiteral("Cannot remove %1: %2").arg(entry, errnoText(errno));
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is a folder; it is not removed").arg(entry);
+    if (::unlink(name.constData()) != 0)
+        return QStringLiteral("Cannot remove %1: %2").arg(entry, errnoText(errno));
+    return {};
+}
+
+QString mappingText(const PortMapping &mapping, const QList<SerialDevice> &devices)
+{
+    QString text = portName(mapping.port) + QStringLiteral(" → ");
+    if (mapping.kind == PortMapping::Kind::Network)
+        return text + QStringLiteral("network port ") + mapping.target;
+    text += mapping.target;
+    if (!mapping.problem.isEmpty())
+        return text + QStringLiteral(": ") + mapping.problem;
+    if (mapping.device != mapping.target)
+        text += QStringLiteral(" (%1)").arg(mapping.device);
+    for (const SerialDevice &d : devices) {
+        if (d.path != mapping.device)
+            continue;
+        if (!d.description.isEmpty())
+            text += QStringLiteral(", ") + d.description;
+        if (!d.serialNumber.isEmpty())
+            text += QStringLiteral(", serial ") + d.serialNumber;
+        break;
+    }
+    return text;
+}
+
+QString deviceText(const SerialDevice &device)
+{
+    QStringList parts;
+    if (!device.byIdPath.isEmpty())
+        parts << device.byIdPath;
+    for (const QString &field : {device.description, device.manufacturer})
+        if (!field.isEmpty())
+            parts << field;
+    if (!device.serialNumber.isEmpty())
+        parts << QStringLiteral("serial ") + device.serialNumber;
+    if (device.vendorId && device.productId)
+        parts << QStringLiteral("USB %1:%2")
+                     .arg(uint(*device.vendorId), 4, 16, QLatin1Char('0'))
+                     .arg(uint(*device.productId), 4, 16, QLatin1Char('0'));
+    return parts.isEmpty() ? device.path
+                           : device.path + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
+}
+
+PortMenu buildPortMenu(const QList<PortMapping> &mappings, const QList<SerialDevice> &devices)
+{
+    PortMenu menu;
+    for (const PortMapping &m : mappings) {
+        const bool removable = m.kind == PortMapping::Kind::Link ||
+                               m.kind == PortMapping::Kind::Network ||
+                               (m.kind == PortMapping::Kind::Garbage && !m.entry.isEmpty());
+        menu.ports.append({m.port, mappingText(m, devices), removable});
+    }
+    for (const SerialDevice &d : devices) {
+        DeviceMenuEntry entry{d, deviceText(d), mappingTarget(d), {}};
+        for (const PortMapping &m : mappings) {
+            if (!m.device.isEmpty() && m.device == d.path)
+                entry.mappedPorts.append(m.port);
+        }
+        menu.devices.append(entry);
+    }
+    return menu;
+}

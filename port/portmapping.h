@@ -1,0 +1,76 @@
+#pragma once
+// What each port number maps to, and changing that from the program.
+//
+//   <configHome>/commtest/ports/com<n>  --readPortMapping-->  PortMapping
+//        ^ writePortMapping / removePortMapping (link replaced atomically)
+//   PortMapping + SerialDevice list  --mappingText / buildPortMenu-->  texts the window shows
+//
+// The ports folder is the one place a mapping lives; deviceForPort() is the rule the
+// serial control opens by, and these functions agree with it. Errors are returned as text.
+
+#include "port/devicediscovery.h"
+
+#include <QList>
+#include <QString>
+
+struct PortMapping
+{
+    enum class Kind {
+        Default, // no entry: the legacy port /dev/ttyS<n-1>
+        Link,    // an entry that names a device (normally a symbolic link)
+        Network, // a regular file whose first line is a URL
+        Folder,  // a directory in the entry's place
+        Garbage, // anything else: not a link, device or URL, or unreadable
+    };
+    int port = 0;
+    Kind kind = Kind::Default;
+    QString entry;   // <configHome>/commtest/ports/com<n>, whether or not it exists
+    QString target;  // what the entry names: a link's target, the URL, the legacy port
+    QString device;  // the character device it leads to now; empty when none
+    QString problem; // why it cannot be opened now; empty when it can (or, for a
+                     // network port, when only connecting would tell)
+};
+
+// Reads what port n maps to in configHome. Never fails: a bad entry is described in
+// `problem`. Ports 0 and below map to nothing.
+PortMapping readPortMapping(int port, const QString &configHome);
+
+// Maps port n to linkTarget: a symbolic link com<n> in the ports folder (created when
+// missing), put in place with one rename so a reader sees the old entry or the new one.
+// An entry that is a folder or garbage is left alone. Empty when done, else why nothing
+// was written.
+[[nodiscard]] QString writePortMapping(int port, const QString &linkTarget,
+                                       const QString &configHome);
+// The link target for a device: its stable by-id name where it has one, else its path.
+QString mappingTarget(const SerialDevice &device);
+// Removes port n's entry, so it maps to its legacy port again. No entry is not an error;
+// a folder is not removed. Empty when done, else why not.
+[[nodiscard]] QString removePortMapping(int port, const QString &configHome);
+
+// One line saying what port n maps to, e.g. "COM 4 → /dev/serial/by-id/usb-X (/dev/ttyUSB0),
+// FT232R USB UART, serial A1B2C3", or "COM 4 → /dev/ttyUSB0: no such device".
+// The device's description and serial come from `devices` when it is among them.
+QString mappingText(const PortMapping &mapping, const QList<SerialDevice> &devices);
+// One line naming a device and all it is known by, for a menu entry.
+QString deviceText(const SerialDevice &device);
+
+struct PortMenuEntry
+{
+    int port = 0;
+    QString text;           // mappingText
+    bool removable = false; // there is an entry that "Remove mapping" may delete
+};
+struct DeviceMenuEntry
+{
+    SerialDevice device;
+    QString text;           // deviceText
+    QString linkTarget;     // what picking it writes
+    QList<int> mappedPorts; // the ports in the menu that lead to it now
+};
+struct PortMenu
+{
+    QList<PortMenuEntry> ports;
+    QList<DeviceMenuEntry> devices;
+};
+// The port menu, from the mappings of the ports it lists and the devices attached now.
+PortMenu buildPortMenu(const QList<PortMapping> &mappings, const QList<SerialDevice> &devices);
