@@ -6,6 +6,7 @@
 #include "port/qtserialcontrol.h"
 #include "support/pty.h"
 #include "support/tables.h"
+#include "support/windowport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,44 +26,6 @@ namespace {
 QString canonical(const QString &path)
 {
     return QFileInfo(path).canonicalFilePath();
-}
-
-// An OnComm handler like the window's: reads Input while monitoring is on.
-struct Receiver
-{
-    bool monitoring = true;
-    QByteArray received;
-    int events = 0;
-    int largestRead = 0;
-    QList<qint16> otherEvents;
-
-    void attach(QtSerialControl &port)
-    {
-        QObject::connect(&port, &SerialControl::OnComm, &port, [this, &port] {
-            ++events;
-            if (const auto e = port.CommEvent(); !e || *e != CommEvents::Receive)
-                otherEvents.append(e.value_or(-1));
-            if (!monitoring)
-                return;
-            const QByteArray in = port.Input().value_or(QByteArray());
-            largestRead = std::max(largestRead, int(in.size()));
-            received += in;
-        });
-    }
-};
-
-// The window's open sequence on port n.
-bool openLikeTheWindow(QtSerialControl &port, qint16 n,
-                       const QString &settings = QStringLiteral("9600,n,8,1"))
-{
-    port.setPortOpen(false);
-    port.setSettings(settings);
-    port.setCommPort(n);
-    port.setInputLen(1);
-    port.setRThreshold(1);
-    port.setSThreshold(1);
-    port.setInputMode(0);
-    return port.setPortOpen(true);
 }
 
 // Port 1 on a pty of its own, opened as the window opens it, with a receiver attached.
