@@ -1,6 +1,7 @@
 // Faults of the port, end to end: the device vanishes mid-stream with capture on, the
 // port is held by another process, the device may not be opened. The whole monitor runs
 // (window, serial layer over a pty, capture through the window's set-up).
+#include "support/helperprocess.h"
 #include "support/reliability.h"
 #include "support/tables.h"
 
@@ -16,53 +17,6 @@
 using namespace reliability;
 
 namespace {
-
-// This test program started again in one of its helper roles (see main).
-class Helper
-{
-public:
-    ~Helper() { stop(); }
-    bool start(const QStringList &args, uid_t uid = 0)
-    {
-        if (uid != 0) {
-            m_process.setChildProcessModifier([uid] {
-                // Between fork and exec: only calls that are safe there.
-                ::setgroups(0, nullptr);
-                if (::setgid(uid) != 0 || ::setuid(uid) != 0)
-                    ::_exit(99);
-            });
-        }
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QCoreApplication::applicationFilePath(), args);
-        if (!m_process.waitForStarted(10000))
-            return false;
-        if (!m_process.waitForReadyRead(20000))
-            return false;
-        firstLine = QString::fromUtf8(m_process.readLine()).trimmed();
-        return true;
-    }
-    // Lets the helper go (it waits for the end of its input) and collects what it said.
-    QStringList stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_rest;
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(20000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-        for (const QByteArray &line : m_process.readAllStandardOutput().split('\n'))
-            if (!line.trimmed().isEmpty())
-                m_rest.append(QString::fromUtf8(line.trimmed()));
-        exitCode = m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-        return m_rest;
-    }
-    QString firstLine;
-    int exitCode = -1;
-
-private:
-    QProcess m_process;
-    QStringList m_rest;
-};
 
 QString canonical(const QString &path)
 {
@@ -207,7 +161,7 @@ private Q_SLOTS:
                                      "Comm opens after release"));
         Pty pty;
         const QString device = canonical(pty.slavePath());
-        Helper helper;
+        HelperProcess helper;
         QVERIFY(helper.start({holder, device}));
         QCOMPARE(helper.firstLine, QStringLiteral("open"));
 
@@ -262,7 +216,7 @@ private Q_SLOTS:
         QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0600), 0);
         QCOMPARE(::chown(QFile::encodeName(device).constData(), 0, 0), 0);
 
-        Helper helper;
+        HelperProcess helper;
         QVERIFY(helper.start({QStringLiteral("--child-window"), device}, nobody->pw_uid));
         const QStringList said = QStringList{helper.firstLine} + helper.stop();
         QCOMPARE(helper.exitCode, 0);

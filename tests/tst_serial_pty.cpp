@@ -4,6 +4,7 @@
 // cases: started with --hold-commtest, --hold-flock or --open-as-nobody it runs a helper
 // (see helperMain) instead of the tests.
 #include "port/qtserialcontrol.h"
+#include "support/helperprocess.h"
 #include "support/pty.h"
 #include "support/tables.h"
 #include "support/windowport.h"
@@ -40,37 +41,6 @@ struct OpenPort : PtyPort
         rx.attach(port);
     }
     bool open() { return ok() && openLikeTheWindow(port, 1); }
-};
-
-// Runs the test binary as a helper; returns once it printed its first line.
-struct Helper
-{
-    QProcess process;
-    QString firstLine;
-
-    bool start(const QStringList &args)
-    {
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForStarted(5000))
-            return false;
-        while (!process.canReadLine()) {
-            if (!process.waitForReadyRead(5000))
-                return false;
-        }
-        firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return true;
-    }
-    void stop()
-    {
-        process.closeWriteChannel(); // the helper ends at end of input
-        if (!process.waitForFinished(5000))
-            process.kill();
-    }
-    ~Helper()
-    {
-        if (process.state() != QProcess::NotRunning)
-            stop();
-    }
 };
 
 } // namespace
@@ -323,7 +293,7 @@ private Q_SLOTS:
         QVERIFY(map.map(2, alias));
 
         QtSerialControl first;
-        Helper helper;
+        HelperProcess helper;
         if (holder.startsWith(u'-')) {
             QVERIFY(helper.start({holder, device}));
             QCOMPARE(helper.firstLine, QStringLiteral("open"));
@@ -413,7 +383,7 @@ private Q_SLOTS:
             QSKIP("no user nobody");
         Pty pty; // root's pty: mode 620, so nobody may not open it
         const QString device = canonical(pty.slavePath());
-        Helper helper;
+        HelperProcess helper;
         QVERIFY(helper.start({QStringLiteral("--open-as-nobody"), device}));
         helper.stop();
         QCOMPARE(helper.firstLine, QStringLiteral("Permission denied: ") + device);
