@@ -65,7 +65,7 @@ struct Window : Monitor
         (void)QTest::qWaitForWindowExposed(form.get());
     }
     ~Window() { g_unexpectedPrompts += options->unexpected; }
-    QCheckBox *chkFile() const { return form->findChild<QCheckBox *>(QStringLiteral("chk_file")); }
+    QCheckBox *chkFile() const { return child<QCheckBox>("chk_file"); }
     QLabel *label() const { return form->findChild<QLabel *>(QStringLiteral("lbl_filename")); }
     QColor labelColour() const { return label()->palette().color(label()->backgroundRole()); }
     // One operator click on "output to file", the options answered with answer and the
@@ -429,7 +429,7 @@ private Q_SLOTS:
         const QString first = dir.filePath(QStringLiteral("first.txt"));
         const QString second = dir.filePath(QStringLiteral("second.txt"));
         Window w;
-        w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+        w.monitor(true);
         if (captureBefore) {
             w.captureTo(first);
             w.uncheckQuietly();
@@ -464,7 +464,7 @@ private Q_SLOTS:
         const QString first = dir.filePath(QStringLiteral("first.txt"));
         Window w(std::make_unique<QtSerialControl>());
         QVERIFY(w.form->serial()->PortOpen().value_or(false));
-        w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+        w.monitor(true);
         w.captureTo(first);
         w.uncheckQuietly();
         const QByteArray expected =

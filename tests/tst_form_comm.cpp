@@ -314,7 +314,7 @@ private Q_SLOTS:
         w.form->setClock([now] { return now; });
         QCOMPARE(w.read("LED_std"), QStringLiteral("Send: red"));
         QCOMPARE(w.read("LED_data"), QStringLiteral("Rec: red"));
-        w.child<QCheckBox>("chk_CollectData")->setChecked(true);
+        w.monitor(true);
         w.fake->receive("x");
         w.form->Timer1_Timer();
         QCOMPARE(w.read("LED_data"), QStringLiteral("Rec: green"));

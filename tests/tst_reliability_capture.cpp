@@ -328,7 +328,6 @@ int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
     m.form->show();
     m.monitor(true);
     const bool started = m.startCapture(path);
-    const Form_Comm &form = *m.form;
     std::printf("%s\n", started ? "ready" : "capture did not start");
     std::fflush(stdout);
 
@@ -345,15 +344,13 @@ int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
         pending.append(buf, n);
         while (pending.contains('\n')) {
             pending.remove(0, pending.indexOf('\n') + 1);
-            const LineView *log = form.findChild<LineView *>(QStringLiteral("txt_bffr"));
-            std::printf("%lld\n", log ? qint64(log->lineCount()) : -1LL);
+            std::printf("%lld\n", qint64(m.bffr()->lineCount()));
             std::fflush(stdout);
         }
     });
     app.exec();
-    std::printf("capture=%s box=%s\n", form.captureEnabled() ? "on" : "off",
-                form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->isChecked() ? "checked"
-                                                                                     : "unchecked");
+    std::printf("capture=%s box=%s\n", m.form->captureEnabled() ? "on" : "off",
+                m.child<QCheckBox>("chk_file")->isChecked() ? "checked" : "unchecked");
     std::fflush(stdout);
     return 0;
 }

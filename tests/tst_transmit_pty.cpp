@@ -140,7 +140,7 @@ private Q_SLOTS:
     {
         Bench b;
         QVERIFY(b.portOpen());
-        b.child<QCheckBox>("chk_CollectData")->setChecked(true);
+        b.monitor(true);
         const QByteArray frame("S1,0123456789ABCDEF\r");
         const int frames = 500;
         QVERIFY(b.pty->write(frame.repeated(frames)));

@@ -210,7 +210,7 @@ private Q_SLOTS:
     void receivingGoesOnWhileTheMessageIsUp()
     {
         Window w;
-        w.child<QCheckBox>("chk_CollectData")->setChecked(true);
+        w.monitor(true);
         w.fake->failing.insert(u"Output="_qs);
         auto *timer = w.form->findChild<QTimer *>(u"Timer1"_qs);
         QVERIFY(timer);
