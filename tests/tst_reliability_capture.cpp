@@ -160,9 +160,8 @@ private Q_SLOTS:
         const int limit = 8192;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
-        Pty pty;
-        PortMap map; // inherited by the child through XDG_CONFIG_HOME
-        QVERIFY(map.map(4, pty.slavePath()));
+        PtyPort device(4); // the mapping is inherited by the child through XDG_CONFIG_HOME
+        QVERIFY(device.ok());
 
         StderrTap tap; // the child's stderr is ours
         QProcess child;
@@ -175,7 +174,7 @@ private Q_SLOTS:
 
         const QList<QByteArray> frames = numberedFrames(0, 200);
         const QByteArray wire = joined(frames);
-        QVERIFY(pty.write(wire, 30000));
+        QVERIFY(device.pty->write(wire, 30000));
         // Ask the child how many characters it has logged until it has all of them.
         QByteArray answer;
         for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
