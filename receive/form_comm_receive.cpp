@@ -6,6 +6,7 @@
 #include "receive/lineview.h"
 #include "receive/receiverules.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
@@ -30,6 +31,21 @@ void Form_Comm::setupReceive()
     // Bounded, so a long session cannot exhaust memory; the capture file is not.
     txt_bffr->setMaxLines(100000);
     txt_out->setMaxLines(10000);
+
+    // Times: one switch for both panes, from Ctrl+T anywhere in the window or either pane's
+    // context menu.
+    auto *times = new QAction(QStringLiteral("Show times"), this);
+    times->setObjectName(QStringLiteral("showTimes"));
+    times->setCheckable(true);
+    times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    times->setShortcutContext(Qt::WindowShortcut);
+    addAction(times);
+    connect(times, &QAction::toggled, this, [this](bool on) {
+        txt_out->setTimesShown(on);
+        txt_bffr->setTimesShown(on);
+    });
+    for (LineView *pane : {txt_out, txt_bffr})
+        connect(pane, &LineView::timesShownChanged, times, &QAction::setChecked);
 
     connect(MSComm1.get(), &SerialControl::OnComm, this, &Form_Comm::MSComm1_OnComm);
     // The frame-end rule follows the list's text, kept here rather than read from the
@@ -58,7 +74,7 @@ void Form_Comm::MSComm1_OnComm()
         }
         m_receiveFailed = false;
         if (!sChar->isEmpty())
-            txt_out->appendText(*sChar);
+            txt_out->appendText(*sChar, now.toMSecsSinceEpoch());
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
             WriteToFile(linePrefix(now), FrameBuffer);
@@ -86,7 +102,7 @@ void Form_Comm::MSComm1_OnComm()
     m_receiveFailed = false;
     if (Read_buffer(*sChar)) {
         m_frameCut = false;
-        txt_out->prependLine(StripFrame(FrameBuffer));
+        txt_out->prependLine(StripFrame(FrameBuffer), now.toMSecsSinceEpoch());
         FlushFrame();
     } else if (FrameBuffer.size() >= kMaxFrameLength) {
         // Not a frame: written, but not shown as one.
@@ -102,7 +118,7 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
         return false;
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
-    txt_bffr->appendLine(m_logLine);
+    txt_bffr->appendLine(m_logLine, LastReceiveTime.toMSecsSinceEpoch());
     return endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard,
                      uchar(c));
 }

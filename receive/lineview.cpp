@@ -27,6 +27,9 @@ namespace {
 constexpr int kFlushMs = 33;
 constexpr int kMargin = 3;
 constexpr int kAutoScrollMs = 50;
+// Characters of notification text per millisecond of interval: a change of a few lines
+// goes out at the next flush, a pane replaced wholesale about once a second.
+constexpr qsizetype kAnnounceCharsPerMs = 2000;
 
 constexpr qreal kBoxPad = 1.5;
 
@@ -114,24 +117,46 @@ void LineView::setMaxBytes(qsizetype n)
     scheduleFlush();
 }
 
-void LineView::appendLine(const QByteArray &line)
+void LineView::appendLine(const QByteArray &line, qint64 time)
 {
-    m_store.appendLine(line);
+    m_store.appendLine(line, time);
     scheduleFlush();
 }
 
-void LineView::prependLine(const QByteArray &line)
+void LineView::prependLine(const QByteArray &line, qint64 time)
 {
-    m_store.prependLine(line);
+    m_store.prependLine(line, time);
     scheduleFlush();
 }
 
-void LineView::appendText(const QByteArray &text)
+void LineView::appendText(const QByteArray &text, qint64 time)
 {
     if (text.isEmpty())
         return;
-    m_store.appendText(text);
+    m_store.appendText(text, time);
     scheduleFlush();
+}
+
+void LineView::setTimesShown(bool on)
+{
+    if (on == timesShown())
+        return;
+    // Every offset moves: what was pending goes out first, then the whole text afresh.
+    announce(true);
+    const bool tracking = m_store.isTracking();
+    const QString before = tracking ? m_store.text() : QString();
+    m_store.setTimesShown(on);
+    if (tracking)
+        LineViewAccessibility::sendEdits(this, {LineStore::TextEdit{0, before, m_store.text()}});
+    m_store.setTracking(LineViewAccessibility::wanted());
+    updateScrollBars();
+    viewport()->update();
+    Q_EMIT timesShownChanged(on);
+}
+
+qreal LineView::textLeft() const
+{
+    return kMargin + (timesShown() ? m_timeWidth : 0);
 }
 
 void LineView::clear()
@@ -157,6 +182,7 @@ void LineView::scheduleFlush()
 void LineView::flushPending()
 {
     flush();
+    announce(true);
 }
 
 void LineView::flush()
@@ -165,12 +191,34 @@ void LineView::flush()
     m_flushPending = false;
     measurePending();
     updateScrollBars();
-    // Recording restarts only at a flush so that an interval is either fully recorded or
-    // not; a screen reader reads the pane from these edits, so they carry every change.
+    announce(false);
+    viewport()->update();
+}
+
+void LineView::announce(bool now)
+{
+    if (!m_store.isTracking() && !LineViewAccessibility::wanted())
+        return; // nobody listens: no timers either
+    if (!now && m_sinceAnnounce.isValid()) {
+        const qint64 wait = m_announceIntervalMs - m_sinceAnnounce.elapsed();
+        if (wait > 0) {
+            // The store keeps recording meanwhile; its edits coalesce, bounded by the pane.
+            if (!m_announceTimer.isActive())
+                m_announceTimer.start(int(wait), this);
+            return;
+        }
+    }
+    m_announceTimer.stop();
+    // Recording restarts only here so that an interval is either fully recorded or not;
+    // a screen reader reads the pane from these edits, so they carry every change.
     const QList<LineStore::TextEdit> edits = m_store.takeEdits();
     m_store.setTracking(LineViewAccessibility::wanted());
+    qsizetype size = 0;
+    for (const LineStore::TextEdit &e : edits)
+        size += e.removed.size() + e.inserted.size();
     LineViewAccessibility::sendEdits(this, edits);
-    viewport()->update();
+    m_announceIntervalMs = std::clamp<qint64>(size / kAnnounceCharsPerMs, kFlushMs, kMaxAnnounceMs);
+    m_sinceAnnounce.start();
 }
 
 qreal LineView::lineWidth(qsizetype i) const
@@ -232,7 +280,7 @@ void LineView::updateScrollBars()
         v->setValue(value);
         m_topSeq = firstRowSeq + value;
 
-        const int contentWidth = int(std::ceil(m_maxWidth)) + 2 * kMargin;
+        const int contentWidth = int(std::ceil(m_maxWidth + textLeft())) + kMargin;
         h->setRange(0, std::max(0, contentWidth - viewport()->width()));
         h->setPageStep(viewport()->width());
         h->setSingleStep(std::max(1, int(std::lround(m_advance[uchar('x')] * 2))));
@@ -298,6 +346,7 @@ void LineView::updateFontTables()
                            ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
                            : fm.horizontalAdvance(m_glyph[i]);
     }
+    m_timeWidth = fm.horizontalAdvance(QStringLiteral("00:00:00.000")) + 2 * m_advance[' '];
     const QFontMetrics im(m_paintFont, viewport());
     m_lineHeight = std::max(1, im.lineSpacing());
     m_ascent = im.ascent();
@@ -308,6 +357,7 @@ void LineView::notifySelectionChanged()
     viewport()->update();
     if (!LineViewAccessibility::wanted())
         return;
+    announce(true); // the offsets below count in the text as it is now
     qsizetype s = 0;
     qsizetype e = 0;
     selectionRange(&s, &e);
@@ -335,6 +385,12 @@ QString LineView::selectedText() const
     qsizetype s = 0;
     qsizetype e = 0;
     selectionRange(&s, &e);
+    // A selection from a line's start takes that line's time along, as the lines after it.
+    qsizetype line = 0;
+    qsizetype column = 0;
+    m_store.positionAt(s, &line, &column);
+    if (column == 0 && s < e && timesShown())
+        s = m_store.lineOffset(line);
     return textRange(s, e);
 }
 
@@ -427,7 +483,7 @@ LineView::Pos LineView::hitTest(const QPoint &pos) const
         return Pos{m_store.frontSeq() + lineCount() - 1, lineLength(lineCount() - 1)};
     const QByteArrayView l = m_store.lineBytes(i);
     const uchar *d = udata(l);
-    const qreal x = pos.x() + horizontalScrollBar()->value() - kMargin;
+    const qreal x = pos.x() + horizontalScrollBar()->value() - textLeft();
     qreal acc = 0;
     for (qsizetype c = 0; c < l.size(); ++c) {
         const qreal a = m_advance[d[c]];
@@ -445,7 +501,7 @@ QRectF LineView::characterRect(qsizetype line, qsizetype column) const
     const QByteArrayView l = m_store.lineBytes(line);
     const uchar *d = udata(l);
     column = std::clamp<qsizetype>(column, 0, l.size());
-    qreal x = kMargin - horizontalScrollBar()->value();
+    qreal x = textLeft() - horizontalScrollBar()->value();
     for (qsizetype c = 0; c < column; ++c)
         x += m_advance[d[c]];
     const qreal w = column < l.size() ? m_advance[d[column]] : 1;
@@ -489,6 +545,7 @@ void LineView::paintEvent(QPaintEvent *event)
     const QColor highlight = pal.color(QPalette::Highlight);
     const QColor highlightedText = pal.color(QPalette::HighlightedText);
     const QColor base = pal.color(QPalette::Base);
+    const QColor dim = pal.color(QPalette::PlaceholderText);
     const qreal hx = horizontalScrollBar()->value();
     const qreal right = clip.right() + 1;
     const qsizetype top = topIndex();
@@ -556,8 +613,13 @@ void LineView::paintEvent(QPaintEvent *event)
         }
         const QByteArrayView l = m_store.lineBytes(i);
         const uchar *d = udata(l);
+        if (timesShown() && kMargin - hx + m_timeWidth > clip.left()) {
+            p.setPen(dim);
+            p.drawText(QPointF(kMargin - hx, y + m_ascent),
+                       LineStore::timeText(m_store.lineTime(i)));
+        }
         // Skip what lies left of the view, then gather what fits.
-        qreal x = kMargin - hx;
+        qreal x = textLeft() - hx;
         qsizetype c0 = 0;
         while (c0 < l.size() && x + m_advance[d[c0]] < clip.left()) {
             x += m_advance[d[c0]];
@@ -668,6 +730,8 @@ void LineView::timerEvent(QTimerEvent *event)
         m_tripleClickTimer.stop();
     } else if (event->timerId() == m_autoScrollTimer.timerId()) {
         autoScroll();
+    } else if (event->timerId() == m_announceTimer.timerId()) {
+        announce(true);
     } else {
         QAbstractScrollArea::timerEvent(event);
     }
@@ -740,6 +804,12 @@ QMenu *LineView::createContextMenu()
     all->setObjectName(QStringLiteral("selectAll"));
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(lineCount() > 0);
+    menu->addSeparator();
+    QAction *times = menu->addAction(tr("Show &times"), this, &LineView::setTimesShown);
+    times->setObjectName(QStringLiteral("showTimes"));
+    times->setCheckable(true);
+    times->setChecked(timesShown());
+    times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     return menu;
 }
 
