@@ -151,6 +151,7 @@ protected:
 
 private:
     using Pos = LineStore::Place;
+    static constexpr int kMargin = 3;
 
     void scheduleFlush();
     void flush();
