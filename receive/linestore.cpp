@@ -9,6 +9,7 @@
 namespace {
 
 constexpr quint32 kChunkBytes = 64 * 1024;
+static_assert(kChunkBytes < (1 << 17)); // a line's offset in its block has 17 bits
 
 QByteArrayView breakBytes(int length)
 {
@@ -177,7 +178,7 @@ void LineStore::appendLinePart(QString &out, qsizetype i, int breakLength, qsize
     const Line &l = m_lines[size_t(i)];
     const qsizetype to = from + count;
     if (from < m_prefix) {
-        const QString time = timeText(l.time) + QLatin1Char(' ');
+        const QString time = timeText(l.time()) + QLatin1Char(' ');
         out += QStringView(time).sliced(from, std::min(to, m_prefix) - from);
     }
     appendLatin1(out, QByteArrayView(data(l), l.len), from - m_prefix, count);
@@ -239,11 +240,13 @@ void LineStore::pushBack(const char *bytes, qsizetype n, qint64 time)
         if (m_track)
             m_insertedBack += sep;
     }
-    char *dst = allocate(n, &l.chunk, &l.offset);
+    quint32 offset = 0;
+    char *dst = allocate(n, &l.chunk, &offset);
+    l.offset = offset;
     if (n)
         std::memcpy(dst, bytes, size_t(n));
     l.len = quint16(n);
-    l.time = time;
+    l.setTime(time);
     m_lines.push_back(l);
     m_bytes += n;
     ++m_new.back;
@@ -254,12 +257,14 @@ void LineStore::pushBack(const char *bytes, qsizetype n, qint64 time)
 void LineStore::pushFront(const char *bytes, qsizetype n, bool joinsNext, qint64 time)
 {
     Line l;
-    char *dst = allocate(n, &l.chunk, &l.offset);
+    quint32 offset = 0;
+    char *dst = allocate(n, &l.chunk, &offset);
+    l.offset = offset;
     if (n)
         std::memcpy(dst, bytes, size_t(n));
     l.len = quint16(n);
     l.joinsNext = joinsNext;
-    l.time = time;
+    l.setTime(time);
     int sep = 0;
     if (!m_lines.empty()) {
         sep = separatorLength(l, dst);
@@ -278,7 +283,7 @@ void LineStore::growBack(const char *bytes, qsizetype n, qint64 time)
     Line &l = m_lines.back();
     stampBack(time);
     Chunk *c = l.chunk;
-    if (c == m_chunks.back() && l.offset + l.len == c->used &&
+    if (c == m_chunks.back() && quint32(l.offset + l.len) == c->used &&
         c->capacity - c->used >= quint32(n)) {
         std::memcpy(c->data.get() + c->used, bytes, size_t(n));
         c->used += quint32(n);
@@ -301,10 +306,10 @@ void LineStore::growBack(const char *bytes, qsizetype n, qint64 time)
 void LineStore::stampBack(qint64 time)
 {
     Line &l = m_lines.back();
-    if (l.time != 0 || time == 0)
+    if (l.time() != 0 || time == 0)
         return;
     if (!m_track || m_prefix == 0) {
-        l.time = time;
+        l.setTime(time);
         return;
     }
     // A shown time replaces the blanks a screen reader may have read: the line goes and
@@ -312,7 +317,7 @@ void LineStore::stampBack(qint64 time)
     const qsizetype last = lineCount() - 1;
     const qsizetype length = (last > 0 ? separatorAfter(last - 1) : 0) + m_prefix + l.len;
     noteRemoved(false, length, last);
-    l.time = time;
+    l.setTime(time);
     m_insertedBack += length;
 }
 

@@ -61,11 +61,11 @@ public:
     QByteArray line(qsizetype i) const { return lineBytes(i).toByteArray(); }
     QString lineString(qsizetype i) const;
     // The line continues on the next one without a line break.
-    bool joinsNext(qsizetype i) const { return m_lines[size_t(i)].joinsNext; }
+    bool joinsNext(qsizetype i) const { return m_lines[size_t(i)].joinsNext != 0; }
     // Characters of the line break after line i (0, 1 or 2).
     int separatorAfter(qsizetype i) const;
     // When line i arrived, in ms since the epoch (0: not known).
-    qint64 lineTime(qsizetype i) const { return m_lines[size_t(i)].time; }
+    qint64 lineTime(qsizetype i) const { return m_lines[size_t(i)].time(); }
 
     // Characters of the time at the start of each line while times are shown.
     static constexpr qsizetype kTimeLength = 13;
@@ -146,15 +146,26 @@ public:
 
 private:
     struct Chunk;
+    // 24 bytes, the time included: a full log holds 100,000 of them.
     struct Line
     {
         Chunk *chunk = nullptr;
-        qint64 absStart = 0; // offset of the first character in an ever-running count
-        qint64 time = 0;
-        quint32 offset = 0; // of the bytes in chunk
-        quint16 len = 0;
-        bool joinsNext = false;
+        qint64 absStart : 48 = 0; // offset of the first character in an ever-running count
+        qint64 timeHigh : 16 = 0;
+        quint32 offset : 17 = 0; // of the bytes in chunk, up to its 64 KiB end
+        quint32 len : 13 = 0;    // up to kMaxLineBytes
+        quint32 joinsNext : 1 = 0;
+        quint32 timeLow = 0;
+
+        qint64 time() const { return (qint64(timeHigh) << 32) | timeLow; }
+        void setTime(qint64 t)
+        {
+            timeHigh = t >> 32;
+            timeLow = quint32(t);
+        }
     };
+    static_assert(sizeof(Line) == 24);
+    static_assert(kMaxLineBytes < (1 << 13));
 
     const char *data(const Line &l) const;
     void appendRange(QString &out, qsizetype start, qsizetype end) const;
