@@ -23,8 +23,9 @@ namespace {
 constexpr int kFlushMs = 33;
 constexpr int kAutoScrollMs = 50;
 // Characters of notification text per millisecond of interval: a change of a few lines
-// goes out at the next flush, a pane replaced wholesale about once a second.
-constexpr qsizetype kAnnounceCharsPerMs = 2000;
+// goes out at the next flush, a pane replaced wholesale (twice its text: the old removed,
+// the new inserted) about once a second.
+constexpr qsizetype kAnnounceCharsPerMs = 1000;
 
 // Bytes as table indexes.
 const uchar *udata(QByteArrayView bytes)
