@@ -525,6 +525,11 @@ void TstLineView::times()
     QVERIFY(!v->timesShown()); // off at start
     const qreal plainLeft = v->characterRect(0, 0).left();
     QSignalSpy changed(v.get(), &LineView::timesShownChanged);
+    LineView::setAccessibleNotifier(record);
+    auto guard = qScopeGuard([] { LineView::setAccessibleNotifier(nullptr); });
+    v->flushPending();
+    QString heard = v->text();
+    g_events.clear();
     if (shown) {
         const QPoint p(10, 5);
         QContextMenuEvent ev(QContextMenuEvent::Mouse, p, v->viewport()->mapToGlobal(p));
@@ -539,6 +544,8 @@ void TstLineView::times()
         QCOMPARE(changed[0][0].toBool(), true);
     }
     QCOMPARE(v->timesShown(), shown);
+    QVERIFY(replay(heard)); // a screen reader hears the times come
+    QCOMPARE(heard, v->text());
     // The text moves right of the time column, which holds the widest time.
     const qreal column = v->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000"));
     QCOMPARE(v->characterRect(0, 0).left() - plainLeft >= column, shown);
