@@ -46,6 +46,7 @@ void Form_Comm::OpenPort(const PortArgument &port)
     MSComm1->setInputMode(0);
     MSComm1->setPortOpen(true);
     FrameBuffer.clear();
+    resetStatistics();
     RefreshPropertyPanel();
 }
 

@@ -64,6 +64,7 @@ void Form_Comm::MSComm1_OnComm()
     if (!chk_CollectData->isChecked())
         return; // the characters wait in the serial control
     const QDateTime now = m_clock();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
     LastReceiveTime = now;
 
     if (LineMode) {
@@ -73,8 +74,10 @@ void Form_Comm::MSComm1_OnComm()
             return;
         }
         m_receiveFailed = false;
-        if (!sChar->isEmpty())
-            txt_out->appendText(*sChar, now.toMSecsSinceEpoch());
+        if (!sChar->isEmpty()) {
+            m_stats.noteReceived(nowMs, sChar->size());
+            txt_out->appendText(*sChar, nowMs);
+        }
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
             WriteToFile(linePrefix(now), FrameBuffer);
@@ -100,9 +103,11 @@ void Form_Comm::MSComm1_OnComm()
         return;
     }
     m_receiveFailed = false;
+    if (!sChar->isEmpty())
+        m_stats.noteReceived(nowMs, sChar->size());
     if (Read_buffer(*sChar)) {
         m_frameCut = false;
-        txt_out->prependLine(StripFrame(FrameBuffer), now.toMSecsSinceEpoch());
+        txt_out->prependLine(StripFrame(FrameBuffer), nowMs);
         FlushFrame();
     } else if (FrameBuffer.size() >= kMaxFrameLength) {
         // Not a frame: written, but not shown as one.
@@ -119,8 +124,10 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
     txt_bffr->appendLine(m_logLine, LastReceiveTime.toMSecsSinceEpoch());
-    return endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard,
-                     uchar(c));
+    const bool ends =
+        endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
+    m_stats.frames += ends;
+    return ends;
 }
 
 QByteArray Form_Comm::StripFrame(const QByteArray &s) const
@@ -141,6 +148,8 @@ void Form_Comm::Timer1_Timer()
 {
     const bool active = showsActivity(wholeSecondsBetween(LastReceiveTime, m_clock()));
     LED_data->setFillColor(active ? QColor(0, 255, 0) : QColor(Qt::red));
+    m_stats.tick(m_clock().toMSecsSinceEpoch());
+    refreshStatistics();
 }
 
 void Form_Comm::cbo_APP_Click()
