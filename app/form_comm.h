@@ -18,10 +18,12 @@
 #include "capture/capturesession.h"
 #include "capture/optionsprompt.h"
 #include "port/propertypanel.h"
+#include "port/replugwatch.h"
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <variant>
 
 class QCheckBox;
@@ -30,12 +32,14 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class QMessageBox;
 
 class ClickLabel;
+class DeviceDiscovery;
 class LedShape;
 class LineView;
 class SerialControl;
@@ -76,6 +80,17 @@ public:
     // The text of the error box currently shown (empty when none); for tests.
     QString shownError() const;
 
+    // Where the port menu finds the attached devices; the system's list by default.
+    void setDeviceDiscovery(std::unique_ptr<DeviceDiscovery> discovery);
+    // Asks the operator for a network port URL for port n (current: what it is now);
+    // nothing when cancelled. Tests answer it; by default a modal input dialog.
+    using NetworkUrlPrompt =
+        std::function<std::optional<QString>(QWidget *owner, int port, const QString &current)>;
+    void setNetworkUrlPrompt(NetworkUrlPrompt prompt);
+    // Builds the port menu (COM 1 to 9, what each maps to, map, remove, network port) and
+    // shows it at globalPos without waiting; it deletes itself when closed.
+    QMenu *showPortMenu(const QPoint &globalPos);
+
 public Q_SLOTS:
     // Handlers, named by control and event.
     void com_Close_Click();
@@ -104,9 +119,24 @@ private:
 
     // port/
     void setupPort();
-    void OpenPort(const PortArgument &port);
+    // settings: the text to apply; the Settings box's text when none.
+    void OpenPort(const PortArgument &port, const std::optional<QString> &settings = {});
     // Returns false at the first failed read; rows from there keep their text.
     bool RefreshPropertyPanel();
+
+    // port/, devices: the port menu, tooltips and re-opening after a replug
+    void setupDevices();
+    // What the port in use maps to and why it failed, for the tooltips; recomputed when the
+    // port or its state changed, or always when fresh.
+    QString portHint(bool fresh);
+    void updatePortTips(bool fresh);
+    // The operator changed port n's mapping: error is empty when it was written.
+    void mappingChanged(int port, const QString &error);
+    void mapPort(int port, const QString &linkTarget);
+    void unmapPort(int port);
+    void mapNetworkPort(int port);
+    // At each Timer1 tick: re-opens a lost port once its device is back.
+    void replugTick();
 
     // receive/
     void setupReceive();
@@ -179,6 +209,13 @@ private:
 
     // --- Subsystem working state (each subsystem adds its own below its heading)
     // port/
+    std::unique_ptr<DeviceDiscovery> m_discovery;
+    NetworkUrlPrompt m_networkUrlPrompt;
+    ReplugWatch m_replug;
+    QString m_portDevice;   // the device the port was last opened on
+    QString m_mappingError; // the last failed mapping change; cleared by one that works
+    QString m_hintKey;      // the port state m_hint was computed for
+    QString m_hint;         // the port's tooltip
     // receive/
     bool m_panelRefreshPending = false;
     bool m_panelRefreshFailed = false; // reported; cleared by the next refresh that works
