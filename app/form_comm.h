@@ -7,8 +7,9 @@
 //   cmd_Send --> cmd_Send_Click --> SerialControl::setOutput
 //
 // The handlers are named by control and event. Their bodies live beside the
-// subsystem they belong to: port/ (OpenPort, panel), receive/ (receive path, profiles),
-// transmit/ (send), capture/ (capture set-up, WriteToFile); app/ builds the window.
+// subsystem they belong to: port/ (OpenPort, panel, port menu, replug), receive/ (receive
+// path, profiles), transmit/ (send), capture/ (capture set-up, WriteToFile); app/ builds
+// the window.
 
 #include <QByteArray>
 #include <QDateTime>
