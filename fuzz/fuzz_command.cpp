@@ -68,6 +68,23 @@ void checkCommandText(const QByteArray &bytes)
         FUZZ_CHECK(error.contains(QStringLiteral("U+")));
 }
 
+void checkAngleCodes(const QByteArray &bytes)
+{
+    // Any bytes, with each '<' doubled, come back unchanged.
+    QByteArray escaped = bytes;
+    escaped.replace('<', "<<");
+    const std::optional<QByteArray> plain = decodeAngleCodes(escaped);
+    FUZZ_CHECK(plain && *plain == bytes);
+
+    // Arbitrary input is decoded to no more bytes than it has, or refused at a '<'.
+    QString error;
+    const std::optional<QByteArray> decoded = decodeAngleCodes(bytes, &error);
+    if (decoded)
+        FUZZ_CHECK(decoded->size() <= bytes.size() && error.isEmpty());
+    else
+        FUZZ_CHECK(bytes.contains('<') && error.contains(QStringLiteral("at character")));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -86,5 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkFraming(newline < 0 ? command : command.mid(newline + 1), suffix);
     }
     checkCommandText(command);
+    checkAngleCodes(command);
     return 0;
 }

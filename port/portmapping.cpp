@@ -1,5 +1,7 @@
 #include "port/portmapping.h"
 
+#include "port/rfc2217.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <variant>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -227,19 +230,10 @@ QString writePortMapping(int port, const QString &linkTarget, const QString &con
 
 QString networkUrlProblem(const QString &url)
 {
-    const QString text = url.trimmed();
-    if (text.isEmpty())
-        return QStringLiteral("no URL given");
-    const QUrl parsed(text, QUrl::StrictMode);
-    if (!parsed.isValid() || text.contains(u' '))
-        return QStringLiteral("not a URL: ") + text;
-    if (parsed.scheme() != u"rfc2217" && parsed.scheme() != u"tcp")
-        return QStringLiteral("not an rfc2217:// or tcp:// URL: ") + text;
-    if (parsed.host().isEmpty())
-        return QStringLiteral("no host in ") + text;
-    if (parsed.port() <= 0)
-        return QStringLiteral("no port number in ") + text;
-    return {};
+    // The network control's own rule, so an entry written here is one it opens.
+    const std::variant<PortUrl, QString> parsed = parsePortUrl(url);
+    const QString *problem = std::get_if<QString>(&parsed);
+    return problem ? *problem : QString();
 }
 
 QString writeNetworkPortMapping(int port, const QString &url, const QString &configHome)

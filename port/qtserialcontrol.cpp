@@ -1,5 +1,7 @@
 #include "port/qtserialcontrol.h"
 
+#include "port/qtlinesettings.h"
+
 #include "port/devicediscovery.h"
 
 #include <QFile>
@@ -14,12 +16,15 @@
 #include <exception>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+using namespace QtLine;
 
 namespace {
 
@@ -37,97 +42,6 @@ QString errnoText(int error)
 qint16 clamp16(qint64 n)
 {
     return qint16(std::clamp<qint64>(n, 0, 32767));
-}
-
-QString settingsText(const LineSettings &s)
-{
-    static const char parity[] = {'n', 'e', 'o', 'm', 's'};
-    QString stop;
-    switch (s.stopBits) {
-    case StopBits::One:
-        stop = QStringLiteral("1");
-        break;
-    case StopBits::OneAndHalf:
-        stop = QStringLiteral("1.5");
-        break;
-    case StopBits::Two:
-        stop = QStringLiteral("2");
-        break;
-    }
-    return QString::number(s.baudRate) + u',' + QLatin1Char(parity[int(s.parity)]) + u',' +
-           QString::number(s.dataBits) + u',' + stop;
-}
-
-QSerialPort::Parity toQt(Parity p)
-{
-    switch (p) {
-    case Parity::None:
-        return QSerialPort::NoParity;
-    case Parity::Even:
-        return QSerialPort::EvenParity;
-    case Parity::Odd:
-        return QSerialPort::OddParity;
-    case Parity::Mark:
-        return QSerialPort::MarkParity;
-    case Parity::Space:
-        return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits toQt(StopBits s)
-{
-    switch (s) {
-    case StopBits::One:
-        return QSerialPort::OneStop;
-    case StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case StopBits::Two:
-        return QSerialPort::TwoStop;
-    }
-    return QSerialPort::OneStop;
-}
-
-Parity fromQt(QSerialPort::Parity p)
-{
-    switch (p) {
-    case QSerialPort::EvenParity:
-        return Parity::Even;
-    case QSerialPort::OddParity:
-        return Parity::Odd;
-    case QSerialPort::MarkParity:
-        return Parity::Mark;
-    case QSerialPort::SpaceParity:
-        return Parity::Space;
-    default:
-        return Parity::None;
-    }
-}
-
-StopBits fromQt(QSerialPort::StopBits s)
-{
-    switch (s) {
-    case QSerialPort::OneAndHalfStop:
-        return StopBits::OneAndHalf;
-    case QSerialPort::TwoStop:
-        return StopBits::Two;
-    default:
-        return StopBits::One;
-    }
-}
-
-// QSerialPort has no mode for RTS/CTS together with XON/XOFF, so 3 falls back to RTS/CTS.
-QSerialPort::FlowControl flowControlFor(qint32 mode)
-{
-    switch (mode) {
-    case 1:
-        return QSerialPort::SoftwareControl;
-    case 2:
-    case 3:
-        return QSerialPort::HardwareControl;
-    default:
-        return QSerialPort::NoFlowControl;
-    }
 }
 
 // The path an operator recognises for a mapping that leads nowhere: a link's target.
@@ -790,4 +704,19 @@ QString QtSerialControl::devicePath() const
     const QString mapped = deviceForPort(m_commPort);
     const QString canonical = QFileInfo(mapped).canonicalFilePath();
     return canonical.isEmpty() ? shownTarget(mapped) : canonical;
+}
+
+std::optional<LineErrorCounts> QtSerialControl::errorCounters() const
+{
+    // A pty or a USB adapter without counters answers the ioctl with an error.
+    serial_icounter_struct c{};
+    if (!m_port->isOpen() || ::ioctl(m_port->handle(), TIOCGICOUNT, &c) != 0)
+        return std::nullopt;
+    LineErrorCounts counts;
+    counts.framing = quint64(std::max(c.frame, 0));
+    counts.parity = quint64(std::max(c.parity, 0));
+    counts.overrun = quint64(std::max(c.overrun, 0));
+    counts.bufferOverrun = quint64(std::max(c.buf_overrun, 0));
+    counts.breaks = quint64(std::max(c.brk, 0));
+    return counts;
 }

@@ -62,6 +62,7 @@ public:
     std::optional<QString> ParityReplace() const override;
     QString lastError() const override;
     QString devicePath() const override;
+    std::optional<LineErrorCounts> errorCounters() const override;
 
     // At most this many receive events per pass before the event loop gets a turn.
     static constexpr int kMaxEventsPerPass = 32768;

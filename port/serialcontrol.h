@@ -7,6 +7,8 @@
 // Every access can fail. A failed write changes nothing and returns false; a failed read
 // returns std::nullopt. lastError() then says why, in words for the operator.
 
+#include "port/lineerrors.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -81,6 +83,9 @@ public:
     virtual QString lastError() const = 0;
     // The device the current port number maps to.
     virtual QString devicePath() const = 0;
+    // The driver's line error counters (they run since the driver started, not since the
+    // open); nullopt when the device keeps none or the port is closed.
+    virtual std::optional<LineErrorCounts> errorCounters() const { return std::nullopt; }
 
 Q_SIGNALS:
     // Raised on the GUI thread at least once per received character, and for modem-line

@@ -195,10 +195,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason"); // a part of it; empty: written
         QTest::newRow("rfc2217") << u" rfc2217://lab-pi:2001 "_s << QString();
         QTest::newRow("raw tcp") << u"tcp://10.0.0.7:2002"_s << QString();
-        QTest::newRow("no port") << u"tcp://lab-pi"_s << u"no port number"_s;
-        QTest::newRow("other scheme") << u"http://lab-pi:80"_s << u"not an rfc2217"_s;
-        QTest::newRow("no host") << u"tcp://:2002"_s << u"no host"_s;
-        QTest::newRow("blank") << u"  "_s << u"no URL"_s;
+        QTest::newRow("no port") << u"tcp://lab-pi"_s << u"No port number"_s;
+        QTest::newRow("other scheme") << u"http://lab-pi:80"_s << u"Not a port URL"_s;
+        QTest::newRow("no host") << u"tcp://:2002"_s << u"Invalid host"_s;
+        QTest::newRow("blank") << u"  "_s << u"No port URL"_s;
     }
     void networkEntry()
     {

@@ -2,7 +2,7 @@
 // port tooltips, and re-opening a lost port by itself once its device is back.
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
-#include "port/qtserialcontrol.h"
+#include "port/portrouter.h"
 #include "support/fakedevicediscovery.h"
 #include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
@@ -190,8 +190,8 @@ private Q_SLOTS:
         network(); // no port number: refused, the entry kept
         QCOMPARE(offered, QStringList({QString(), u"tcp://lab-pi:2002"_s}));
         QCOMPARE(readAll(com4), QByteArray("tcp://lab-pi:2002\n"));
-        QVERIFY2(w.shownError().contains(u"no port number"_s), qPrintable(w.shownError()));
-        QVERIFY(child<QComboBox>(w, u"cbo_Port"_s)->toolTip().contains(u"no port number"_s));
+        QVERIFY2(w.shownError().contains(u"No port number"_s), qPrintable(w.shownError()));
+        QVERIFY(child<QComboBox>(w, u"cbo_Port"_s)->toolTip().contains(u"No port number"_s));
 
         // A folder in the entry's place: a reason, nothing written.
         QVERIFY(QFile::remove(com4));
@@ -221,7 +221,7 @@ private Q_SLOTS:
         SerialDevice adapter = ftdi;
         adapter.path = node;
         adapter.byIdPath = byId;
-        Form_Comm w(std::make_unique<QtSerialControl>(), std::make_unique<FakeSaveDialog>());
+        Form_Comm w(std::make_unique<PortRouter>(), std::make_unique<FakeSaveDialog>());
         w.setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>(QList{adapter}));
         QCOMPARE(val(w, 2), u"True"_s);
         const QString expected =
@@ -246,7 +246,7 @@ private Q_SLOTS:
         OutputOptions ok = FakeOptionsPrompt::ok();
         ok.chk_TimeStamp = false;
         prompt->answers.push_back(ok);
-        Form_Comm w(std::make_unique<QtSerialControl>(), std::move(save), std::move(prompt));
+        Form_Comm w(std::make_unique<PortRouter>(), std::move(save), std::move(prompt));
         w.setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         QCOMPARE(val(w, 2), u"True"_s);
         child<QCheckBox>(w, u"chk_file"_s)->click();
@@ -293,7 +293,7 @@ private Q_SLOTS:
         PortMap map;
         auto pty = std::make_unique<Pty>();
         QVERIFY(map.map(4, pty->slavePath()));
-        Form_Comm w(std::make_unique<QtSerialControl>(), std::make_unique<FakeSaveDialog>());
+        Form_Comm w(std::make_unique<PortRouter>(), std::make_unique<FakeSaveDialog>());
         w.setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         pty->closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(val(w, 2), u"False"_s, 20000);

@@ -137,6 +137,60 @@ private Q_SLOTS:
         }
         QCOMPARE(::commandBytes(text).has_value(), sendable); // no error text wanted
     }
+
+    void decodeAngleCodes_data()
+    {
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("bytes"); // empty with a position: refused
+        QTest::addColumn<int>("position");
+
+        const char *names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                               "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                               "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                               "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+        for (int code = 0; code < 32; ++code) {
+            const QByteArray name = QByteArray("<") + names[code] + '>';
+            QTest::newRow(name.constData()) << "a" + name + "b"
+                                            << "a" + QByteArray(1, char(code)) + "b" << 0;
+        }
+        QTest::newRow("<DEL>") << QByteArray("<DEL>") << QByteArray("\x7f") << 0;
+        QTest::newRow("lower case name") << QByteArray("<stx>x<eot>") << hex("027804") << 0;
+        QTest::newRow("<0>") << QByteArray("<0>") << QByteArray(1, '\0') << 0;
+        QTest::newRow("<255>") << QByteArray("<255>") << hex("ff") << 0;
+        QTest::newRow("leading zeros") << QByteArray("<007>") << hex("07") << 0;
+        QTest::newRow("<<") << QByteArray("a<<b") << QByteArray("a<b") << 0;
+        QTest::newRow("<< then a name is text") << QByteArray("<<STX>") << QByteArray("<STX>") << 0;
+        QTest::newRow("lone >") << QByteArray("a>b") << QByteArray("a>b") << 0;
+        QTest::newRow("no codes") << QByteArray("READ 1") << QByteArray("READ 1") << 0;
+        QTest::newRow("every byte but <")
+            << QByteArray(allBytes()).replace('<', "<<") << allBytes() << 0;
+
+        QTest::newRow("256") << QByteArray("ab<256>") << QByteArray() << 3;
+        QTest::newRow("empty code") << QByteArray("<>") << QByteArray() << 1;
+        QTest::newRow("unknown name") << QByteArray("xy<FOO>") << QByteArray() << 3;
+        QTest::newRow("negative") << QByteArray("<-1>") << QByteArray() << 1;
+        QTest::newRow("blank inside") << QByteArray("<STX ><CR>") << QByteArray() << 1;
+        QTest::newRow("unclosed at the end") << QByteArray("abc<") << QByteArray() << 4;
+        QTest::newRow("unclosed name") << QByteArray("<CR><LF") << QByteArray() << 5;
+        QTest::newRow("> far away") << QByteArray("<12 and then>") << QByteArray() << 1;
+        QTest::newRow("second code bad") << QByteArray("<STX>ok<ETY>") << QByteArray() << 8;
+    }
+    void decodeAngleCodes()
+    {
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, position);
+
+        QString error;
+        const std::optional<QByteArray> got = ::decodeAngleCodes(typed, &error);
+        QCOMPARE(got.has_value(), position == 0);
+        if (got) {
+            QCOMPARE(got->toHex(' '), bytes.toHex(' '));
+        } else {
+            const QString where = QStringLiteral("at character %1,").arg(position);
+            QVERIFY2(error.contains(where), qPrintable(error));
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(TestTransmitFraming)

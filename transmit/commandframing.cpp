@@ -8,6 +8,32 @@ constexpr char kStx = 0x02;
 constexpr char kEot = 0x04;
 constexpr char kLf = 0x0A;
 
+// Names of codes 0 to 31 in order; DEL (127) is handled apart.
+constexpr const char *kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                           "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                           "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                           "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
+// The byte a code's inner text stands for, or -1.
+int angleCodeValue(const QByteArray &inner)
+{
+    if (inner.isEmpty() || inner.size() > 3)
+        return -1;
+    bool digits = true;
+    for (char c : inner)
+        digits = digits && c >= '0' && c <= '9';
+    if (digits) {
+        const int value = inner.toInt();
+        return value <= 255 ? value : -1;
+    }
+    const QByteArray upper = inner.toUpper();
+    for (int code = 0; code < 32; ++code) {
+        if (upper == kControlNames[code])
+            return code;
+    }
+    return upper == "DEL" ? 127 : -1;
+}
+
 // Only the space character counts as a blank: tabs and line ends are part of the command.
 QByteArray trimSpaces(const QByteArray &s)
 {
@@ -62,4 +88,44 @@ QByteArray frameCommand(const QByteArray &command, const QString &suffix)
         // The middle code is 16 (DLE), not 22 (SYN) as the entry's name suggests.
         return QByteArray("\x02\x10\x04", 3);
     return command;
+}
+
+std::optional<QByteArray> decodeAngleCodes(const QByteArray &command, QString *error)
+{
+    QByteArray out;
+    out.reserve(command.size());
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const char c = command.at(i);
+        if (c != '<') {
+            out.append(c);
+            continue;
+        }
+        if (i + 1 < command.size() && command.at(i + 1) == '<') {
+            out.append('<');
+            ++i;
+            continue;
+        }
+        // A long stretch to the next '>' is no code: say a '<' stands alone rather than
+        // quote half the command back.
+        const qsizetype close = command.indexOf('>', i + 1);
+        const QByteArray inner = close < 0 ? QByteArray() : command.mid(i + 1, close - i - 1);
+        const int value = close < 0 ? -1 : angleCodeValue(inner);
+        if (value < 0) {
+            if (error) {
+                const QString found =
+                    close < 0 || close - i > 8
+                        ? QStringLiteral("a \"<\" without a code and \">\"")
+                        : QStringLiteral("\"<%1>\" is not a code").arg(QString::fromLatin1(inner));
+                *error = QStringLiteral("The command was not sent: at character %1, %2. "
+                                        "Codes are control names such as <STX> or numbers "
+                                        "<0> to <255>; type << for a single <.")
+                             .arg(i + 1)
+                             .arg(found);
+            }
+            return std::nullopt;
+        }
+        out.append(char(value));
+        i = close;
+    }
+    return out;
 }

@@ -20,3 +20,11 @@ std::optional<QByteArray> commandBytes(const QString &text, QString *error = nul
 //   "<SYN>"            02 10 04 whatever the command
 // Any other text leaves the command as typed.
 QByteArray frameCommand(const QByteArray &command, const QString &suffix);
+
+// Control codes typed in angle brackets, for the command box's "Codes in angle brackets"
+// mode: "<STX>", "<CR>" and the other ASCII control names (NUL to US, and DEL; either
+// case) and "<0>" to "<255>" in decimal become that byte, and "<<" one '<'. Everything
+// else is kept as it is, a lone '>' included. A '<' that starts none of these is refused:
+// the result is std::nullopt and *error (when given) names the position (counted in
+// characters from 1) and what was found there.
+std::optional<QByteArray> decodeAngleCodes(const QByteArray &command, QString *error = nullptr);

@@ -1,0 +1,235 @@
+// Receive rate of a network port through a real ser2net beside the local pty rate, in the
+// same run and the same way the window reads: one OnComm and one character per event.
+//
+//   writer thread --pty--> QtSerialControl                         (local)
+//   writer thread --pty--> ser2net --TCP--> NetworkSerialControl   (rfc2217://, tcp://)
+//   writer thread --pty--> ser2net --TCP--> plain socket reader    (what ser2net delivers)
+//   sender thread --TCP--> NetworkSerialControl                    (the client alone)
+//
+// Prints characters per second for each path, whether every byte arrived in order, and
+// each network rate as a share of the local one (goal: at least one half). The plain
+// reader shows how fast ser2net itself forwards a pty on this machine.
+//
+// Usage: bench_network [megabytes per path, default 32]
+
+#include "port/networkserialcontrol.h"
+#include "port/qtserialcontrol.h"
+#include "support/pty.h"
+#include "support/ser2net.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <QTcpSocket>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+
+char patternAt(qsizetype i)
+{
+    return char((i * 131 + i / 256) & 0xff);
+}
+
+// Sends the pattern over TCP from its own thread: the client's receive path without
+// ser2net. For Telnet it offers COM-PORT-OPTION and doubles byte 255.
+class TcpSender
+{
+public:
+    explicit TcpSender(bool telnet)
+        : m_telnet(telnet)
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::listen(m_listen, 1);
+        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] {
+            m_fd = ::accept(m_listen, nullptr, nullptr);
+            if (m_telnet)
+                sendAll("\xff\xfd\x2c", 3);
+        });
+    }
+    ~TcpSender()
+    {
+        m_thread.join();
+        ::close(m_fd);
+        ::close(m_listen);
+    }
+    quint16 port() const { return m_port; }
+    bool write(const QByteArray &chunk)
+    {
+        if (!m_telnet)
+            return sendAll(chunk.constData(), chunk.size());
+        QByteArray doubled = chunk;
+        doubled.replace("\xff", "\xff\xff");
+        return sendAll(doubled.constData(), doubled.size());
+    }
+
+private:
+    bool sendAll(const char *data, qsizetype size)
+    {
+        for (qsizetype done = 0; done < size;) {
+            const ssize_t n = ::send(m_fd, data + done, size_t(size - done), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+    }
+    bool m_telnet;
+    int m_listen = -1;
+    int m_fd = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
+
+using Writer = std::function<bool(const QByteArray &)>;
+
+// Characters per second that reach read(), or a negative value when the run failed.
+double measure(const Writer &write, qsizetype total, const char *name,
+               const std::function<void(qsizetype &, bool &)> &hookUp)
+{
+    qsizetype received = 0;
+    bool inOrder = true;
+    hookUp(received, inOrder);
+    std::atomic<bool> writeOk{true};
+    QElapsedTimer clock;
+    clock.start();
+    std::thread writer([&] {
+        QByteArray chunk(1 << 16, '\0');
+        for (qsizetype sent = 0; sent < total && writeOk; sent += chunk.size()) {
+            for (qsizetype i = 0; i < chunk.size(); ++i)
+                chunk[i] = patternAt(sent + i);
+            writeOk = write(chunk);
+        }
+    });
+    // Gives up when nothing arrives for 10 s.
+    QElapsedTimer quiet;
+    quiet.start();
+    for (qsizetype last = 0; received < total && !quiet.hasExpired(10000);) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (received != last) {
+            last = received;
+            quiet.restart();
+        }
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    writer.join();
+    const bool complete = received == total && inOrder;
+    std::printf("%-22s %lld characters in %.2f s: %6.2f M characters/s, %s\n", name,
+                qlonglong(received), seconds, received / seconds / 1e6,
+                complete ? "all in order" : "INCOMPLETE OR OUT OF ORDER");
+    return complete ? received / seconds : -1;
+}
+
+// The same through a serial control on port 1, read as the window reads.
+double receiveRate(SerialControl &port, const Writer &write, qsizetype total, const char *name)
+{
+    port.setSettings(QStringLiteral("115200,n,8,1"));
+    port.setCommPort(1);
+    port.setInputLen(1);
+    if (!port.setPortOpen(true)) {
+        std::printf("%-22s cannot open: %s\n", name, qPrintable(port.lastError()));
+        return -1;
+    }
+    const double rate = measure(write, total, name, [&](qsizetype &received, bool &inOrder) {
+        QObject::connect(&port, &SerialControl::OnComm, &port, [&] {
+            const QByteArray in = port.Input().value_or(QByteArray());
+            for (char c : in)
+                inOrder = inOrder && c == patternAt(received++);
+        });
+    });
+    if (rate < 0)
+        std::printf("%-22s port open: %d, last error: %s\n", name,
+                    int(port.PortOpen().value_or(false)), qPrintable(port.lastError()));
+    port.setPortOpen(false);
+    return rate;
+}
+
+void printShare(const char *name, double rate, double local)
+{
+    if (rate > 0 && local > 0)
+        std::printf("%-22s %.0f%% of the local rate (goal: at least 50%%)\n", name,
+                    100 * rate / local);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const qsizetype megabytes =
+        argc > 1 && QByteArray(argv[1]).toLongLong() > 0 ? QByteArray(argv[1]).toLongLong() : 32;
+    const qsizetype total = megabytes << 20;
+    if (!Ser2net::installed()) {
+        std::printf("ser2net is not installed (Debian package ser2net)\n");
+        return 1;
+    }
+    double local = -1;
+    {
+        Pty pty;
+        PortMap map;
+        QtSerialControl port;
+        if (pty.isValid() && map.map(1, pty.slavePath()))
+            local = receiveRate(
+                port, [&](const QByteArray &c) { return pty.write(c, 60000); }, total, "local pty");
+    }
+    bool ok = local > 0;
+    for (const bool rfc2217 : {true, false}) {
+        const char *name = rfc2217 ? "client alone, rfc2217" : "client alone, raw tcp";
+        TcpSender sender(rfc2217);
+        PortMap map;
+        NetworkSerialControl port;
+        mapToUrl(map.path(), 1,
+                 (rfc2217 ? QStringLiteral("rfc2217://127.0.0.1:")
+                          : QStringLiteral("tcp://127.0.0.1:")) +
+                     QString::number(sender.port()));
+        const double rate = receiveRate(
+            port, [&](const QByteArray &c) { return sender.write(c); }, total, name);
+        printShare(name, rate, local);
+        ok = ok && rate > 0;
+    }
+    for (const bool rfc2217 : {true, false}) {
+        Pty pty;
+        PortMap map;
+        Ser2net server;
+        NetworkSerialControl port;
+        const char *name = rfc2217 ? "ser2net, rfc2217" : "ser2net, raw tcp";
+        if (!server.start(pty.slavePath(), rfc2217) ||
+            !mapToUrl(map.path(), 1, server.url(rfc2217))) {
+            std::printf("%-22s ser2net did not start\n", name);
+            ok = false;
+            continue;
+        }
+        const auto write = [&](const QByteArray &c) { return pty.write(c, 60000); };
+        const double rate = receiveRate(port, write, total, name);
+        printShare(name, rate, local);
+        ok = ok && rate > 0;
+        if (rfc2217)
+            continue;
+        // ser2net's own ceiling: the same stream into a socket that only counts.
+        QTcpSocket plain;
+        plain.connectToHost(QHostAddress::LocalHost, server.port());
+        if (!plain.waitForConnected(5000))
+            continue;
+        pty.readAvailable(100);
+        measure(write, total, "ser2net, plain reader", [&](qsizetype &received, bool &inOrder) {
+            QObject::connect(&plain, &QTcpSocket::readyRead, &plain, [&] {
+                for (char c : plain.readAll())
+                    inOrder = inOrder && c == patternAt(received++);
+            });
+        });
+    }
+    return ok ? 0 : 1;
+}
