@@ -8,6 +8,7 @@
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
 #include "support/pty.h"
+#include "support/ser2net.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -286,6 +287,30 @@ private Q_SLOTS:
         QSignalSpy ticks(child<QTimer>(w, u"Timer1"_s), &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 20000);
         QCOMPARE(w.shownError(), QString());
+    }
+
+    // A network port is lost when its server stops, and re-opened when it serves again.
+    void networkServerBackReopens()
+    {
+        if (!Ser2net::installed())
+            QSKIP("ser2net is not installed (Debian package ser2net)");
+        PortMap map;
+        Pty pty;
+        auto server = std::make_unique<Ser2net>();
+        QVERIFY(server->start(pty.slavePath(), true));
+        const quint16 tcpPort = server->port();
+        QVERIFY(mapToUrl(map.path(), 4, server->url(true)));
+        Form_Comm w(std::make_unique<PortRouter>(), std::make_unique<FakeSaveDialog>());
+        w.setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
+        QCOMPARE(val(w, 2), u"True"_s);
+        server.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(val(w, 2), u"False"_s, 20000);
+        QVERIFY2(w.shownError().contains(u"was lost"_s), qPrintable(w.shownError()));
+        server = std::make_unique<Ser2net>();
+        QVERIFY(server->start(pty.slavePath(), true, tcpPort));
+        QTRY_COMPARE_WITH_TIMEOUT(w.shownError(),
+                                  u"COM 4 is back: re-opened "_s + server->url(true), 20000);
+        QCOMPARE(val(w, 2), u"True"_s);
     }
 
     void lostPortWaitEndsWithResetComm()
