@@ -89,6 +89,7 @@ Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<Save
     setupReceive();
     setupTransmit();
     setupCapture();
+    setupStatistics();
 
     Form_Load();
 }

@@ -20,6 +20,9 @@
 #include "capture/optionsprompt.h"
 #include "port/propertypanel.h"
 #include "port/replugwatch.h"
+#include "receive/linestatistics.h"
+
+#include <QPointer>
 
 #include <array>
 #include <functional>
@@ -42,7 +45,9 @@ class QMessageBox;
 class ClickLabel;
 class DeviceDiscovery;
 class LedShape;
+class LineStatisticsWindow;
 class LineView;
+class QAction;
 class SerialControl;
 class SaveDialog;
 
@@ -73,6 +78,9 @@ public:
     bool includeTimestamp() const { return m_capture.includeTimestamp(); }
     const QDateTime &lastReceiveTime() const { return LastReceiveTime; }
     SerialControl *serial() const { return MSComm1.get(); }
+    const LineStatistics &lineStatistics() const { return m_stats; }
+    // The "Line statistics" window once shown (null before).
+    LineStatisticsWindow *lineStatisticsWindow() const;
 
     // The clock the receive path and the indicator read; tests pin it.
     void setClock(std::function<QDateTime()> clock);
@@ -104,6 +112,8 @@ public Q_SLOTS:
     void cmd_Send_Click();
     void chk_file_Click();
     void lbl_filename_Change();
+    // Ctrl+I and the "Rec" indicator's context menu: the non-modal statistics window.
+    void showLineStatistics();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -141,6 +151,11 @@ private:
 
     // receive/
     void setupReceive();
+    void setupStatistics();
+    // The "Rec" tooltip and the statistics window from the counts; Timer1 samples the rate first.
+    void refreshStatistics();
+    // Counts start again: at each opening of the port and from the window's "Reset".
+    void resetStatistics();
     QByteArray StripFrame(const QByteArray &s) const;
     void FlushFrame();
     // Refreshes the property panel once the current burst of received characters is done.
@@ -226,7 +241,10 @@ private:
     bool m_lineFeedEndsFrame = false;  // the profile list's text is "Houillon"
     qint64 m_stampSecond = 0;          // the second m_stampText shows
     QString m_stampText;               // general date text for the record prefix
+    LineStatistics m_stats;            // counts since the port last opened
+    QPointer<LineStatisticsWindow> m_statsWindow;
     // transmit/
+    QAction *m_angleCodes = nullptr; // "Codes in angle brackets", off at start
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/: the session m_capture above
 };

@@ -87,9 +87,12 @@ void Form_Comm::setFilenameCaption(const QString &text)
 
 void Form_Comm::WriteToFile(const QByteArray &Prefix, const QByteArray &sData)
 {
+    const bool capturing = m_capture.captureEnabled();
     const QString error = m_capture.write(Prefix, sData);
-    if (error.isEmpty())
+    if (error.isEmpty()) {
+        m_stats.records += capturing;
         return;
+    }
     reportError(error);
     if (chk_file->isChecked())
         chk_file->setChecked(false); // runs chk_file_Click, nested, which clears the label

@@ -51,6 +51,7 @@ void Form_Comm::OpenPort(const PortArgument &port, const std::optional<QString> 
     if (MSComm1->setPortOpen(true))
         m_portDevice = MSComm1->devicePath();
     FrameBuffer.clear();
+    resetStatistics();
     RefreshPropertyPanel();
 }
 

@@ -57,8 +57,10 @@ void Form_Comm::MSComm1_OnComm()
             return;
         }
         m_receiveFailed = false;
-        if (!sChar->isEmpty())
+        if (!sChar->isEmpty()) {
+            m_stats.noteReceived(now.toMSecsSinceEpoch(), sChar->size());
             txt_out->appendText(*sChar);
+        }
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
             WriteToFile(linePrefix(now), FrameBuffer);
@@ -84,6 +86,8 @@ void Form_Comm::MSComm1_OnComm()
         return;
     }
     m_receiveFailed = false;
+    if (!sChar->isEmpty())
+        m_stats.noteReceived(now.toMSecsSinceEpoch(), sChar->size());
     if (Read_buffer(*sChar)) {
         m_frameCut = false;
         txt_out->prependLine(StripFrame(FrameBuffer));
@@ -103,8 +107,10 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
     txt_bffr->appendLine(m_logLine);
-    return endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard,
-                     uchar(c));
+    const bool ends =
+        endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
+    m_stats.frames += ends;
+    return ends;
 }
 
 QByteArray Form_Comm::StripFrame(const QByteArray &s) const
@@ -125,6 +131,8 @@ void Form_Comm::Timer1_Timer()
 {
     const bool active = showsActivity(wholeSecondsBetween(LastReceiveTime, m_clock()));
     LED_data->setFillColor(active ? QColor(0, 255, 0) : QColor(Qt::red));
+    m_stats.tick(m_clock().toMSecsSinceEpoch());
+    refreshStatistics();
 }
 
 void Form_Comm::cbo_APP_Click()

@@ -23,9 +23,9 @@ public:
     quint64 records = 0;
     qint64 lastReceiveMs = -1; // milliseconds since the epoch of the last character; -1 none
 
-    void noteReceived(qint64 nowMs)
+    void noteReceived(qint64 nowMs, qsizetype count = 1)
     {
-        ++received;
+        received += quint64(count);
         lastReceiveMs = nowMs;
     }
 

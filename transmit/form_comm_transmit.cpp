@@ -3,8 +3,10 @@
 #include "port/serialcontrol.h"
 #include "transmit/commandframing.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -22,6 +24,21 @@ void Form_Comm::setupTransmit()
     connect(txt_send, &QLineEdit::returnPressed, cmd_Send, &QPushButton::click);
     if (const std::optional<qint16> port = MSComm1->CommPort())
         m_sendPort = *port;
+
+    // Off at start: the command goes out exactly as typed unless the operator asks.
+    m_angleCodes = new QAction(QStringLiteral("Codes in angle brackets"), this);
+    m_angleCodes->setObjectName(QStringLiteral("act_angleCodes"));
+    m_angleCodes->setCheckable(true);
+    m_angleCodes->setToolTip(
+        QStringLiteral("Send <STX>, <CR>, <0> to <255> as that byte; << sends <"));
+    txt_send->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txt_send, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        QMenu *menu = txt_send->createStandardContextMenu();
+        menu->addSeparator();
+        menu->addAction(m_angleCodes);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(txt_send->mapToGlobal(pos));
+    });
 }
 
 void Form_Comm::cmd_Send_Click()
@@ -31,7 +48,9 @@ void Form_Comm::cmd_Send_Click()
 
     // A character with no single-byte code would go out as '?': refuse and keep the box.
     QString error;
-    const std::optional<QByteArray> bytes = commandBytes(command, &error);
+    std::optional<QByteArray> bytes = commandBytes(command, &error);
+    if (bytes && m_angleCodes->isChecked())
+        bytes = decodeAngleCodes(*bytes, &error);
     if (!bytes) {
         reportError(error);
         return;
@@ -39,7 +58,9 @@ void Form_Comm::cmd_Send_Click()
 
     if (const std::optional<qint16> port = MSComm1->CommPort())
         m_sendPort = *port;
-    if (MSComm1->setOutput(frameCommand(*bytes, suffix))) {
+    const QByteArray framed = frameCommand(*bytes, suffix);
+    if (MSComm1->setOutput(framed)) {
+        m_stats.sent += quint64(framed.size());
         txt_send->setText(QString());
         return;
     }
