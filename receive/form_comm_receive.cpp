@@ -6,6 +6,7 @@
 #include "receive/lineview.h"
 #include "receive/receiverules.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
@@ -31,6 +32,21 @@ void Form_Comm::setupReceive()
     txt_bffr->setMaxLines(100000);
     txt_out->setMaxLines(10000);
 
+    // Times: one switch for both panes, from Ctrl+T anywhere in the window or either pane's
+    // context menu.
+    auto *times = new QAction(QStringLiteral("Show times"), this);
+    times->setObjectName(QStringLiteral("showTimes"));
+    times->setCheckable(true);
+    times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    times->setShortcutContext(Qt::WindowShortcut);
+    addAction(times);
+    connect(times, &QAction::toggled, this, [this](bool on) {
+        txt_out->setTimesShown(on);
+        txt_bffr->setTimesShown(on);
+    });
+    for (LineView *pane : {txt_out, txt_bffr})
+        connect(pane, &LineView::timesShownChanged, times, &QAction::setChecked);
+
     connect(MSComm1.get(), &SerialControl::OnComm, this, &Form_Comm::MSComm1_OnComm);
     // The frame-end rule follows the list's text, kept here rather than read from the
     // list per character; every change of the text, from code too, passes through this.
@@ -48,6 +64,7 @@ void Form_Comm::MSComm1_OnComm()
     if (!chk_CollectData->isChecked())
         return; // the characters wait in the serial control
     const QDateTime now = m_clock();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
     LastReceiveTime = now;
 
     if (LineMode) {
@@ -58,8 +75,8 @@ void Form_Comm::MSComm1_OnComm()
         }
         m_receiveFailed = false;
         if (!sChar->isEmpty()) {
-            m_stats.noteReceived(now.toMSecsSinceEpoch(), sChar->size());
-            txt_out->appendText(*sChar);
+            m_stats.noteReceived(nowMs, sChar->size());
+            txt_out->appendText(*sChar, nowMs);
         }
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
@@ -87,10 +104,10 @@ void Form_Comm::MSComm1_OnComm()
     }
     m_receiveFailed = false;
     if (!sChar->isEmpty())
-        m_stats.noteReceived(now.toMSecsSinceEpoch(), sChar->size());
+        m_stats.noteReceived(nowMs, sChar->size());
     if (Read_buffer(*sChar)) {
         m_frameCut = false;
-        txt_out->prependLine(StripFrame(FrameBuffer));
+        txt_out->prependLine(StripFrame(FrameBuffer), nowMs);
         FlushFrame();
     } else if (FrameBuffer.size() >= kMaxFrameLength) {
         // Not a frame: written, but not shown as one.
@@ -106,7 +123,7 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
         return false;
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
-    txt_bffr->appendLine(m_logLine);
+    txt_bffr->appendLine(m_logLine, LastReceiveTime.toMSecsSinceEpoch());
     const bool ends =
         endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
     m_stats.frames += ends;

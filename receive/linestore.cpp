@@ -1,5 +1,7 @@
 #include "receive/linestore.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -7,6 +9,7 @@
 namespace {
 
 constexpr quint32 kChunkBytes = 64 * 1024;
+static_assert(kChunkBytes < (1 << 17)); // a line's offset in its block has 17 bits
 
 QByteArrayView breakBytes(int length)
 {
@@ -131,7 +134,55 @@ qsizetype LineStore::characterCount() const
     if (m_lines.empty())
         return 0;
     const Line &b = m_lines.back();
-    return qsizetype(b.absStart + b.len - m_lines.front().absStart);
+    return qsizetype(b.absStart + m_prefix + b.len - m_lines.front().absStart);
+}
+
+QString LineStore::timeText(qint64 time)
+{
+    if (time <= 0)
+        return QString(kTimeLength - 1, QLatin1Char(' '));
+    // Working out local time costs microseconds; lines arrive many to a second.
+    thread_local qint64 cachedSecond = -1;
+    thread_local QString cachedText;
+    const qint64 second = time / 1000;
+    if (second != cachedSecond) {
+        cachedText = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(u"HH:mm:ss");
+        cachedSecond = second;
+    }
+    const int ms = int(time % 1000);
+    QString out = cachedText;
+    out += QLatin1Char('.');
+    out += QLatin1Char(char('0' + ms / 100));
+    out += QLatin1Char(char('0' + ms / 10 % 10));
+    out += QLatin1Char(char('0' + ms % 10));
+    return out;
+}
+
+void LineStore::setTimesShown(bool on)
+{
+    const qsizetype prefix = on ? kTimeLength : 0;
+    if (prefix == m_prefix)
+        return;
+    m_prefix = prefix;
+    qint64 abs = m_lines.empty() ? 0 : m_lines.front().absStart;
+    for (Line &l : m_lines) {
+        l.absStart = abs;
+        abs += m_prefix + l.len + separatorLength(l, data(l));
+    }
+    resetEdits();
+}
+
+void LineStore::appendLinePart(QString &out, qsizetype i, int breakLength, qsizetype from,
+                               qsizetype count) const
+{
+    const Line &l = m_lines[size_t(i)];
+    const qsizetype to = from + count;
+    if (from < m_prefix) {
+        const QString time = timeText(l.time()) + QLatin1Char(' ');
+        out += QStringView(time).sliced(from, std::min(to, m_prefix) - from);
+    }
+    appendLatin1(out, QByteArrayView(data(l), l.len), from - m_prefix, count);
+    appendLatin1(out, breakBytes(breakLength), from - m_prefix - l.len, count);
 }
 
 qsizetype LineStore::lineOffset(qsizetype i) const
@@ -164,68 +215,75 @@ void LineStore::noteRemoved(bool atFront, qsizetype length, qsizetype line)
         return; // never announced: nothing to take back
     // The removed stretch is the line with the break after it (front) or before it (back);
     // the part of it that was announced is appended straight from the line's bytes.
-    const QByteArrayView bytes = lineBytes(line);
-    const QByteArrayView lineBreak =
-        breakBytes(atFront ? separatorAfter(line) : (line > 0 ? separatorAfter(line - 1) : 0));
-    const QByteArrayView first = atFront ? bytes : lineBreak;
-    const QByteArrayView second = atFront ? lineBreak : bytes;
-    const qsizetype from = atFront ? fromNear : length - fromNear - fromMiddle;
+    if (atFront) {
+        appendLinePart(m_removedFront, line, separatorAfter(line), fromNear, fromMiddle);
+        return;
+    }
+    const int lineBreak = line > 0 ? separatorAfter(line - 1) : 0;
+    const qsizetype from = length - fromNear - fromMiddle;
+    const qsizetype to = from + fromMiddle;
     QString piece;
-    QString &out = atFront ? m_removedFront : piece;
-    const qsizetype inFirst = std::clamp<qsizetype>(first.size() - from, 0, fromMiddle);
-    appendLatin1(out, first, from, inFirst);
-    appendLatin1(out, second, std::max<qsizetype>(0, from - first.size()), fromMiddle - inFirst);
-    if (!atFront)
-        m_removedBack.append(piece);
+    appendLatin1(piece, breakBytes(lineBreak), from, std::min<qsizetype>(to, lineBreak) - from);
+    const qsizetype inLine = std::max<qsizetype>(from, lineBreak);
+    if (to > inLine)
+        appendLinePart(piece, line, 0, inLine - lineBreak, to - inLine);
+    m_removedBack.append(piece);
 }
 
-void LineStore::pushBack(const char *bytes, qsizetype n)
+void LineStore::pushBack(const char *bytes, qsizetype n, qint64 time)
 {
     Line l;
     if (!m_lines.empty()) {
         const Line &b = m_lines.back();
         const int sep = separatorLength(b, data(b));
-        l.absStart = b.absStart + b.len + sep;
+        l.absStart = b.absStart + m_prefix + b.len + sep;
         if (m_track)
             m_insertedBack += sep;
     }
-    char *dst = allocate(n, &l.chunk, &l.offset);
+    quint32 offset = 0;
+    char *dst = allocate(n, &l.chunk, &offset);
+    l.offset = offset;
     if (n)
         std::memcpy(dst, bytes, size_t(n));
     l.len = quint16(n);
+    l.setTime(time);
     m_lines.push_back(l);
     m_bytes += n;
     ++m_new.back;
     if (m_track)
-        m_insertedBack += n;
+        m_insertedBack += m_prefix + n;
 }
 
-void LineStore::pushFront(const char *bytes, qsizetype n, bool joinsNext)
+void LineStore::pushFront(const char *bytes, qsizetype n, bool joinsNext, qint64 time)
 {
     Line l;
-    char *dst = allocate(n, &l.chunk, &l.offset);
+    quint32 offset = 0;
+    char *dst = allocate(n, &l.chunk, &offset);
+    l.offset = offset;
     if (n)
         std::memcpy(dst, bytes, size_t(n));
     l.len = quint16(n);
     l.joinsNext = joinsNext;
+    l.setTime(time);
     int sep = 0;
     if (!m_lines.empty()) {
         sep = separatorLength(l, dst);
-        l.absStart = m_lines.front().absStart - n - sep;
+        l.absStart = m_lines.front().absStart - m_prefix - n - sep;
     }
     m_lines.push_front(l);
     --m_frontSeq;
     m_bytes += n;
     ++m_new.front;
     if (m_track)
-        m_insertedFront += n + sep;
+        m_insertedFront += m_prefix + n + sep;
 }
 
-void LineStore::growBack(const char *bytes, qsizetype n)
+void LineStore::growBack(const char *bytes, qsizetype n, qint64 time)
 {
     Line &l = m_lines.back();
+    stampBack(time);
     Chunk *c = l.chunk;
-    if (c == m_chunks.back() && l.offset + l.len == c->used &&
+    if (c == m_chunks.back() && quint32(l.offset + l.len) == c->used &&
         c->capacity - c->used >= quint32(n)) {
         std::memcpy(c->data.get() + c->used, bytes, size_t(n));
         c->used += quint32(n);
@@ -245,11 +303,29 @@ void LineStore::growBack(const char *bytes, qsizetype n)
         m_insertedBack += n;
 }
 
+void LineStore::stampBack(qint64 time)
+{
+    Line &l = m_lines.back();
+    if (l.time() != 0 || time == 0)
+        return;
+    if (!m_track || m_prefix == 0) {
+        l.setTime(time);
+        return;
+    }
+    // A shown time replaces the blanks a screen reader may have read: the line goes and
+    // comes back.
+    const qsizetype last = lineCount() - 1;
+    const qsizetype length = (last > 0 ? separatorAfter(last - 1) : 0) + m_prefix + l.len;
+    noteRemoved(false, length, last);
+    l.setTime(time);
+    m_insertedBack += length;
+}
+
 void LineStore::popFront()
 {
     const Line l = m_lines.front();
     if (m_track)
-        noteRemoved(true, l.len + separatorAfter(0), 0);
+        noteRemoved(true, m_prefix + l.len + separatorAfter(0), 0);
     m_bytes -= l.len;
     m_lines.pop_front();
     ++m_frontSeq;
@@ -266,7 +342,7 @@ void LineStore::popBack()
     const qsizetype last = lineCount() - 1;
     const Line l = m_lines.back();
     if (m_track)
-        noteRemoved(false, (last > 0 ? separatorAfter(last - 1) : 0) + l.len, last);
+        noteRemoved(false, (last > 0 ? separatorAfter(last - 1) : 0) + m_prefix + l.len, last);
     m_bytes -= l.len;
     m_lines.pop_back();
     release(l.chunk);
@@ -304,7 +380,7 @@ void LineStore::setMaxBytes(qsizetype n)
     trim();
 }
 
-void LineStore::appendLine(QByteArrayView line)
+void LineStore::appendLine(QByteArrayView line, qint64 time)
 {
     m_newestOnTop = false;
     m_lastOpen = false;
@@ -315,7 +391,7 @@ void LineStore::appendLine(QByteArrayView line)
         const qsizetype k = std::min(n, kMaxLineBytes);
         if (!first)
             m_lines.back().joinsNext = true;
-        pushBack(p, k);
+        pushBack(p, k, time);
         first = false;
         p += k;
         n -= k;
@@ -323,7 +399,7 @@ void LineStore::appendLine(QByteArrayView line)
     trim();
 }
 
-void LineStore::prependLine(QByteArrayView line)
+void LineStore::prependLine(QByteArrayView line, qint64 time)
 {
     m_newestOnTop = true;
     const bool wasEmpty = m_lines.empty();
@@ -332,7 +408,7 @@ void LineStore::prependLine(QByteArrayView line)
     qsizetype start = n > 0 ? ((n - 1) / kMaxLineBytes) * kMaxLineBytes : 0;
     bool last = true;
     for (;;) {
-        pushFront(line.data() + start, std::min(kMaxLineBytes, n - start), !last);
+        pushFront(line.data() + start, std::min(kMaxLineBytes, n - start), !last, time);
         last = false;
         if (start == 0)
             break;
@@ -343,33 +419,35 @@ void LineStore::prependLine(QByteArrayView line)
     trim();
 }
 
-void LineStore::appendText(QByteArrayView text)
+void LineStore::appendText(QByteArrayView text, qint64 time)
 {
     if (text.isEmpty())
         return;
     m_newestOnTop = false;
     const char *p = text.data();
     const char *end = p + text.size();
+    // A line opened here takes its time from its first character, the line feed included.
     while (p < end) {
         const char *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         const char *segEnd = lf ? lf : end;
         if (!m_lastOpen) {
-            pushBack(p, 0);
+            pushBack(p, 0, 0);
             m_lastOpen = true;
         }
         while (p < segEnd) {
             const qsizetype room = kMaxLineBytes - m_lines.back().len;
             if (room == 0) {
                 m_lines.back().joinsNext = true;
-                pushBack(p, 0);
+                pushBack(p, 0, 0);
                 continue;
             }
             const qsizetype k = std::min<qsizetype>(room, segEnd - p);
-            growBack(p, k);
+            growBack(p, k, time);
             p += k;
         }
         if (lf) {
-            pushBack(p, 0);
+            stampBack(time);
+            pushBack(p, 0, 0);
             p = lf + 1;
         }
     }
@@ -386,21 +464,12 @@ void LineStore::appendRange(QString &out, qsizetype start, qsizetype end) const
     out.reserve(out.size() + end - start);
     qsizetype pos = start;
     for (qsizetype i = lineIndexAt(start); pos < end && i < lineCount(); ++i) {
-        const Line &l = m_lines[size_t(i)];
         const qsizetype lineOff = lineOffset(i);
-        const qsizetype from = pos - lineOff;
-        if (from < l.len) {
-            const qsizetype to = std::min<qsizetype>(l.len, end - lineOff);
-            out.append(QLatin1StringView(data(l) + from, to - from));
-            pos = lineOff + to;
-        }
         const int sep = separatorAfter(i);
-        const qsizetype sepFrom = pos - lineOff - l.len;
-        const qsizetype sepTo = std::min<qsizetype>(sep, end - lineOff - l.len);
-        if (sepTo > sepFrom) {
-            out.append(QLatin1StringView(breakBytes(sep).sliced(sepFrom, sepTo - sepFrom)));
-            pos = lineOff + l.len + sepTo;
-        }
+        const qsizetype lineEnd = m_prefix + m_lines[size_t(i)].len + sep;
+        const qsizetype to = std::min<qsizetype>(lineEnd, end - lineOff);
+        appendLinePart(out, i, sep, pos - lineOff, to - (pos - lineOff));
+        pos = lineOff + to;
     }
 }
 
@@ -416,7 +485,8 @@ qsizetype LineStore::offsetOf(qsizetype line, qsizetype column) const
     if (m_lines.empty())
         return 0;
     line = std::clamp<qsizetype>(line, 0, lineCount() - 1);
-    return lineOffset(line) + std::clamp<qsizetype>(column, 0, m_lines[size_t(line)].len);
+    return lineOffset(line) + m_prefix +
+           std::clamp<qsizetype>(column, 0, m_lines[size_t(line)].len);
 }
 
 void LineStore::positionAt(qsizetype offset, qsizetype *line, qsizetype *column) const
@@ -427,7 +497,8 @@ void LineStore::positionAt(qsizetype offset, qsizetype *line, qsizetype *column)
         return;
     offset = std::clamp<qsizetype>(offset, 0, characterCount());
     *line = lineIndexAt(offset);
-    *column = std::min<qsizetype>(offset - lineOffset(*line), m_lines[size_t(*line)].len);
+    *column =
+        std::clamp<qsizetype>(offset - lineOffset(*line) - m_prefix, 0, m_lines[size_t(*line)].len);
 }
 
 LineStore::Place LineStore::clamp(Place p) const

@@ -10,11 +10,16 @@
 //
 // For assistive technology the store can also record what changed in its text since the
 // last takeEdits(), and hand it over as at most one removal and one insertion.
+//
+// Each line keeps the time it arrived (milliseconds since the epoch, 0 when unknown). While
+// times are shown, every line of text() begins with its time as "HH:mm:ss.zzz " (local
+// time), so copies and screen readers get them with the offsets they already use.
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 
 #include <deque>
 #include <utility>
@@ -39,14 +44,15 @@ public:
     void setMaxBytes(qsizetype n);
     qsizetype maxBytes() const { return m_maxBytes; }
 
-    // Adds a line at the end.
-    void appendLine(QByteArrayView line);
+    // Adds a line at the end, arrived at time (ms since the epoch).
+    void appendLine(QByteArrayView line, qint64 time = 0);
     // Adds a line at the top (newest first); trims the bottom.
-    void prependLine(QByteArrayView line);
+    void prependLine(QByteArrayView line, qint64 time = 0);
     // Adds raw text at the end: a line feed starts a new line; other bytes (CR included)
     // stay in the line. The text goes on the last line while that line was itself started
-    // by appendText; after appendLine or prependLine it starts a new one.
-    void appendText(QByteArrayView text);
+    // by appendText; after appendLine or prependLine it starts a new one. A line's time is
+    // that of its first character.
+    void appendText(QByteArrayView text, qint64 time = 0);
     // Drops every line and forgets the dropped count.
     void clear();
 
@@ -55,9 +61,22 @@ public:
     QByteArray line(qsizetype i) const { return lineBytes(i).toByteArray(); }
     QString lineString(qsizetype i) const;
     // The line continues on the next one without a line break.
-    bool joinsNext(qsizetype i) const { return m_lines[size_t(i)].joinsNext; }
+    bool joinsNext(qsizetype i) const { return m_lines[size_t(i)].joinsNext != 0; }
     // Characters of the line break after line i (0, 1 or 2).
     int separatorAfter(qsizetype i) const;
+    // When line i arrived, in ms since the epoch (0: not known).
+    qint64 lineTime(qsizetype i) const { return m_lines[size_t(i)].time(); }
+
+    // Characters of the time at the start of each line while times are shown.
+    static constexpr qsizetype kTimeLength = 13;
+    // "HH:mm:ss.zzz" in local time; blanks for an unknown time (0).
+    static QString timeText(qint64 time);
+    // Shows or hides the times in text() and every offset; costs a pass over the lines.
+    // Records no edit: a tracking caller announces the whole text afresh.
+    void setTimesShown(bool on);
+    bool timesShown() const { return m_prefix > 0; }
+    // Characters before line i's bytes in its text (its time, while shown).
+    qsizetype prefixLength() const { return m_prefix; }
 
     qsizetype droppedTop() const { return m_droppedTop; }
     qsizetype droppedBottom() const { return m_droppedBottom; }
@@ -75,7 +94,7 @@ public:
     qsizetype characterCount() const;
     QString textRange(qsizetype start, qsizetype end) const;
     qsizetype offsetOf(qsizetype line, qsizetype column) const;
-    // Offset of the first character of line i.
+    // Offset of the first character of line i (of its time, while shown).
     qsizetype lineOffset(qsizetype i) const;
     // The line holding an offset (a line break belongs to the line before it).
     qsizetype lineIndexAt(qsizetype offset) const;
@@ -127,23 +146,41 @@ public:
 
 private:
     struct Chunk;
+    // 24 bytes, the time included: a full log holds 100,000 of them.
     struct Line
     {
         Chunk *chunk = nullptr;
-        qint64 absStart = 0; // offset of the first character in an ever-running count
-        quint32 offset = 0;  // of the bytes in chunk
-        quint16 len = 0;
-        bool joinsNext = false;
+        qint64 absStart : 48 = 0; // offset of the first character in an ever-running count
+        qint64 timeHigh : 16 = 0;
+        quint32 offset : 17 = 0; // of the bytes in chunk, up to its 64 KiB end
+        quint32 len : 13 = 0;    // up to kMaxLineBytes
+        quint32 joinsNext : 1 = 0;
+        quint32 timeLow = 0;
+
+        qint64 time() const { return (qint64(timeHigh) << 32) | timeLow; }
+        void setTime(qint64 t)
+        {
+            timeHigh = t >> 32;
+            timeLow = quint32(t);
+        }
     };
+    static_assert(sizeof(Line) == 24);
+    static_assert(kMaxLineBytes < (1 << 13));
 
     const char *data(const Line &l) const;
     void appendRange(QString &out, qsizetype start, qsizetype end) const;
+    // Appends characters [from, from + count) of line i's text: time, bytes, then breakLength
+    // characters of line break.
+    void appendLinePart(QString &out, qsizetype i, int breakLength, qsizetype from,
+                        qsizetype count) const;
     static int separatorLength(const Line &l, const char *bytes);
     char *allocate(qsizetype n, Chunk **chunk, quint32 *offset);
     void release(Chunk *chunk);
-    void pushBack(const char *bytes, qsizetype n);
-    void pushFront(const char *bytes, qsizetype n, bool joinsNext);
-    void growBack(const char *bytes, qsizetype n);
+    void pushBack(const char *bytes, qsizetype n, qint64 time);
+    void pushFront(const char *bytes, qsizetype n, bool joinsNext, qint64 time);
+    void growBack(const char *bytes, qsizetype n, qint64 time);
+    // Gives the last line its time unless it has one.
+    void stampBack(qint64 time);
     void popFront();
     void popBack();
     void trim();
@@ -161,6 +198,7 @@ private:
     qsizetype m_droppedBottom = 0;
     bool m_lastOpen = false;
     bool m_newestOnTop = false;
+    qsizetype m_prefix = 0; // kTimeLength while times are shown
     NewLines m_new;
 
     // What changed since the last takeEdits(), as removed and inserted stretches at both

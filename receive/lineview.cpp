@@ -4,16 +4,12 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QFontMetrics>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyleHints>
@@ -25,47 +21,16 @@ namespace {
 
 // Long enough to gather a burst into one repaint, short enough to look live.
 constexpr int kFlushMs = 33;
-constexpr int kMargin = 3;
 constexpr int kAutoScrollMs = 50;
-
-constexpr qreal kBoxPad = 1.5;
-
-// Control codes get a boxed name rather than a glyph: fonts differ in what they hold for
-// them (most have no control pictures) and a missing-glyph box looks the same for all.
-bool boxed(uchar b)
-{
-    return b < 32 || (b >= 127 && b < 160);
-}
-
-const QString &boxLabel(uchar b)
-{
-    static const std::array<QString, 256> labels = [] {
-        static const char *const names[32] = {
-            "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
-            "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-            "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-        std::array<QString, 256> l;
-        for (int i = 0; i < 32; ++i)
-            l[size_t(i)] = QLatin1String(names[i]);
-        l[127] = QStringLiteral("DEL");
-        for (int i = 128; i < 160; ++i)
-            l[size_t(i)] = QLatin1Char('x') + QString::number(i, 16).toUpper();
-        return l;
-    }();
-    return labels[b];
-}
+// Characters of notification text per millisecond of interval: a change of a few lines
+// goes out at the next flush, a pane replaced wholesale (twice its text: the old removed,
+// the new inserted) about once a second.
+constexpr qsizetype kAnnounceCharsPerMs = 1000;
 
 // Bytes as table indexes.
 const uchar *udata(QByteArrayView bytes)
 {
     return reinterpret_cast<const uchar *>(bytes.data());
-}
-
-QChar displayChar(uchar b)
-{
-    if (b == 0xAD)
-        return QLatin1Char('-'); // a soft hyphen would be drawn with no width
-    return QChar(char16_t(b));
 }
 
 } // namespace
@@ -114,24 +79,46 @@ void LineView::setMaxBytes(qsizetype n)
     scheduleFlush();
 }
 
-void LineView::appendLine(const QByteArray &line)
+void LineView::appendLine(const QByteArray &line, qint64 time)
 {
-    m_store.appendLine(line);
+    m_store.appendLine(line, time);
     scheduleFlush();
 }
 
-void LineView::prependLine(const QByteArray &line)
+void LineView::prependLine(const QByteArray &line, qint64 time)
 {
-    m_store.prependLine(line);
+    m_store.prependLine(line, time);
     scheduleFlush();
 }
 
-void LineView::appendText(const QByteArray &text)
+void LineView::appendText(const QByteArray &text, qint64 time)
 {
     if (text.isEmpty())
         return;
-    m_store.appendText(text);
+    m_store.appendText(text, time);
     scheduleFlush();
+}
+
+void LineView::setTimesShown(bool on)
+{
+    if (on == timesShown())
+        return;
+    // Every offset moves: what was pending goes out first, then the whole text afresh.
+    announce(true);
+    const bool tracking = m_store.isTracking();
+    const QString before = tracking ? m_store.text() : QString();
+    m_store.setTimesShown(on);
+    if (tracking)
+        LineViewAccessibility::sendEdits(this, {LineStore::TextEdit{0, before, m_store.text()}});
+    m_store.setTracking(LineViewAccessibility::wanted());
+    updateScrollBars();
+    viewport()->update();
+    Q_EMIT timesShownChanged(on);
+}
+
+qreal LineView::textLeft() const
+{
+    return kMargin + (timesShown() ? m_timeWidth : 0);
 }
 
 void LineView::clear()
@@ -157,6 +144,7 @@ void LineView::scheduleFlush()
 void LineView::flushPending()
 {
     flush();
+    announce(true);
 }
 
 void LineView::flush()
@@ -165,12 +153,34 @@ void LineView::flush()
     m_flushPending = false;
     measurePending();
     updateScrollBars();
-    // Recording restarts only at a flush so that an interval is either fully recorded or
-    // not; a screen reader reads the pane from these edits, so they carry every change.
+    announce(false);
+    viewport()->update();
+}
+
+void LineView::announce(bool now)
+{
+    if (!m_store.isTracking() && !LineViewAccessibility::wanted())
+        return; // nobody listens: no timers either
+    if (!now && m_sinceAnnounce.isValid()) {
+        const qint64 wait = m_announceIntervalMs - m_sinceAnnounce.elapsed();
+        if (wait > 0) {
+            // The store keeps recording meanwhile; its edits coalesce, bounded by the pane.
+            if (!m_announceTimer.isActive())
+                m_announceTimer.start(int(wait), this);
+            return;
+        }
+    }
+    m_announceTimer.stop();
+    // Recording restarts only here so that an interval is either fully recorded or not;
+    // a screen reader reads the pane from these edits, so they carry every change.
     const QList<LineStore::TextEdit> edits = m_store.takeEdits();
     m_store.setTracking(LineViewAccessibility::wanted());
+    qsizetype size = 0;
+    for (const LineStore::TextEdit &e : edits)
+        size += e.removed.size() + e.inserted.size();
     LineViewAccessibility::sendEdits(this, edits);
-    viewport()->update();
+    m_announceIntervalMs = std::clamp<qint64>(size / kAnnounceCharsPerMs, kFlushMs, kMaxAnnounceMs);
+    m_sinceAnnounce.start();
 }
 
 qreal LineView::lineWidth(qsizetype i) const
@@ -232,7 +242,7 @@ void LineView::updateScrollBars()
         v->setValue(value);
         m_topSeq = firstRowSeq + value;
 
-        const int contentWidth = int(std::ceil(m_maxWidth)) + 2 * kMargin;
+        const int contentWidth = int(std::ceil(m_maxWidth + textLeft())) + kMargin;
         h->setRange(0, std::max(0, contentWidth - viewport()->width()));
         h->setPageStep(viewport()->width());
         h->setSingleStep(std::max(1, int(std::lround(m_advance[uchar('x')] * 2))));
@@ -273,41 +283,12 @@ void LineView::changeEvent(QEvent *event)
     }
 }
 
-void LineView::updateFontTables()
-{
-    // Without kerning or shaping a line's advance is the sum of its characters', which
-    // makes measuring, hit testing and selection a table lookup per byte.
-    m_paintFont = font();
-    m_paintFont.setKerning(false);
-    m_paintFont.setStyleStrategy(
-        QFont::StyleStrategy(m_paintFont.styleStrategy() | QFont::PreferNoShaping));
-    const QFontMetricsF fm(m_paintFont, viewport());
-    m_labelFont = m_paintFont;
-    if (m_labelFont.pointSizeF() > 0)
-        m_labelFont.setPointSizeF(std::max(5.0, m_labelFont.pointSizeF() * 0.7));
-    else
-        m_labelFont.setPixelSize(std::max(6, m_labelFont.pixelSize() * 7 / 10));
-    const QFontMetricsF lm(m_labelFont, viewport());
-    m_labelAscent = lm.ascent();
-    m_labelHeight = lm.height();
-    for (int b = 0; b < 256; ++b) {
-        const auto i = size_t(b);
-        m_boxed[i] = boxed(uchar(b));
-        m_glyph[i] = displayChar(uchar(b));
-        m_advance[i] = m_boxed[i]
-                           ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
-                           : fm.horizontalAdvance(m_glyph[i]);
-    }
-    const QFontMetrics im(m_paintFont, viewport());
-    m_lineHeight = std::max(1, im.lineSpacing());
-    m_ascent = im.ascent();
-}
-
 void LineView::notifySelectionChanged()
 {
     viewport()->update();
     if (!LineViewAccessibility::wanted())
         return;
+    announce(true); // the offsets below count in the text as it is now
     qsizetype s = 0;
     qsizetype e = 0;
     selectionRange(&s, &e);
@@ -335,6 +316,12 @@ QString LineView::selectedText() const
     qsizetype s = 0;
     qsizetype e = 0;
     selectionRange(&s, &e);
+    // A selection from a line's start takes that line's time along, as the lines after it.
+    qsizetype line = 0;
+    qsizetype column = 0;
+    m_store.positionAt(s, &line, &column);
+    if (column == 0 && s < e && timesShown())
+        s = m_store.lineOffset(line);
     return textRange(s, e);
 }
 
@@ -427,7 +414,7 @@ LineView::Pos LineView::hitTest(const QPoint &pos) const
         return Pos{m_store.frontSeq() + lineCount() - 1, lineLength(lineCount() - 1)};
     const QByteArrayView l = m_store.lineBytes(i);
     const uchar *d = udata(l);
-    const qreal x = pos.x() + horizontalScrollBar()->value() - kMargin;
+    const qreal x = pos.x() + horizontalScrollBar()->value() - textLeft();
     qreal acc = 0;
     for (qsizetype c = 0; c < l.size(); ++c) {
         const qreal a = m_advance[d[c]];
@@ -445,7 +432,7 @@ QRectF LineView::characterRect(qsizetype line, qsizetype column) const
     const QByteArrayView l = m_store.lineBytes(line);
     const uchar *d = udata(l);
     column = std::clamp<qsizetype>(column, 0, l.size());
-    qreal x = kMargin - horizontalScrollBar()->value();
+    qreal x = textLeft() - horizontalScrollBar()->value();
     for (qsizetype c = 0; c < column; ++c)
         x += m_advance[d[c]];
     const qreal w = column < l.size() ? m_advance[d[column]] : 1;
@@ -474,126 +461,6 @@ QString LineView::droppedNotice() const
     const QString count = QLocale().toString(qint64(n));
     return n == 1 ? QStringLiteral("\u2026 1 older line not kept \u2026")
                   : QStringLiteral("\u2026 %1 older lines not kept \u2026").arg(count);
-}
-
-// ---------------------------------------------------------------------------------------
-// Painting
-
-void LineView::paintEvent(QPaintEvent *event)
-{
-    QPainter p(viewport());
-    p.setFont(m_paintFont);
-    const QRect clip = event->rect();
-    const QPalette &pal = palette();
-    const QColor textColor = pal.color(QPalette::Text);
-    const QColor highlight = pal.color(QPalette::Highlight);
-    const QColor highlightedText = pal.color(QPalette::HighlightedText);
-    const QColor base = pal.color(QPalette::Base);
-    const qreal hx = horizontalScrollBar()->value();
-    const qreal right = clip.right() + 1;
-    const qsizetype top = topIndex();
-    const qsizetype n = lineCount();
-
-    Pos s = m_store.clamp(m_anchor);
-    Pos e = m_store.clamp(m_cursor);
-    if (e.seq < s.seq || (e.seq == s.seq && e.col < s.col))
-        std::swap(s, e);
-    const bool selecting = s.seq != e.seq || s.col != e.col;
-
-    QString run;
-    // Draws bytes [from, to) from x: plain runs as text, control codes as boxed names.
-    auto drawRun = [&](qreal x, int y, const uchar *d, qsizetype from, qsizetype to,
-                       const QColor &color, const QColor &boxText) {
-        qsizetype c = from;
-        while (c < to) {
-            qsizetype e = c;
-            qreal w = 0;
-            while (e < to && !m_boxed[d[e]]) {
-                w += m_advance[d[e]];
-                ++e;
-            }
-            if (e > c) {
-                run.resize(e - c);
-                for (qsizetype k = c; k < e; ++k)
-                    run[k - c] = m_glyph[d[k]];
-                p.setPen(color);
-                p.drawText(QPointF(x, y + m_ascent), run);
-                x += w;
-                c = e;
-                continue;
-            }
-            const qreal a = m_advance[d[c]];
-            const qreal top = y + (m_lineHeight - m_labelHeight) / 2.0;
-            const QRectF box(x + 1, top, a - 2, m_labelHeight);
-            QColor fill = color;
-            fill.setAlphaF(0.6f);
-            p.setPen(Qt::NoPen);
-            p.setBrush(fill);
-            p.drawRoundedRect(box, 2, 2);
-            p.setBrush(Qt::NoBrush);
-            p.setPen(boxText);
-            p.setFont(m_labelFont);
-            p.drawText(QPointF(box.left() + kBoxPad, top + m_labelAscent), boxLabel(d[c]));
-            p.setFont(m_paintFont);
-            x += a;
-            ++c;
-        }
-    };
-
-    for (int row = clip.top() / m_lineHeight; row <= clip.bottom() / m_lineHeight; ++row) {
-        const qsizetype i = top + row;
-        const int y = row * m_lineHeight;
-        if (i < 0 || i >= n) {
-            if ((i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows())) {
-                QFont f = m_paintFont;
-                f.setItalic(true);
-                p.setFont(f);
-                p.setPen(pal.color(QPalette::PlaceholderText));
-                p.drawText(QPointF(kMargin, y + m_ascent), droppedNotice());
-                p.setFont(m_paintFont);
-            }
-            continue;
-        }
-        const QByteArrayView l = m_store.lineBytes(i);
-        const uchar *d = udata(l);
-        // Skip what lies left of the view, then gather what fits.
-        qreal x = kMargin - hx;
-        qsizetype c0 = 0;
-        while (c0 < l.size() && x + m_advance[d[c0]] < clip.left()) {
-            x += m_advance[d[c0]];
-            ++c0;
-        }
-        qsizetype c1 = c0;
-        qreal xEnd = x;
-        while (c1 < l.size() && xEnd < right) {
-            xEnd += m_advance[d[c1]];
-            ++c1;
-        }
-
-        const qint64 seq = m_store.frontSeq() + i;
-        qsizetype s0 = 0;
-        qsizetype s1 = 0;
-        if (selecting && seq >= s.seq && seq <= e.seq) {
-            s0 = seq == s.seq ? s.col : 0;
-            s1 = seq == e.seq ? e.col : l.size();
-        }
-        const qsizetype a = std::clamp(s0, c0, c1);
-        const qsizetype b = std::clamp(s1, c0, c1);
-        qreal xa = x;
-        for (qsizetype c = c0; c < a; ++c)
-            xa += m_advance[d[c]];
-        qreal xb = xa;
-        for (qsizetype c = a; c < b; ++c)
-            xb += m_advance[d[c]];
-        if (b > a)
-            p.fillRect(QRectF(xa, y, xb - xa, m_lineHeight), highlight);
-        // The selected line break shows as a space-wide mark at the line's end.
-        if (selecting && seq >= s.seq && seq < e.seq && !m_store.joinsNext(i) && c1 == l.size())
-            p.fillRect(QRectF(xEnd, y, m_advance[uchar(' ')], m_lineHeight), highlight);
-        drawRun(x, y, d, c0, a, textColor, base);
-        drawRun(xa, y, d, a, b, highlightedText, highlight);
-        drawRun(xb, y, d, b, c1, textColor, base);
-    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -668,6 +535,8 @@ void LineView::timerEvent(QTimerEvent *event)
         m_tripleClickTimer.stop();
     } else if (event->timerId() == m_autoScrollTimer.timerId()) {
         autoScroll();
+    } else if (event->timerId() == m_announceTimer.timerId()) {
+        announce(true);
     } else {
         QAbstractScrollArea::timerEvent(event);
     }
@@ -740,6 +609,12 @@ QMenu *LineView::createContextMenu()
     all->setObjectName(QStringLiteral("selectAll"));
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(lineCount() > 0);
+    menu->addSeparator();
+    QAction *times = menu->addAction(tr("Show &times"), this, &LineView::setTimesShown);
+    times->setObjectName(QStringLiteral("showTimes"));
+    times->setCheckable(true);
+    times->setChecked(timesShown());
+    times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     return menu;
 }
 

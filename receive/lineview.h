@@ -14,6 +14,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QPoint>
 #include <QRectF>
@@ -45,14 +46,20 @@ public:
     void setMaxBytes(qsizetype n);
     qsizetype maxBytes() const { return m_store.maxBytes(); }
 
-    // Adds a line at the end.
-    void appendLine(const QByteArray &line);
+    // Adds a line at the end, arrived at time (ms since the epoch; 0: not known).
+    void appendLine(const QByteArray &line, qint64 time = 0);
     // Adds a line at the top (newest first); trims the bottom.
-    void prependLine(const QByteArray &line);
+    void prependLine(const QByteArray &line, qint64 time = 0);
     // Adds raw text at the end: a line feed starts a new line; other bytes (CR included)
     // stay in the line. The text goes on the last line while that line was itself started
-    // by appendText; after appendLine or prependLine it starts a new one.
-    void appendText(const QByteArray &text);
+    // by appendText; after appendLine or prependLine it starts a new one. A line's time
+    // is that of its first character.
+    void appendText(const QByteArray &text, qint64 time = 0);
+
+    // Each line's time in a dim column at the left; while shown, text(), copies and the
+    // accessible text begin each line with it (see LineStore). Off at start.
+    void setTimesShown(bool on);
+    bool timesShown() const { return m_store.timesShown(); }
 
     // What the pane holds; see LineStore for how lines join into text.
     const LineStore &store() const { return m_store; }
@@ -113,13 +120,21 @@ public:
     // Brings scroll bars, widths and the accessibility notification up to date now
     // rather than at the next timer tick. Each flush sends at most one removal and one
     // insertion (or one update) that together carry every change since the last one.
+    // On the timer the notification comes at an interval that grows with the size of the
+    // last one (kFlushMs up to kMaxAnnounceMs), so a flood costs a screen reader a few
+    // large events a second instead of many that each replace the whole pane.
     void flushPending();
+    static constexpr int kMaxAnnounceMs = 1000;
 
     // The text offset under a point of the viewport (the nearest character boundary).
     qsizetype offsetAt(const QPoint &viewportPos) const
     {
         return m_store.offsetOf(hitTest(viewportPos));
     }
+
+Q_SIGNALS:
+    // The times were shown or hidden (from the context menu too).
+    void timesShownChanged(bool shown);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -136,9 +151,13 @@ protected:
 
 private:
     using Pos = LineStore::Place;
+    static constexpr int kMargin = 3;
 
     void scheduleFlush();
     void flush();
+    // Sends the changes recorded since the last call; unless now, only once the interval
+    // after the last one has passed (and then from a timer).
+    void announce(bool now);
     void updateScrollBars();
     void measurePending();
     void remeasureAll();
@@ -146,6 +165,8 @@ private:
     void updateFontTables();
 
     qsizetype lineLength(qsizetype i) const { return m_store.lineBytes(i).size(); }
+    // Where a line's bytes start, in content coordinates (after the time column).
+    qreal textLeft() const;
     int topNoticeRows() const { return m_store.droppedTop() > 0 ? 1 : 0; }
     int bottomNoticeRows() const { return m_store.droppedBottom() > 0 ? 1 : 0; }
     int visibleRows() const;
@@ -171,6 +192,11 @@ private:
     bool m_flushPending = false;
     qreal m_maxWidth = 0;
 
+    // Accessibility notifications.
+    QElapsedTimer m_sinceAnnounce;
+    qint64 m_announceIntervalMs = 0;
+    QBasicTimer m_announceTimer;
+
     // Painting.
     QFont m_paintFont;
     std::array<qreal, 256> m_advance{};
@@ -181,6 +207,7 @@ private:
     qreal m_labelHeight = 0;
     int m_lineHeight = 1;
     int m_ascent = 0;
+    qreal m_timeWidth = 0; // the time column with its gap
 
     // Selection.
     Pos m_anchor;

@@ -124,12 +124,15 @@ QString LineViewAccessible::textAtOffset(int offset, QAccessible::TextBoundaryTy
         return store.textRange(offset, offset + 1);
     }
     const qsizetype i = store.lineIndexAt(offset);
-    const qsizetype lineStart = store.lineOffset(i);
+    qsizetype s = store.lineOffset(i);
+    // Words are looked for in the line's bytes; its time (while shown) is one word.
+    const qsizetype lineStart = s + store.prefixLength();
     const qsizetype len = store.lineBytes(i).size();
-    qsizetype s = lineStart;
     qsizetype e = lineStart + len + store.separatorAfter(i);
     if (type == QAccessible::WordBoundary) {
-        if (offset >= lineStart + len) {
+        if (offset < lineStart) {
+            e = lineStart;
+        } else if (offset >= lineStart + len) {
             s = lineStart + len; // the line break on its own
         } else {
             QTextBoundaryFinder finder(QTextBoundaryFinder::Word, store.lineString(i));

@@ -2,6 +2,8 @@
 // each kind of change, exactly.
 #include "receive/linestore.h"
 
+#include <QDateTime>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -18,6 +20,8 @@ class TstLineStore : public QObject
 private slots:
     void edits_data();
     void edits();
+    void times_data();
+    void times();
 };
 
 void TstLineStore::edits_data()
@@ -80,6 +84,59 @@ void TstLineStore::edits()
     }
     QCOMPARE(s.takeEdits(), edits);
     QCOMPARE(s.takeEdits(), Edits{}); // handed over once
+}
+
+void TstLineStore::times_data()
+{
+    // Op i arrives at 14:03:05.100 + i * 450 ms, local time; ops as in edits().
+    QTest::addColumn<QByteArrayList>("ops");
+    QTest::addColumn<QString>("text");
+    const QString blank(LineStore::kTimeLength, QLatin1Char(' '));
+    QTest::newRow("appended, times in order")
+        << QByteArrayList{"Aa", "Ab", "Ac"}
+        << QStringLiteral("14:03:05.100 a\r\n14:03:05.550 b\r\n14:03:06.000 c");
+    QTest::newRow("prepended, newest first")
+        << QByteArrayList{"Pa", "Pb"} << QStringLiteral("14:03:05.550 b\r\n14:03:05.100 a");
+    QTest::newRow("text: the first character's time")
+        << QByteArrayList{"Tx", "Ty\nz", "Tw"}
+        << QStringLiteral("14:03:05.100 xy\r\n14:03:05.550 zw");
+    QTest::newRow("text: an empty line's line feed; an open line has none yet")
+        << QByteArrayList{"Tx\n", "T\n"}
+        << QStringLiteral("14:03:05.100 x\r\n14:03:05.550 \r\n") + blank;
+}
+
+void TstLineStore::times()
+{
+    QFETCH(QByteArrayList, ops);
+    QFETCH(QString, text);
+    const qint64 t0 = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5, 100)).toMSecsSinceEpoch();
+    LineStore s;
+    for (qsizetype i = 0; i < ops.size(); ++i) {
+        const QByteArray arg = ops[i].mid(1);
+        const qint64 t = t0 + i * 450;
+        ops[i][0] == 'A'   ? s.appendLine(arg, t)
+        : ops[i][0] == 'P' ? s.prependLine(arg, t)
+                           : s.appendText(arg, t);
+    }
+    QString plain = text;
+    plain.remove(QRegularExpression(QStringLiteral("^.{13}"), QRegularExpression::MultilineOption));
+    QCOMPARE(s.text(), plain); // hidden at start
+    s.setTimesShown(true);
+    QCOMPARE(s.text(), text);
+    QCOMPARE(s.characterCount(), text.size());
+    // Offsets of lines and columns step over the times.
+    for (qsizetype i = 0; i < s.lineCount(); ++i) {
+        const qsizetype start = s.offsetOf(i, 0);
+        QCOMPARE(start, s.lineOffset(i) + LineStore::kTimeLength);
+        QCOMPARE(s.textRange(start, s.offsetOf(i, 99)), s.lineString(i));
+        qsizetype line = -1;
+        qsizetype column = -1;
+        s.positionAt(s.lineOffset(i) + 3, &line, &column); // inside the time
+        QCOMPARE(line, i);
+        QCOMPARE(column, 0);
+    }
+    s.setTimesShown(false);
+    QCOMPARE(s.text(), plain);
 }
 
 QTEST_GUILESS_MAIN(TstLineStore)

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QImage>
 #include <QMenu>
 #include <QRandomGenerator>
@@ -55,6 +56,9 @@ QByteArray pattern(qsizetype n)
         b[i] = char('a' + i % 26);
     return b;
 }
+
+// 14:03:05.100 local time on some day.
+const qint64 kTime0 = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5, 100)).toMSecsSinceEpoch();
 
 QPoint at(const LineView &v, qsizetype line, qsizetype column)
 {
@@ -149,6 +153,8 @@ private slots:
     void selectionAndCopy_data();
     void selectionAndCopy();
     void contextMenu();
+    void times_data();
+    void times();
     void keyboardScrolling_data();
     void keyboardScrolling();
     void followAppendPane();
@@ -493,6 +499,66 @@ void TstLineView::contextMenu()
     menu->close();
 }
 
+void TstLineView::times_data()
+{
+    // Both lines copied, or from the middle of the first: only a line's start takes its time.
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("fromLineStart");
+    QTest::addColumn<QString>("copied");
+    QTest::newRow("hidden, all") << false << true << QStringLiteral("first\r\nsecond");
+    QTest::newRow("hidden, part") << false << false << QStringLiteral("irst\r\nsecond");
+    QTest::newRow("shown, all") << true << true
+                                << QStringLiteral("14:03:05.100 first\r\n14:03:06.007 second");
+    QTest::newRow("shown, part") << true << false << QStringLiteral("irst\r\n14:03:06.007 second");
+}
+
+void TstLineView::times()
+{
+    QFETCH(bool, shown);
+    QFETCH(bool, fromLineStart);
+    QFETCH(QString, copied);
+    auto v = shownView({});
+    QVERIFY(v);
+    v->appendLine("first", kTime0);
+    v->appendLine("second", kTime0 + 907);
+    v->flushPending();
+    QVERIFY(!v->timesShown()); // off at start
+    const qreal plainLeft = v->characterRect(0, 0).left();
+    QSignalSpy changed(v.get(), &LineView::timesShownChanged);
+    LineView::setAccessibleNotifier(record);
+    auto guard = qScopeGuard([] { LineView::setAccessibleNotifier(nullptr); });
+    v->flushPending();
+    QString heard = v->text();
+    g_events.clear();
+    if (shown) {
+        const QPoint p(10, 5);
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, p, v->viewport()->mapToGlobal(p));
+        QApplication::sendEvent(v->viewport(), &ev);
+        QMenu *menu = v->findChild<QMenu *>();
+        QVERIFY(menu);
+        QAction *times = menu->findChild<QAction *>(QStringLiteral("showTimes"));
+        QVERIFY(times && times->isCheckable() && !times->isChecked());
+        times->trigger();
+        menu->close();
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed[0][0].toBool(), true);
+    }
+    QCOMPARE(v->timesShown(), shown);
+    QVERIFY(replay(heard)); // a screen reader hears the times come
+    QCOMPARE(heard, v->text());
+    // The text moves right of the time column, which holds the widest time.
+    const qreal column = v->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000"));
+    QCOMPARE(v->characterRect(0, 0).left() - plainLeft >= column, shown);
+    v->setSelection(v->offsetOf(0, fromLineStart ? 0 : 1), v->characterCount());
+    v->copy();
+    QCOMPARE(QApplication::clipboard()->text(), copied);
+    // A screen reader reads the times with the text while they are shown.
+    QAccessibleTextInterface *text =
+        QAccessible::queryAccessibleInterface(v.get())->textInterface();
+    QCOMPARE(text->text(0, text->characterCount()), v->text());
+    QCOMPARE(v->text().startsWith(QStringLiteral("14:03:05.100 first")), shown);
+}
+
 void TstLineView::keyboardScrolling_data()
 {
     QTest::addColumn<int>("key");
@@ -789,11 +855,14 @@ void TstLineView::accessibleNotifications_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<qsizetype>("maxLines");
-    QTest::newRow("unbounded seed 1") << quint32(1) << qsizetype(100000);
-    QTest::newRow("unbounded seed 2") << quint32(2) << qsizetype(100000);
-    QTest::newRow("tight bound seed 3") << quint32(3) << qsizetype(5);
-    QTest::newRow("tight bound seed 4") << quint32(4) << qsizetype(3);
-    QTest::newRow("bound of one seed 5") << quint32(5) << qsizetype(1);
+    QTest::addColumn<bool>("times");
+    QTest::newRow("unbounded seed 1") << quint32(1) << qsizetype(100000) << false;
+    QTest::newRow("unbounded seed 2") << quint32(2) << qsizetype(100000) << false;
+    QTest::newRow("tight bound seed 3") << quint32(3) << qsizetype(5) << false;
+    QTest::newRow("tight bound seed 4") << quint32(4) << qsizetype(3) << false;
+    QTest::newRow("bound of one seed 5") << quint32(5) << qsizetype(1) << false;
+    QTest::newRow("times shown seed 6") << quint32(6) << qsizetype(100000) << true;
+    QTest::newRow("times shown, tight bound seed 7") << quint32(7) << qsizetype(4) << true;
 }
 
 void TstLineView::accessibleNotifications()
@@ -802,10 +871,12 @@ void TstLineView::accessibleNotifications()
     // removal and one insertion at most per repaint however many calls came in between.
     QFETCH(quint32, seed);
     QFETCH(qsizetype, maxLines);
+    QFETCH(bool, times);
     LineView::setAccessibleNotifier(record);
     auto guard = qScopeGuard([] { LineView::setAccessibleNotifier(nullptr); });
     LineView v;
     v.setMaxLines(maxLines);
+    v.setTimesShown(times);
     v.flushPending();
     QRandomGenerator rng(seed);
     QString shown = v.text();
@@ -814,6 +885,9 @@ void TstLineView::accessibleNotifications()
         g_events.clear();
         const int calls = int(rng.bounded(1, 40));
         for (int c = 0; c < calls; ++c) {
+            // With times, a line's time is set by its first character: an open line that
+            // was announced blank gets one later.
+            const qint64 t = times ? kTime0 + round * 1000 + c : 0;
             QByteArray arg;
             for (int k = int(rng.bounded(0, 6)); k > 0; --k)
                 arg += alphabet[rng.bounded(0, 5)];
@@ -826,17 +900,17 @@ void TstLineView::accessibleNotifications()
             case 3:
             case 4:
             case 5:
-                v.prependLine(arg);
+                v.prependLine(arg, t);
                 break;
             case 6:
             case 7:
             case 8:
             case 9:
             case 10:
-                v.appendLine(arg);
+                v.appendLine(arg, t);
                 break;
             default:
-                v.appendText(arg);
+                v.appendText(arg, t);
                 break;
             }
         }

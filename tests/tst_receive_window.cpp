@@ -500,6 +500,57 @@ private Q_SLOTS:
 
     // A frame that never ends is written in pieces; their texts together hold every
     // character, and the operator is told once.
+    // Ctrl+T shows both panes' times: a frame's end, a line's first character, each
+    // logged character's own; the capture file stays as it was.
+    void times_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("frame mode, newest first")
+            << 0 << QStringLiteral("14:03:06.007 de\r\n14:03:05.250 abc")
+            << records({"xabc,[120:97:98:99:13]", "yde,[121:100:101:13]"});
+        QTest::newRow("line mode") << 2 << QStringLiteral("14:03:05.100 xabc\r\n14:03:05.250 yde")
+                                   << records({"xabc,[120:97:98:99:10]", "yde,[121:100:101:10]"});
+    }
+    void times()
+    {
+        QFETCH(int, profile);
+        QFETCH(QString, out);
+        QFETCH(QByteArray, file);
+        FakeWindow w;
+        w.pick(profile);
+        const QString path = newPath();
+        QVERIFY(w.startCapture(path));
+        w.monitor(true);
+        w.form->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        const QByteArray end = profile == 2 ? "\n" : "\r";
+        const QList<std::pair<QTime, QByteArray>> chunks{{QTime(14, 3, 5, 100), "xab"},
+                                                         {QTime(14, 3, 5, 250), "c" + end + "yd"},
+                                                         {QTime(14, 3, 6, 7), "e" + end}};
+        for (const auto &[time, bytes] : chunks) {
+            w.now = QDateTime(QDate(2026, 12, 7), time);
+            w.fake->receive(bytes);
+        }
+        QVERIFY(!w.out()->timesShown() && !w.bffr()->timesShown()); // off at start
+        QTest::keyClick(w.form.get(), Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(w.out()->timesShown() && w.bffr()->timesShown());
+        QCOMPARE(w.out()->text().left(out.size()), out);
+        const QStringList logTimes = w.bffr()->text().split(QStringLiteral("\r\n"));
+        QStringList expected;
+        for (const auto &[time, bytes] : chunks)
+            for (qsizetype i = 0; i < bytes.size(); ++i)
+                expected << time.toString(QStringLiteral("HH:mm:ss.zzz "));
+        QCOMPARE(logTimes.size(), expected.size());
+        for (qsizetype i = 0; i < logTimes.size(); ++i)
+            QCOMPARE(logTimes[i].left(13), expected[i]);
+        QCOMPARE(readFile(path), file);
+        // Hidden again from a pane's context menu: both panes follow.
+        w.bffr()->setTimesShown(false);
+        QVERIFY(!w.out()->timesShown());
+    }
+
     void overlongFrame_data()
     {
         QTest::addColumn<int>("profile");

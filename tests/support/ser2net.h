@@ -28,7 +28,9 @@ public:
     }
 
     // Serves device through Telnet with RFC 2217, or as raw TCP; true once it listens.
-    bool start(const QString &device, bool rfc2217, quint16 port = 0)
+    // options: more lines for the connection's options, each "name: value".
+    bool start(const QString &device, bool rfc2217, quint16 port = 0,
+               const QStringList &options = {})
     {
         m_port = port ? port : freePort();
         const QString accepter = rfc2217 ? QStringLiteral("telnet(rfc2217),tcp,127.0.0.1,%1")
@@ -38,8 +40,12 @@ public:
             return false;
         yaml.write(QStringLiteral("%YAML 1.1\n---\nconnection: &test\n  accepter: %1\n"
                                   "  connector: serialdev,%2,9600n81,local\n"
-                                  "  options:\n    kickolduser: true\n")
-                       .arg(accepter.arg(m_port), device)
+                                  "  options:\n    kickolduser: true\n%3")
+                       .arg(accepter.arg(m_port), device,
+                            options.isEmpty()
+                                ? QString()
+                                : QStringLiteral("    ") + options.join(QStringLiteral("\n    ")) +
+                                      QStringLiteral("\n"))
                        .toUtf8());
         yaml.close();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -1,0 +1,213 @@
+// Drawing a LineView: the font tables that make measuring a lookup per byte, and painting
+// the visible lines with their times, selection and boxed control codes.
+#include "receive/lineview.h"
+
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr qreal kBoxPad = 1.5;
+
+// Control codes get a boxed name rather than a glyph: fonts differ in what they hold for
+// them (most have no control pictures) and a missing-glyph box looks the same for all.
+bool boxed(uchar b)
+{
+    return b < 32 || (b >= 127 && b < 160);
+}
+
+const QString &boxLabel(uchar b)
+{
+    static const std::array<QString, 256> labels = [] {
+        static const char *const names[32] = {
+            "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+            "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+            "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+        std::array<QString, 256> l;
+        for (int i = 0; i < 32; ++i)
+            l[size_t(i)] = QLatin1String(names[i]);
+        l[127] = QStringLiteral("DEL");
+        for (int i = 128; i < 160; ++i)
+            l[size_t(i)] = QLatin1Char('x') + QString::number(i, 16).toUpper();
+        return l;
+    }();
+    return labels[b];
+}
+
+QChar displayChar(uchar b)
+{
+    if (b == 0xAD)
+        return QLatin1Char('-'); // a soft hyphen would be drawn with no width
+    return QChar(char16_t(b));
+}
+
+// Bytes as table indexes.
+const uchar *udata(QByteArrayView bytes)
+{
+    return reinterpret_cast<const uchar *>(bytes.data());
+}
+
+} // namespace
+
+void LineView::updateFontTables()
+{
+    // Without kerning or shaping a line's advance is the sum of its characters', which
+    // makes measuring, hit testing and selection a table lookup per byte.
+    m_paintFont = font();
+    m_paintFont.setKerning(false);
+    m_paintFont.setStyleStrategy(
+        QFont::StyleStrategy(m_paintFont.styleStrategy() | QFont::PreferNoShaping));
+    const QFontMetricsF fm(m_paintFont, viewport());
+    m_labelFont = m_paintFont;
+    if (m_labelFont.pointSizeF() > 0)
+        m_labelFont.setPointSizeF(std::max(5.0, m_labelFont.pointSizeF() * 0.7));
+    else
+        m_labelFont.setPixelSize(std::max(6, m_labelFont.pixelSize() * 7 / 10));
+    const QFontMetricsF lm(m_labelFont, viewport());
+    m_labelAscent = lm.ascent();
+    m_labelHeight = lm.height();
+    for (int b = 0; b < 256; ++b) {
+        const auto i = size_t(b);
+        m_boxed[i] = boxed(uchar(b));
+        m_glyph[i] = displayChar(uchar(b));
+        m_advance[i] = m_boxed[i]
+                           ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
+                           : fm.horizontalAdvance(m_glyph[i]);
+    }
+    m_timeWidth = fm.horizontalAdvance(QStringLiteral("00:00:00.000")) + 2 * m_advance[' '];
+    const QFontMetrics im(m_paintFont, viewport());
+    m_lineHeight = std::max(1, im.lineSpacing());
+    m_ascent = im.ascent();
+}
+
+// ---------------------------------------------------------------------------------------
+// Painting
+
+void LineView::paintEvent(QPaintEvent *event)
+{
+    QPainter p(viewport());
+    p.setFont(m_paintFont);
+    const QRect clip = event->rect();
+    const QPalette &pal = palette();
+    const QColor textColor = pal.color(QPalette::Text);
+    const QColor highlight = pal.color(QPalette::Highlight);
+    const QColor highlightedText = pal.color(QPalette::HighlightedText);
+    const QColor base = pal.color(QPalette::Base);
+    const QColor dim = pal.color(QPalette::PlaceholderText);
+    const qreal hx = horizontalScrollBar()->value();
+    const qreal right = clip.right() + 1;
+    const qsizetype top = topIndex();
+    const qsizetype n = lineCount();
+
+    Pos s = m_store.clamp(m_anchor);
+    Pos e = m_store.clamp(m_cursor);
+    if (e.seq < s.seq || (e.seq == s.seq && e.col < s.col))
+        std::swap(s, e);
+    const bool selecting = s.seq != e.seq || s.col != e.col;
+
+    QString run;
+    // Draws bytes [from, to) from x: plain runs as text, control codes as boxed names.
+    auto drawRun = [&](qreal x, int y, const uchar *d, qsizetype from, qsizetype to,
+                       const QColor &color, const QColor &boxText) {
+        qsizetype c = from;
+        while (c < to) {
+            qsizetype e = c;
+            qreal w = 0;
+            while (e < to && !m_boxed[d[e]]) {
+                w += m_advance[d[e]];
+                ++e;
+            }
+            if (e > c) {
+                run.resize(e - c);
+                for (qsizetype k = c; k < e; ++k)
+                    run[k - c] = m_glyph[d[k]];
+                p.setPen(color);
+                p.drawText(QPointF(x, y + m_ascent), run);
+                x += w;
+                c = e;
+                continue;
+            }
+            const qreal a = m_advance[d[c]];
+            const qreal top = y + (m_lineHeight - m_labelHeight) / 2.0;
+            const QRectF box(x + 1, top, a - 2, m_labelHeight);
+            QColor fill = color;
+            fill.setAlphaF(0.6f);
+            p.setPen(Qt::NoPen);
+            p.setBrush(fill);
+            p.drawRoundedRect(box, 2, 2);
+            p.setBrush(Qt::NoBrush);
+            p.setPen(boxText);
+            p.setFont(m_labelFont);
+            p.drawText(QPointF(box.left() + kBoxPad, top + m_labelAscent), boxLabel(d[c]));
+            p.setFont(m_paintFont);
+            x += a;
+            ++c;
+        }
+    };
+
+    for (int row = clip.top() / m_lineHeight; row <= clip.bottom() / m_lineHeight; ++row) {
+        const qsizetype i = top + row;
+        const int y = row * m_lineHeight;
+        if (i < 0 || i >= n) {
+            if ((i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows())) {
+                QFont f = m_paintFont;
+                f.setItalic(true);
+                p.setFont(f);
+                p.setPen(pal.color(QPalette::PlaceholderText));
+                p.drawText(QPointF(kMargin, y + m_ascent), droppedNotice());
+                p.setFont(m_paintFont);
+            }
+            continue;
+        }
+        const QByteArrayView l = m_store.lineBytes(i);
+        const uchar *d = udata(l);
+        if (timesShown() && kMargin - hx + m_timeWidth > clip.left()) {
+            p.setPen(dim);
+            p.drawText(QPointF(kMargin - hx, y + m_ascent),
+                       LineStore::timeText(m_store.lineTime(i)));
+        }
+        // Skip what lies left of the view, then gather what fits.
+        qreal x = textLeft() - hx;
+        qsizetype c0 = 0;
+        while (c0 < l.size() && x + m_advance[d[c0]] < clip.left()) {
+            x += m_advance[d[c0]];
+            ++c0;
+        }
+        qsizetype c1 = c0;
+        qreal xEnd = x;
+        while (c1 < l.size() && xEnd < right) {
+            xEnd += m_advance[d[c1]];
+            ++c1;
+        }
+
+        const qint64 seq = m_store.frontSeq() + i;
+        qsizetype s0 = 0;
+        qsizetype s1 = 0;
+        if (selecting && seq >= s.seq && seq <= e.seq) {
+            s0 = seq == s.seq ? s.col : 0;
+            s1 = seq == e.seq ? e.col : l.size();
+        }
+        const qsizetype a = std::clamp(s0, c0, c1);
+        const qsizetype b = std::clamp(s1, c0, c1);
+        qreal xa = x;
+        for (qsizetype c = c0; c < a; ++c)
+            xa += m_advance[d[c]];
+        qreal xb = xa;
+        for (qsizetype c = a; c < b; ++c)
+            xb += m_advance[d[c]];
+        if (b > a)
+            p.fillRect(QRectF(xa, y, xb - xa, m_lineHeight), highlight);
+        // The selected line break shows as a space-wide mark at the line's end.
+        if (selecting && seq >= s.seq && seq < e.seq && !m_store.joinsNext(i) && c1 == l.size())
+            p.fillRect(QRectF(xEnd, y, m_advance[uchar(' ')], m_lineHeight), highlight);
+        drawRun(x, y, d, c0, a, textColor, base);
+        drawRun(xa, y, d, a, b, highlightedText, highlight);
+        drawRun(xb, y, d, b, c1, textColor, base);
+    }
+}
