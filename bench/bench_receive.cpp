@@ -9,9 +9,11 @@
 //      the peak memory (VmHWM) and whether accessibility was active.
 //
 // Usage: bench_receive [megabytes for part 2, default 100] [--no-window] [--window-only]
-//                      [--frame-length N]
+//                      [--frame-length N] [--extras]
 //   --frame-length N   part 2 sends frames of exactly N characters, the end code included
 //                      (default: random lengths of 1 to 81)
+//   --extras           part 2 with the times shown in both panes and the line statistics
+//                      window open, to compare with a run without
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
 #include "app/form_comm.h"
@@ -24,6 +26,7 @@
 #include "support/pty.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -154,7 +157,7 @@ bool benchWithoutWidgets(const QString &folder)
 }
 
 // Part 2: the window end to end through a pty.
-bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength)
+bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bool extras)
 {
     Pty pty;
     PortMap map;
@@ -187,6 +190,17 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength)
         return false;
     }
     form.findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+    if (extras) {
+        for (const char *name : {"showTimes", "act_lineStatistics"}) {
+            auto *action =
+                form.findChild<QAction *>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+            if (!action) {
+                std::printf("no action %s\n", name);
+                return false;
+            }
+            action->trigger();
+        }
+    }
 
     // The writer makes the frames as it goes, so they do not count in this process's
     // peak memory beyond one chunk.
@@ -277,11 +291,13 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength)
     const bool complete = writerOk && size == expectedSize && hash == expectedHash;
     std::printf("end to end: %lld characters in %.2f s: %.2f M characters/s sustained (goal 2); "
                 "capture %s (%lld of %lld bytes); longest event-loop stall %.1f ms (goal < 50); "
-                "peak memory VmHWM %.1f MB (goal < 300); accessibility %s\n",
+                "peak memory VmHWM %.1f MB (goal < 300); accessibility %s; times and "
+                "statistics window %s\n",
                 qlonglong(total), seconds, total / seconds / 1e6,
                 complete ? "complete" : "INCOMPLETE", qlonglong(size),
                 qlonglong(expectedSize.load()), std::max<qint64>(0, longestGapNs - 5000000) / 1e6,
-                peakMemoryKiB() / 1024.0, QAccessible::isActive() ? "active" : "inactive");
+                peakMemoryKiB() / 1024.0, QAccessible::isActive() ? "active" : "inactive",
+                extras ? "shown" : "not shown");
     return complete;
 }
 
@@ -296,12 +312,15 @@ int main(int argc, char **argv)
     bool window = true;
     bool withoutWidgets = true;
     int frameLength = 0;
+    bool extras = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--no-window")
             window = false;
         else if (arg == "--window-only")
             withoutWidgets = false;
+        else if (arg == "--extras")
+            extras = true;
         else if (arg == "--frame-length" && i + 1 < argc)
             frameLength = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg.toLongLong() > 0)
@@ -312,6 +331,6 @@ int main(int argc, char **argv)
         return 1;
     bool ok = !withoutWidgets || benchWithoutWidgets(folder.path());
     if (window)
-        ok = benchWindow(folder.path(), megabytes, frameLength) && ok;
+        ok = benchWindow(folder.path(), megabytes, frameLength, extras) && ok;
     return ok ? 0 : 1;
 }
