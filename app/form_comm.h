@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QWidget>
 
@@ -39,6 +40,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTcpSocket;
 class QTimer;
 class QMessageBox;
 
@@ -148,6 +150,9 @@ private:
     void mapNetworkPort(int port);
     // At each Timer1 tick: re-opens a lost port once its device is back.
     void replugTick();
+    // Whether a connection to the server of url has succeeded since the last call; starts
+    // one in the background when none is under way.
+    bool networkServerAnswers(const QString &url);
 
     // receive/
     void setupReceive();
@@ -228,6 +233,10 @@ private:
     std::unique_ptr<DeviceDiscovery> m_discovery;
     NetworkUrlPrompt m_networkUrlPrompt;
     ReplugWatch m_replug;
+    // A lost network port's server, asked without blocking before the re-open is tried.
+    QTcpSocket *m_replugProbe = nullptr;
+    bool m_replugServerUp = false;
+    QDeadlineTimer m_replugProbeDeadline;
     QString m_portDevice;   // the device the port was last opened on
     QString m_mappingError; // the last failed mapping change; cleared by one that works
     QString m_hintKey;      // the port state m_hint was computed for

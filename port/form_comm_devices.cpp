@@ -4,6 +4,7 @@
 #include "port/devicediscovery.h"
 #include "port/portmapping.h"
 #include "port/portrules.h"
+#include "port/rfc2217.h"
 #include "port/serialcontrol.h"
 
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTcpSocket>
 #include <QTimer>
 
 using PropertyPanel::Row;
@@ -229,9 +231,45 @@ void Form_Comm::mapNetworkPort(int port)
         mappingChanged(port, writeNetworkPortMapping(port, *url, config));
 }
 
+bool Form_Comm::networkServerAnswers(const QString &url)
+{
+    if (!m_replugProbe) {
+        m_replugProbe = new QTcpSocket(this);
+        connect(m_replugProbe, &QTcpSocket::connected, this, [this] {
+            m_replugServerUp = true;
+            m_replugProbe->abort();
+        });
+    }
+    if (m_replugServerUp) {
+        m_replugServerUp = false;
+        return true;
+    }
+    if (m_replugProbe->state() != QAbstractSocket::UnconnectedState) {
+        if (m_replugProbeDeadline.hasExpired())
+            m_replugProbe->abort(); // a host that does not answer; ask again next tick
+        return false;
+    }
+    const auto parsed = parsePortUrl(url);
+    if (const auto *u = std::get_if<PortUrl>(&parsed)) {
+        m_replugProbeDeadline = QDeadlineTimer(3000);
+        m_replugProbe->connectToHost(u->host, u->port);
+    }
+    return false;
+}
+
 void Form_Comm::replugTick()
 {
-    if (!m_replug.isWaiting() || !m_replug.due(readPortMapping(m_replug.port(), userConfigHome())))
+    if (!m_replug.isWaiting()) {
+        m_replugServerUp = false;
+        return;
+    }
+    const PortMapping now = readPortMapping(m_replug.port(), userConfigHome());
+    if (!m_replug.due(now))
+        return;
+    // Opening a network port waits for its connection, which for a host that does not
+    // answer would hold the window for seconds at every try: ask the server first, in the
+    // background, and open once it has answered.
+    if (now.kind == PortMapping::Kind::Network && !networkServerAnswers(now.target))
         return;
     // The settings the port had, not a text typed since and not yet applied.
     OpenPort(PortArgument(qint16(m_replug.port())), MSComm1->Settings());
