@@ -7,17 +7,20 @@
 //   cmd_Send --> cmd_Send_Click --> SerialControl::setOutput
 //
 // The handlers are named by control and event. Their bodies live beside the
-// subsystem they belong to: port/ (OpenPort, panel), receive/ (receive path, profiles),
-// transmit/ (send), capture/ (capture set-up, WriteToFile); app/ builds the window.
+// subsystem they belong to: port/ (OpenPort, panel, port menu, replug), receive/ (receive
+// path, profiles), transmit/ (send), capture/ (capture set-up, WriteToFile); app/ builds
+// the window.
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QWidget>
 
 #include "capture/capturesession.h"
 #include "capture/optionsprompt.h"
 #include "port/propertypanel.h"
+#include "port/replugwatch.h"
 #include "receive/linestatistics.h"
 
 #include <QPointer>
@@ -25,6 +28,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <variant>
 
 class QCheckBox;
@@ -33,12 +37,15 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTcpSocket;
 class QTimer;
 class QMessageBox;
 
 class ClickLabel;
+class DeviceDiscovery;
 class LedShape;
 class LineStatisticsWindow;
 class LineView;
@@ -84,6 +91,17 @@ public:
     // The text of the error box currently shown (empty when none); for tests.
     QString shownError() const;
 
+    // Where the port menu finds the attached devices; the system's list by default.
+    void setDeviceDiscovery(std::unique_ptr<DeviceDiscovery> discovery);
+    // Asks the operator for a network port URL for port n (current: what it is now);
+    // nothing when cancelled. Tests answer it; by default a modal input dialog.
+    using NetworkUrlPrompt =
+        std::function<std::optional<QString>(QWidget *owner, int port, const QString &current)>;
+    void setNetworkUrlPrompt(NetworkUrlPrompt prompt);
+    // Builds the port menu (COM 1 to 9, what each maps to, map, remove, network port) and
+    // shows it at globalPos without waiting; it deletes itself when closed.
+    QMenu *showPortMenu(const QPoint &globalPos);
+
 public Q_SLOTS:
     // Handlers, named by control and event.
     void com_Close_Click();
@@ -114,9 +132,27 @@ private:
 
     // port/
     void setupPort();
-    void OpenPort(const PortArgument &port);
+    // settings: the text to apply; the Settings box's text when none.
+    void OpenPort(const PortArgument &port, const std::optional<QString> &settings = {});
     // Returns false at the first failed read; rows from there keep their text.
     bool RefreshPropertyPanel();
+
+    // port/, devices: the port menu, tooltips and re-opening after a replug
+    void setupDevices();
+    // What the port in use maps to and why it failed, for the tooltips; recomputed when the
+    // port or its state changed, or always when fresh.
+    QString portHint(bool fresh);
+    void updatePortTips(bool fresh);
+    // The operator changed port n's mapping: error is empty when it was written.
+    void mappingChanged(int port, const QString &error);
+    void mapPort(int port, const QString &linkTarget);
+    void unmapPort(int port);
+    void mapNetworkPort(int port);
+    // At each Timer1 tick: re-opens a lost port once its device is back.
+    void replugTick();
+    // Whether a connection to the server of url has succeeded since the last call; starts
+    // one in the background when none is under way.
+    bool networkServerAnswers(const QString &url);
 
     // receive/
     void setupReceive();
@@ -194,6 +230,17 @@ private:
 
     // --- Subsystem working state (each subsystem adds its own below its heading)
     // port/
+    std::unique_ptr<DeviceDiscovery> m_discovery;
+    NetworkUrlPrompt m_networkUrlPrompt;
+    ReplugWatch m_replug;
+    // A lost network port's server, asked without blocking before the re-open is tried.
+    QTcpSocket *m_replugProbe = nullptr;
+    bool m_replugServerUp = false;
+    QDeadlineTimer m_replugProbeDeadline;
+    QString m_portDevice;   // the device the port was last opened on
+    QString m_mappingError; // the last failed mapping change; cleared by one that works
+    QString m_hintKey;      // the port state m_hint was computed for
+    QString m_hint;         // the port's tooltip
     // receive/
     bool m_panelRefreshPending = false;
     bool m_panelRefreshFailed = false; // reported; cleared by the next refresh that works

@@ -22,17 +22,21 @@ void Form_Comm::setupPort()
     connect(MSComm1.get(), &SerialControl::portLost, this, [this](const QString &reason) {
         RefreshPropertyPanel();
         const std::optional<qint16> port = MSComm1->CommPort();
-        reportError(QStringLiteral("COM %1 was lost: %2\nThe port is closed; press \"Reset Comm\" "
+        if (port)
+            m_replug.lost(*port, m_portDevice);
+        reportError(QStringLiteral("COM %1 was lost: %2\nThe port is closed; it re-opens by itself "
                                    "when the device is back.")
                         .arg(port ? QString::number(*port) : QStringLiteral("?"), reason));
     });
+    setupDevices();
 }
 
-void Form_Comm::OpenPort(const PortArgument &port)
+void Form_Comm::OpenPort(const PortArgument &port, const std::optional<QString> &settings)
 {
     // Each step on its own: a refused step is skipped and the next one runs.
     MSComm1->setPortOpen(false);
-    MSComm1->setSettings(trimBlanks(txt_Settings->text())); // spaces only, not tabs
+    MSComm1->setSettings(settings ? *settings
+                                  : trimBlanks(txt_Settings->text())); // spaces only, not tabs
     std::optional<qint16> number;
     if (const auto *n = std::get_if<qint16>(&port))
         number = *n;
@@ -44,7 +48,8 @@ void Form_Comm::OpenPort(const PortArgument &port)
     MSComm1->setRThreshold(1);
     MSComm1->setSThreshold(1);
     MSComm1->setInputMode(0);
-    MSComm1->setPortOpen(true);
+    if (MSComm1->setPortOpen(true))
+        m_portDevice = MSComm1->devicePath();
     FrameBuffer.clear();
     resetStatistics();
     RefreshPropertyPanel();
@@ -52,6 +57,7 @@ void Form_Comm::OpenPort(const PortArgument &port)
 
 void Form_Comm::cmd_reset_Click()
 {
+    m_replug.cancel();
     const QString portText = cbo_Port->currentText();
     const QString settingsText = txt_Settings->text();
     if (!portText.isEmpty() && !settingsText.isEmpty())
@@ -60,6 +66,7 @@ void Form_Comm::cmd_reset_Click()
 
 void Form_Comm::cbo_Port_Click()
 {
+    m_replug.cancel();
     const QString portText = cbo_Port->currentText();
     if (!portText.isEmpty())
         OpenPort(PortArgument(portNumberText(portText)));
@@ -74,19 +81,9 @@ bool Form_Comm::RefreshPropertyPanel()
         setLabelText(lbl_val[PropertyPanel::valueIndex(row.row)], *text);
     }
     // The reason of the last failure, without a box: the open itself stays silent.
-    QString hint = MSComm1->devicePath();
+    updatePortTips(false);
     const QString error = MSComm1->lastError();
-    if (!error.isEmpty())
-        hint += (hint.isEmpty() ? QString() : QStringLiteral("\n")) + error;
-    const qint16 portOpenName = PropertyPanel::nameIndex(Row::PortOpen);
     QLabel *const portOpen = lbl_val[PropertyPanel::valueIndex(Row::PortOpen)];
-    QLabel *const commPort = lbl_val[PropertyPanel::valueIndex(Row::CommPort)];
-    for (QWidget *w :
-         {static_cast<QWidget *>(cbo_Port), static_cast<QWidget *>(commPort),
-          static_cast<QWidget *>(portOpen), static_cast<QWidget *>(lblfield[portOpenName])}) {
-        if (w->toolTip() != hint)
-            w->setToolTip(hint);
-    }
     // A screen reader reads the caption with the value, and why the port is closed.
     QString description = QString::fromLatin1(PropertyPanel::spec(Row::PortOpen).caption);
     if (!error.isEmpty())

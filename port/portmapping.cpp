@@ -1,5 +1,7 @@
 #include "port/portmapping.h"
 
+#include "port/rfc2217.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -7,7 +9,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <variant>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,12 +151,13 @@ QString mappingTarget(const SerialDevice &device)
     return device.byIdPath.isEmpty() ? device.path : device.byIdPath;
 }
 
-QString writePortMapping(int port, const QString &linkTarget, const QString &configHome)
+namespace {
+
+// Puts a new entry for port n in place: `make` creates it at a temporary name (returning 0
+// or an errno), then one rename replaces the old entry, so a reader sees one or the other.
+QString replaceEntry(int port, const QString &configHome,
+                     const std::function<int(const QByteArray &temporary)> &make)
 {
-    if (port <= 0)
-        return QStringLiteral("Invalid port number: ") + QString::number(port);
-    if (linkTarget.isEmpty())
-        return QStringLiteral("No device to map %1 to").arg(portName(port));
     const PortMapping old = readPortMapping(port, configHome);
     // Replacing what the operator put there by hand and this program cannot read would
     // lose it for good.
@@ -162,7 +168,6 @@ QString writePortMapping(int port, const QString &linkTarget, const QString &con
     if (const QString error = makeFolder(folder); !error.isEmpty())
         return error;
 
-    const QByteArray target = QFile::encodeName(linkTarget);
     const QByteArray entry = QFile::encodeName(old.entry);
     QByteArray temporary;
     for (int attempt = 0;; ++attempt) {
@@ -171,11 +176,12 @@ QString writePortMapping(int port, const QString &linkTarget, const QString &con
                                           .arg(port)
                                           .arg(::getpid())
                                           .arg(attempt));
-        if (::symlink(target.constData(), temporary.constData()) == 0)
+        const int error = make(temporary);
+        if (error == 0)
             break;
-        if (errno != EEXIST || attempt == 100)
+        if (error != EEXIST || attempt == 100)
             return QStringLiteral("Cannot write in the ports folder %1: %2")
-                .arg(folder, errnoText(errno));
+                .arg(folder, errnoText(error));
     }
     if (::rename(temporary.constData(), entry.constData()) != 0) {
         const int error = errno;
@@ -183,6 +189,63 @@ QString writePortMapping(int port, const QString &linkTarget, const QString &con
         return QStringLiteral("Cannot replace %1: %2").arg(old.entry, errnoText(error));
     }
     return {};
+}
+
+// Writes all of data to a new file; 0 or the errno of the step that failed, with nothing
+// left behind on failure.
+int writeNewFile(const QByteArray &path, const QByteArray &data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    qsizetype done = 0;
+    int error = 0;
+    while (done < data.size() && error == 0) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n > 0)
+            done += n;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(path.constData());
+    return error;
+}
+
+} // namespace
+
+QString writePortMapping(int port, const QString &linkTarget, const QString &configHome)
+{
+    if (port <= 0)
+        return QStringLiteral("Invalid port number: ") + QString::number(port);
+    if (linkTarget.isEmpty())
+        return QStringLiteral("No device to map %1 to").arg(portName(port));
+    const QByteArray target = QFile::encodeName(linkTarget);
+    return replaceEntry(port, configHome, [&target](const QByteArray &temporary) {
+        return ::symlink(target.constData(), temporary.constData()) == 0 ? 0 : errno;
+    });
+}
+
+QString networkUrlProblem(const QString &url)
+{
+    // The network control's own rule, so an entry written here is one it opens.
+    const std::variant<PortUrl, QString> parsed = parsePortUrl(url);
+    const QString *problem = std::get_if<QString>(&parsed);
+    return problem ? *problem : QString();
+}
+
+QString writeNetworkPortMapping(int port, const QString &url, const QString &configHome)
+{
+    if (port <= 0)
+        return QStringLiteral("Invalid port number: ") + QString::number(port);
+    if (const QString problem = networkUrlProblem(url); !problem.isEmpty())
+        return QStringLiteral("%1 not mapped: %2").arg(portName(port), problem);
+    const QByteArray line = url.trimmed().toUtf8() + '\n';
+    return replaceEntry(port, configHome, [&line](const QByteArray &temporary) {
+        return writeNewFile(temporary, line);
+    });
 }
 
 QString removePortMapping(int port, const QString &configHome)

@@ -43,6 +43,15 @@ PortMapping readPortMapping(int port, const QString &configHome);
                                        const QString &configHome);
 // The link target for a device: its stable by-id name where it has one, else its path.
 QString mappingTarget(const SerialDevice &device);
+// Maps port n to a network port: a regular file com<n> whose first line is url, put in
+// place with one rename like a link. The URL must be rfc2217:// or tcp:// with a host and a
+// port (parsePortUrl); entries in the way are refused as by writePortMapping. Empty when done, else why
+// nothing was written.
+[[nodiscard]] QString writeNetworkPortMapping(int port, const QString &url,
+                                              const QString &configHome);
+// Why url cannot name a network port, e.g. "No port number in "tcp://lab""; empty when it
+// can.
+QString networkUrlProblem(const QString &url);
 // Removes port n's entry, so it maps to its legacy port again. No entry is not an error;
 // a folder is not removed. Empty when done, else why not.
 [[nodiscard]] QString removePortMapping(int port, const QString &configHome);

@@ -188,6 +188,36 @@ private Q_SLOTS:
             QVERIFY(!removePortMapping(port, c.dir.path()).isEmpty());
     }
 
+    void networkEntry_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("reason"); // a part of it; empty: written
+        QTest::newRow("rfc2217") << u" rfc2217://lab-pi:2001 "_s << QString();
+        QTest::newRow("raw tcp") << u"tcp://10.0.0.7:2002"_s << QString();
+        QTest::newRow("no port") << u"tcp://lab-pi"_s << u"No port number"_s;
+        QTest::newRow("other scheme") << u"http://lab-pi:80"_s << u"Not a port URL"_s;
+        QTest::newRow("no host") << u"tcp://:2002"_s << u"Invalid host"_s;
+        QTest::newRow("blank") << u"  "_s << u"No port URL"_s;
+    }
+    void networkEntry()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, reason);
+        Config c;
+        QVERIFY(c.link(u"/dev/null"_s, u"@/commtest/ports/com6"_s)); // replaced when written
+        const QStringList before = c.listing();
+        const QString error = writeNetworkPortMapping(6, url, c.dir.path());
+        QVERIFY2(reason.isEmpty() ? error.isEmpty() : error.contains(reason), qPrintable(error));
+        if (!reason.isEmpty()) {
+            QCOMPARE(c.listing(), before);
+            return;
+        }
+        const PortMapping m = readPortMapping(6, c.dir.path());
+        QCOMPARE(int(m.kind), int(Kind::Network));
+        QCOMPARE(m.target, url.trimmed());
+        QCOMPARE(c.listing(), QStringList({u"com6="_s})); // a regular file, no temporary left
+    }
+
     void mappingText_data()
     {
         columns<PortMapping, QString>("mapping", "expected");
