@@ -184,12 +184,12 @@ int main(int argc, char **argv)
     }
     double local = -1;
     {
-        Pty pty;
-        PortMap map;
+        PtyPort device(1);
         QtSerialControl port;
-        if (pty.isValid() && map.map(1, pty.slavePath()))
+        if (device.ok())
             local = receiveRate(
-                port, [&](const QByteArray &c) { return pty.write(c, 60000); }, total, "local pty");
+                port, [&](const QByteArray &c) { return device.pty->write(c, 60000); }, total,
+                "local pty");
     }
     bool ok = local > 0;
     for (const bool rfc2217 : {true, false}) {
@@ -214,18 +214,16 @@ int main(int argc, char **argv)
     for (const auto &[config, options] : configs) {
         std::printf("ser2net with %s:\n", config);
         for (const bool rfc2217 : {true, false}) {
-            Pty pty;
             PortMap map;
-            Ser2net server;
+            ServedPty served;
             NetworkSerialControl port;
             const char *name = rfc2217 ? "ser2net, rfc2217" : "ser2net, raw tcp";
-            if (!server.start(pty.slavePath(), rfc2217, 0, options) ||
-                !mapToUrl(map.path(), 1, server.url(rfc2217))) {
+            if (!served.start(map.path(), 1, rfc2217, options)) {
                 std::printf("%-22s ser2net did not start\n", name);
                 ok = false;
                 continue;
             }
-            const auto write = [&](const QByteArray &c) { return pty.write(c, 60000); };
+            const auto write = [&](const QByteArray &c) { return served.pty.write(c, 60000); };
             const double rate = receiveRate(port, write, total, name);
             printShare(name, rate, local);
             ok = ok && rate > 0;
@@ -233,10 +231,10 @@ int main(int argc, char **argv)
                 continue;
             // ser2net's own ceiling: the same stream into a socket that only counts.
             QTcpSocket plain;
-            plain.connectToHost(QHostAddress::LocalHost, server.port());
+            plain.connectToHost(QHostAddress::LocalHost, served.server.port());
             if (!plain.waitForConnected(5000))
                 continue;
-            pty.readAvailable(100);
+            served.pty.readAvailable(100);
             measure(write, total, "ser2net, plain reader", [&](qsizetype &received, bool &inOrder) {
                 QObject::connect(&plain, &QTcpSocket::readyRead, &plain, [&] {
                     for (char c : plain.readAll())

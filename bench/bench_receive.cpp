@@ -19,9 +19,9 @@
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
-#include "capture/form_outputcfg.h"
 #include "port/qtserialcontrol.h"
 #include "receive/receiverules.h"
+#include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
 #include "support/pty.h"
 
@@ -168,23 +168,17 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
     auto saveDialog = std::make_unique<FakeSaveDialog>();
     const QString path = folder + QStringLiteral("/bench_window.txt");
     saveDialog->answers.append(path);
-    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(saveDialog));
+    // The options dialog answered OK with its initial options, through the window's seam.
+    auto options = std::make_unique<FakeOptionsPrompt>();
+    options->answers.push_back(FakeOptionsPrompt::ok());
+    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(saveDialog), std::move(options));
     form.show();
     if (!form.serial()->PortOpen().value_or(false)) {
         std::printf("port 4 did not open: %s\n", qPrintable(form.serial()->lastError()));
         return false;
     }
-    // Capture on through the window's set-up, the options dialog answered with OK.
-    QTimer answer;
-    answer.setInterval(5);
-    QObject::connect(&answer, &QTimer::timeout, &answer, [] {
-        if (auto *d = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget());
-            d && d->isVisible())
-            d->cmd_ok->click();
-    });
-    answer.start();
+    // Capture on through the window's set-up.
     form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->click();
-    answer.stop();
     if (!form.captureEnabled()) {
         std::printf("capture did not start\n");
         return false;

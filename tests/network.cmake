@@ -1,4 +1,3 @@
 # Network ports: the COM-PORT-OPTION rules, and the control against a real ser2net.
 commtest_add_test(tst_rfc2217 SOURCES tst_rfc2217.cpp LIBS commtest_core)
-commtest_add_test(tst_network SOURCES tst_network.cpp support/pty.h support/ser2net.h
-  LIBS commtest_core TIMEOUT 120)
+commtest_add_test(tst_network SOURCES tst_network.cpp LIBS commtest_core TIMEOUT 120)

@@ -21,7 +21,6 @@ target_compile_definitions(tst_sim_install PRIVATE
 add_dependencies(tst_sim_install commtest commtest-sim)
 
 # Simulator -> pty -> monitor window over the real serial layer -> capture file.
-commtest_add_test(tst_sim_e2e SOURCES tst_sim_e2e.cpp tst_receive_helpers.h support/pty.h
-  support/fakesavedialog.h LIBS commtest_gui commtest_sim TIMEOUT 180)
+commtest_add_test(tst_sim_e2e SOURCES tst_sim_e2e.cpp LIBS commtest_gui commtest_sim TIMEOUT 180)
 target_compile_definitions(tst_sim_e2e PRIVATE COMMTEST_SIM_PATH="$<TARGET_FILE:commtest-sim>")
 add_dependencies(tst_sim_e2e commtest-sim)

@@ -2,6 +2,8 @@
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
 #include "capture/module5.h"
+#include "support/files.h"
+#include "support/tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,14 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<cannot read>";
-    return f.readAll();
-}
 
 bool writeFile(const QString &path, const QByteArray &content)
 {
@@ -44,10 +38,8 @@ class TestCaptureFile : public QObject
 private Q_SLOTS:
     void createOrAppend_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<QByteArray>("expectedStart");
+        columns<bool, QByteArray, QByteArray, QByteArray>("present", "before", "header",
+                                                          "expectedStart");
         QTest::newRow("absent, empty header")
             << false << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("absent, header written without line end")
@@ -79,13 +71,13 @@ private Q_SLOTS:
         QCOMPARE(stream->WriteLine("plain"), QString());
         QCOMPARE(stream->Write(b), QString());
         QCOMPARE(stream->Close(), QString());
-        QCOMPARE(readAll(path), expectedStart + a + "plain\r\n" + b);
+        QCOMPARE(readFile(path), expectedStart + a + "plain\r\n" + b);
 
         // Opened again: continued, never truncated.
         QCOMPARE(Module5::OpenCaptureFile(fs, stream, path, header), QString());
         QCOMPARE(stream->Write(a), QString());
         QCOMPARE(stream->Close(), QString());
-        QCOMPARE(readAll(path), expectedStart + a + "plain\r\n" + b + a);
+        QCOMPARE(readFile(path), expectedStart + a + "plain\r\n" + b + a);
     }
 
     void everyByteValueSurvives()
@@ -102,7 +94,7 @@ private Q_SLOTS:
         const QByteArray record = captureRecord(QByteArray(), frame);
         QCOMPARE(stream->Write(record), QString());
         QCOMPARE(stream->Close(), QString());
-        const QByteArray content = readAll(path);
+        const QByteArray content = readFile(path);
         QCOMPARE(content, record);
         QCOMPARE(content.left(256), frame.left(256)); // no byte order mark, no conversion
     }
@@ -120,7 +112,7 @@ private Q_SLOTS:
             QCOMPARE(stream->Write(r), QString());
             expected += r;
             // Another handle sees it while the stream is still open.
-            QCOMPARE(readAll(path), expected);
+            QCOMPARE(readFile(path), expected);
         }
         QCOMPARE(stream->Close(), QString());
         QVERIFY(!stream->isOpen());
@@ -143,8 +135,7 @@ private Q_SLOTS:
 
     void sizeLimitLeavesWholeRecords_data()
     {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("limit");
+        columns<QByteArray, int>("before", "limit");
         QTest::newRow("new file") << QByteArray() << 1000;
         QTest::newRow("continued file") << QByteArray("kept,[1]\r\n") << 1500;
         QTest::newRow("limit inside first record") << QByteArray() << 7;
@@ -209,15 +200,14 @@ private Q_SLOTS:
         QByteArray expected = before;
         for (int i = 0; i < written; ++i)
             expected += sampleRecord(i);
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readFile(path), expected);
         // The next record would not have fitted: the limit stopped it, not something else.
         QVERIFY(expected.size() + sampleRecord(written).size() > limit);
     }
 
     void openFails_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("reason");
+        columns<QString, QString>("kind", "reason");
         QTest::newRow("missing folder")
             << QStringLiteral("missing") << QStringLiteral("No such file");
         QTest::newRow("a folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
@@ -262,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(stream.get(), kept);
         QCOMPARE(stream->Write("still,[1]\r\n"), QString());
         QCOMPARE(stream->Close(), QString());
-        QCOMPARE(readAll(keptPath), QByteArray("still,[1]\r\n"));
+        QCOMPARE(readFile(keptPath), QByteArray("still,[1]\r\n"));
     }
 
     void fileExistsOnlyForFiles()
@@ -280,7 +270,7 @@ private Q_SLOTS:
         const StreamResult r = fs.CreateTextFile(file);
         QVERIFY(!r.stream);
         QCOMPARE(r.errorNumber, EEXIST);
-        QCOMPARE(readAll(file), QByteArray("keep"));
+        QCOMPARE(readFile(file), QByteArray("keep"));
     }
 };
 

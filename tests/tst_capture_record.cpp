@@ -1,5 +1,6 @@
 // The capture record format: worked examples, edge cases, random frames, long frames.
 #include "capture/capturerecord.h"
+#include "support/tables.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -49,9 +50,7 @@ class TestCaptureRecord : public QObject
 private Q_SLOTS:
     void record_data()
     {
-        QTest::addColumn<QByteArray>("prefix");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("expected");
+        columns<QByteArray, QByteArray, QByteArray>("prefix", "frame", "expected");
 
         // The worked examples.
         QTest::newRow("abc CR") << QByteArray("") << QByteArray("abc\r")
@@ -162,8 +161,7 @@ private Q_SLOTS:
 
     void trimBlanksOnlySpaces_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>("text", "expected");
         QTest::newRow("both ends") << QStringLiteral("  S1  ") << QStringLiteral("S1");
         QTest::newRow("inner kept") << QStringLiteral(" a b ") << QStringLiteral("a b");
         QTest::newRow("tab kept") << QStringLiteral("\t S1 \t") << QStringLiteral("\t S1 \t");

@@ -1,14 +1,12 @@
 // The capture set-up through the window: options and save dialogs answered from scripts,
 // file, label, and records written while the dialogs are up; then the real options dialog
 // on its own.
-#include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/form_outputcfg.h"
 #include "port/qtserialcontrol.h"
-#include "support/fakeoptionsprompt.h"
-#include "support/fakesavedialog.h"
-#include "support/fakeserialcontrol.h"
-#include "support/pty.h"
+#include "support/files.h"
+#include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -28,14 +26,6 @@
 #include <utility>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<cannot read>";
-    return f.readAll();
-}
 
 // Whether this process still has a descriptor open on path.
 bool fileIsOpenHere(const QString &path)
@@ -65,31 +55,17 @@ void clickBox(QCheckBox *box)
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
 }
 
-struct Window
+// Shown, as the operator has it; the options prompts it leaves unanswered are counted.
+struct Window : Monitor
 {
-    FakeSerialControl *serial = nullptr;
-    FakeSaveDialog *save = nullptr;
-    FakeOptionsPrompt *options = nullptr;
-    std::unique_ptr<Form_Comm> form;
-
-    Window()
-        : Window(std::make_unique<FakeSerialControl>())
-    {}
-    // With the real serial layer, or another control; serial stays null unless it is the fake.
-    explicit Window(std::unique_ptr<SerialControl> control)
+    explicit Window(std::unique_ptr<SerialControl> control = std::make_unique<FakeSerialControl>())
+        : Monitor(std::move(control))
     {
-        serial = qobject_cast<FakeSerialControl *>(control.get());
-        auto fakeSave = std::make_unique<FakeSaveDialog>();
-        save = fakeSave.get();
-        auto fakeOptions = std::make_unique<FakeOptionsPrompt>();
-        options = fakeOptions.get();
-        form = std::make_unique<Form_Comm>(std::move(control), std::move(fakeSave),
-                                           std::move(fakeOptions));
         form->show();
         (void)QTest::qWaitForWindowExposed(form.get());
     }
     ~Window() { g_unexpectedPrompts += options->unexpected; }
-    QCheckBox *chkFile() const { return form->findChild<QCheckBox *>(QStringLiteral("chk_file")); }
+    QCheckBox *chkFile() const { return child<QCheckBox>("chk_file"); }
     QLabel *label() const { return form->findChild<QLabel *>(QStringLiteral("lbl_filename")); }
     QColor labelColour() const { return label()->palette().color(label()->backgroundRole()); }
     // One operator click on "output to file", the options answered with answer and the
@@ -160,23 +136,21 @@ private Q_SLOTS:
         QCOMPARE(w.label()->text(), path);
         QCOMPARE(w.labelRead(), path);
         QCOMPARE(w.labelColour(), QColor(Qt::white));
-        QCOMPARE(readAll(path), QByteArray()); // created empty
+        QCOMPARE(readFile(path), QByteArray()); // created empty
 
         // Each record is in the file as soon as WriteToFile returns.
         w.form->WriteToFile(QByteArray(), "abc\r");
-        QCOMPARE(readAll(path), QByteArray("abc,[97:98:99:13]\r\n"));
+        QCOMPARE(readFile(path), QByteArray("abc,[97:98:99:13]\r\n"));
         w.form->WriteToFile("12/7/2026 2:03:05 PM, S1,", "12.5\n");
         QCOMPARE(
-            readAll(path),
+            readFile(path),
             QByteArray("abc,[97:98:99:13]\r\n12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]\r\n"));
     }
 
     void options_data()
     {
-        QTest::addColumn<bool>("sourceChecked");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("timestampChecked");
-        QTest::addColumn<QString>("expectedSource");
+        columns<bool, QString, bool, QString>("sourceChecked", "typed", "timestampChecked",
+                                              "expectedSource");
         QTest::newRow("source trimmed")
             << true << QStringLiteral("  S1 bench  ") << true << QStringLiteral("S1 bench");
         QTest::newRow("source blanks only") << true << QStringLiteral("   ") << true << QString();
@@ -250,7 +224,7 @@ private Q_SLOTS:
         QCOMPARE(w.label()->text(), labelBefore);
         if (captureBefore) {
             w.form->WriteToFile(QByteArray(), "x\r");
-            QCOMPARE(readAll(path), QByteArray("x,[120:13]\r\n"));
+            QCOMPARE(readFile(path), QByteArray("x,[120:13]\r\n"));
         }
     }
 
@@ -290,14 +264,13 @@ private Q_SLOTS:
             QCOMPARE(w.label()->text(), path);
             QCOMPARE(w.form->captureEnabled(), true);
             w.form->WriteToFile(QByteArray(), "y\n");
-            QCOMPARE(readAll(path), QByteArray("y,[121:10]\r\n"));
+            QCOMPARE(readFile(path), QByteArray("y,[121:10]\r\n"));
         }
     }
 
     void pathWithBlanks_data()
     {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("shown");
+        columns<QString, QString>("answer", "shown");
         QTest::newRow("trailing blank") << QStringLiteral("dir/name with blanks.txt ")
                                         << QStringLiteral("dir/name with blanks.txt");
         QTest::newRow("leading and trailing blanks")
@@ -318,7 +291,7 @@ private Q_SLOTS:
             QCOMPARE(w.labelColour(), QColor(Qt::white));
             w.form->WriteToFile(QByteArray(), "z\r");
             // Opened as returned, blanks included; nothing under the trimmed name.
-            QCOMPARE(readAll(dir.filePath(answer)), QByteArray("z,[122:13]\r\n"));
+            QCOMPARE(readFile(dir.filePath(answer)), QByteArray("z,[122:13]\r\n"));
             QVERIFY(!QFile::exists(dir.filePath(shown)));
         }
         QDir::setCurrent(previous);
@@ -340,7 +313,7 @@ private Q_SLOTS:
         QCOMPARE(w.labelRead(), QStringLiteral("No capture file"));
         QVERIFY(!fileIsOpenHere(path));
         w.form->WriteToFile(QByteArray(), "b\r");
-        QCOMPARE(readAll(path), QByteArray("a,[97:13]\r\n"));
+        QCOMPARE(readFile(path), QByteArray("a,[97:13]\r\n"));
         QCOMPARE(w.options->shown, 1);
         QCOMPARE(w.save->shown, 1);
     }
@@ -359,8 +332,8 @@ private Q_SLOTS:
         QVERIFY(!fileIsOpenHere(first));
         QVERIFY(fileIsOpenHere(second));
         w.form->WriteToFile(QByteArray(), "2\r");
-        QCOMPARE(readAll(first), QByteArray("1,[49:13]\r\n"));
-        QCOMPARE(readAll(second), QByteArray("2,[50:13]\r\n"));
+        QCOMPARE(readFile(first), QByteArray("1,[49:13]\r\n"));
+        QCOMPARE(readFile(second), QByteArray("2,[50:13]\r\n"));
     }
 
     void openFails_data()
@@ -389,7 +362,7 @@ private Q_SLOTS:
         // The window goes on: a record goes to the running file, or nowhere.
         w.form->WriteToFile(QByteArray(), "k\r");
         if (captureBefore)
-            QCOMPARE(readAll(running), QByteArray("k,[107:13]\r\n"));
+            QCOMPARE(readFile(running), QByteArray("k,[107:13]\r\n"));
         QVERIFY(!QFile::exists(missing));
     }
 
@@ -417,7 +390,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("again.txt"));
         w.captureTo(path);
         w.form->WriteToFile(QByteArray(), "g\r");
-        QCOMPARE(readAll(path), QByteArray("g,[103:13]\r\n"));
+        QCOMPARE(readFile(path), QByteArray("g,[103:13]\r\n"));
     }
 
     void recordsWhileDialogsAreUp()
@@ -433,14 +406,14 @@ private Q_SLOTS:
         w.options->whileShown = [&] {
             // A frame completed while the options dialog waits goes to the open file.
             w.form->WriteToFile(QByteArray(), "during options\r");
-            seenDuringOptions = readAll(first);
+            seenDuringOptions = readFile(first);
         };
         w.captureTo(second);
         w.form->WriteToFile(QByteArray(), "after\r");
         QCOMPARE(seenDuringOptions, captureRecord(QByteArray(), "during options\r"));
-        QCOMPARE(readAll(first), captureRecord(QByteArray(), "during options\r") +
-                                     captureRecord(QByteArray(), "during save\r"));
-        QCOMPARE(readAll(second), captureRecord(QByteArray(), "after\r"));
+        QCOMPARE(readFile(first), captureRecord(QByteArray(), "during options\r") +
+                                      captureRecord(QByteArray(), "during save\r"));
+        QCOMPARE(readFile(second), captureRecord(QByteArray(), "after\r"));
     }
 
     void receivedFramesWhileDialogsAreUp_data()
@@ -456,52 +429,50 @@ private Q_SLOTS:
         const QString first = dir.filePath(QStringLiteral("first.txt"));
         const QString second = dir.filePath(QStringLiteral("second.txt"));
         Window w;
-        w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+        w.monitor(true);
         if (captureBefore) {
             w.captureTo(first);
             w.uncheckQuietly();
         }
         QByteArray seenDuringOptions;
-        w.save->whileShown = [&] { w.serial->receive("cd\r"); };
+        w.save->whileShown = [&] { w.fake->receive("cd\r"); };
         w.options->whileShown = [&] {
-            w.serial->receive("ab\r");
-            seenDuringOptions = readAll(first);
+            w.fake->receive("ab\r");
+            seenDuringOptions = readFile(first);
         };
         w.captureTo(second);
-        w.serial->receive("ef\r");
+        w.fake->receive("ef\r");
         const QByteArray ab = captureRecord(QByteArray(), "ab\r");
         const QByteArray cd = captureRecord(QByteArray(), "cd\r");
         const QByteArray ef = captureRecord(QByteArray(), "ef\r");
         if (captureBefore) {
             QCOMPARE(seenDuringOptions, ab);
-            QCOMPARE(readAll(first), ab + cd);
+            QCOMPARE(readFile(first), ab + cd);
         } else {
             QVERIFY(!QFile::exists(first));
         }
-        QCOMPARE(readAll(second), ef); // frames before the file was open are not in it
+        QCOMPARE(readFile(second), ef); // frames before the file was open are not in it
         QVERIFY(w.form->frameBuffer().isEmpty());
     }
 
     void portEventsWhileOptionsDialogWaits()
     {
         // The real serial layer on a pty: its events are handled inside the set-up's wait.
-        Pty pty;
-        PortMap map;
-        QVERIFY(pty.isValid());
-        QVERIFY(map.map(4, pty.slavePath()));
+        PtyPort p(4);
+        QVERIFY(p.ok());
         QTemporaryDir dir;
         const QString first = dir.filePath(QStringLiteral("first.txt"));
         Window w(std::make_unique<QtSerialControl>());
         QVERIFY(w.form->serial()->PortOpen().value_or(false));
-        w.form->findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
+        w.monitor(true);
         w.captureTo(first);
         w.uncheckQuietly();
         const QByteArray expected =
             captureRecord(QByteArray(), "ab\r") + captureRecord(QByteArray(), "12\n");
         bool wroteWhileUp = false;
         w.options->whileShown = [&] {
-            QVERIFY(pty.write("ab\r12\n"));
-            QTRY_COMPARE_WITH_TIMEOUT(readAll(first), expected, 10000);
+            QVERIFY(p.pty->write("ab\r12\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(first), expected, 10000);
             wroteWhileUp = true;
         };
         w.setUp(OutputOptions{}, QString()); // cancelled
@@ -526,7 +497,7 @@ private Q_SLOTS:
         QCOMPARE(w.label()->text(), path);
         QCOMPARE(w.options->shown, 2);
         w.form->WriteToFile(QByteArray(), "kept\r");
-        QCOMPARE(readAll(path), captureRecord(QByteArray(), "kept\r"));
+        QCOMPARE(readFile(path), captureRecord(QByteArray(), "kept\r"));
     }
 
     void closingTheWindowClosesTheFile()
@@ -548,15 +519,14 @@ private Q_SLOTS:
             QVERIFY(!fileIsOpenHere(path));
             QVERIFY(w.form->shownError().isEmpty());
         }
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readFile(path), expected);
     }
 
     // The real options dialog on its own, through the prompt the window uses by default:
     // every set-up gets a fresh dialog, modal over its owner, and only OK counts.
     void realOptionsDialog_data()
     {
-        QTest::addColumn<QString>("wayOut");
-        QTest::addColumn<bool>("ok");
+        columns<QString, bool>("wayOut", "ok");
         QTest::newRow("OK") << QStringLiteral("ok") << true;
         QTest::newRow("Cancel") << QStringLiteral("cancel") << false;
         QTest::newRow("Escape") << QStringLiteral("escape") << false;

@@ -4,6 +4,7 @@
 #include "port/replugwatch.h"
 #include "support/fakedevicediscovery.h"
 #include "support/pty.h"
+#include "support/tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,11 +67,10 @@ class TestDevices : public QObject
 private Q_SLOTS:
     void readMapping_data()
     {
-        QTest::addColumn<QString>("setup"); // "link:TARGET", "file:BYTES" or "dir"
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("problem"); // a part of it; empty: none
+        // setup: "link:TARGET", "file:BYTES" or "dir"
+        // problem: a part of it; empty: none
+        columns<QString, int, QString, QString, QString>("setup", "kind", "target", "device",
+                                                         "problem");
         const int link = int(Kind::Link), net = int(Kind::Network), bad = int(Kind::Garbage);
         const QString com4 = u"@/commtest/ports/com4"_s;
         QTest::newRow("link chain to a device")
@@ -152,9 +152,8 @@ private Q_SLOTS:
 
     void writeRefused_data()
     {
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("block"); // what is in the way
-        QTest::addColumn<QString>("reason");
+        // block: what is in the way
+        columns<int, QString, QString>("port", "block", "reason");
         QTest::newRow("folder at com4")
             << 4 << u"dir:@/commtest/ports/com4"_s << u"remove it first"_s;
         QTest::newRow("garbage at com4")
@@ -221,8 +220,7 @@ private Q_SLOTS:
 
     void mappingText_data()
     {
-        QTest::addColumn<PortMapping>("mapping");
-        QTest::addColumn<QString>("expected");
+        columns<PortMapping, QString>("mapping", "expected");
         const QString byId = ftdi.byIdPath;
         QTest::newRow("by-id link, known device")
             << PortMapping{4, Kind::Link, {}, byId, ftdi.path, {}}
@@ -307,9 +305,8 @@ private Q_SLOTS:
 
     void noSerialHardware_data()
     {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<int>("type"); // -1: the driver does not answer
-        QTest::addColumn<bool>("expected");
+        // type: -1: the driver does not answer
+        columns<QString, int, bool>("device", "type", "expected");
         QTest::newRow("legacy port, no UART") << u"/dev/ttyS3"_s << PORT_UNKNOWN << true;
         QTest::newRow("legacy port 12, no UART") << u"/dev/ttyS12"_s << PORT_UNKNOWN << true;
         QTest::newRow("legacy port, 16550A") << u"/dev/ttyS3"_s << PORT_16550A << false;
@@ -340,10 +337,10 @@ private Q_SLOTS:
 
     void replugFollowsTheMappingOnly_data()
     {
-        QTest::addColumn<QString>("com4"); // what com4 links to
-        QTest::addColumn<QString>("back"); // the node the adapter comes back as
-        QTest::addColumn<QString>("byId"); // its stable name then, empty: none
-        QTest::addColumn<QString>("device");
+        // com4: what com4 links to
+        // back: the node the adapter comes back as
+        // byId: its stable name then, empty: none
+        columns<QString, QString, QString, QString>("com4", "back", "byId", "device");
         const QString usb0 = u"@/dev/ttyUSB0"_s, usb1 = u"@/dev/ttyUSB1"_s, x = u"@/by-id/usb-X"_s;
         QTest::newRow("node link, same node") << usb0 << usb0 << QString() << u"/dev/null"_s;
         QTest::newRow("node link, new node not guessed") << usb0 << usb1 << QString() << QString();

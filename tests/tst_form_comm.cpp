@@ -1,9 +1,8 @@
 // The monitor window with a fake serial control: start-up, port opening, the panel.
 #include "app/application.h"
-#include "app/form_comm.h"
 #include "app/ledshape.h"
-#include "support/fakesavedialog.h"
-#include "support/fakeserialcontrol.h"
+#include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -19,28 +18,10 @@
 
 namespace {
 
-struct Window
+struct Window : Monitor
 {
-    FakeSerialControl *serial = nullptr;
-    std::unique_ptr<Form_Comm> form;
+    using Monitor::Monitor;
 
-    explicit Window(const std::function<void(FakeSerialControl &)> &prepare = {})
-    {
-        auto fake = std::make_unique<FakeSerialControl>();
-        serial = fake.get();
-        if (prepare)
-            prepare(*fake);
-        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<FakeSaveDialog>());
-    }
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
-    QString val(int k) const
-    {
-        return child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())->text();
-    }
     // What a screen reader reads from a control.
     QString read(const char *name, QAccessible::Text t = QAccessible::Name) const
     {
@@ -55,7 +36,7 @@ struct Window
     {
         child<QComboBox>("cbo_Port")->setEditText(portText);
         child<QLineEdit>("txt_Settings")->setText(settings);
-        serial->calls.clear();
+        fake->calls.clear();
         QTest::mouseClick(child<QPushButton>("cmd_reset"), Qt::LeftButton);
     }
 };
@@ -85,7 +66,7 @@ private Q_SLOTS:
         QCOMPARE(w.form->captureEnabled(), false);
         QVERIFY(w.child<QLabel>("lbl_filename")->text().isEmpty());
         QVERIFY(w.child<QComboBox>("cbo_Port")->currentText().isEmpty());
-        QCOMPARE(w.serial->PortOpen(), std::optional<bool>(true));
+        QCOMPARE(w.fake->PortOpen(), std::optional<bool>(true));
         QCOMPARE(w.child<QLineEdit>("txt_Settings")->text(), QStringLiteral("9600,n,8,1"));
         QCOMPARE(w.child<LedShape>("LED_data")->fillColor(), QColor(Qt::red));
         QCOMPARE(w.form->lastReceiveTime(), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
@@ -98,7 +79,7 @@ private Q_SLOTS:
     {
         Window w;
         // The open sequence, then nothing else that writes to the port.
-        QCOMPARE(w.serial->calls, kOpenSequence);
+        QCOMPARE(w.fake->calls, kOpenSequence);
         QCOMPARE(w.val(2), QStringLiteral("True"));
         QCOMPARE(w.val(0), QStringLiteral("4"));
         QCOMPARE(w.val(1), QStringLiteral("9600,n,8,1"));
@@ -117,9 +98,7 @@ private Q_SLOTS:
 
     void openPortSkipsFailedSteps_data()
     {
-        QTest::addColumn<QStringList>("failing");
-        QTest::addColumn<QStringList>("expectedCalls");
-        QTest::addColumn<QString>("portOpenRow");
+        columns<QStringList, QStringList, QString>("failing", "expectedCalls", "portOpenRow");
         auto without = [](QStringList calls, const QStringList &drop) {
             for (const QString &d : drop)
                 calls.removeAll(d);
@@ -149,18 +128,15 @@ private Q_SLOTS:
             for (const QString &f : failing)
                 s.failing.insert(f);
         });
-        QCOMPARE(w.serial->calls, expectedCalls);
+        QCOMPARE(w.fake->calls, expectedCalls);
         QCOMPARE(w.val(2), portOpenRow);
         QVERIFY(w.form->frameBuffer().isEmpty());
     }
 
     void resetComm_data()
     {
-        QTest::addColumn<QString>("portText");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<bool>("reopened");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("settingsInForce");
+        columns<QString, QString, bool, int, QString>("portText", "settings", "reopened", "port",
+                                                      "settingsInForce");
         const QString def = QStringLiteral("9600,n,8,1");
         QTest::newRow("COM 7") << QStringLiteral("COM 7") << def << true << 7 << def;
         QTest::newRow("COM 12 gives 1") << QStringLiteral("COM 12") << def << true << 1 << def;
@@ -190,10 +166,10 @@ private Q_SLOTS:
         Window w;
         w.form->Read_buffer("ab");
         w.resetWith(portText, settings);
-        QCOMPARE(w.serial->calls.contains(QStringLiteral("PortOpen=True")), reopened);
+        QCOMPARE(w.fake->calls.contains(QStringLiteral("PortOpen=True")), reopened);
         QCOMPARE(w.form->frameBuffer().isEmpty(), reopened);
-        QCOMPARE(int(*w.serial->CommPort()), port);
-        QCOMPARE(*w.serial->Settings(), settingsInForce);
+        QCOMPARE(int(*w.fake->CommPort()), port);
+        QCOMPARE(*w.fake->Settings(), settingsInForce);
         QCOMPARE(w.val(0), QString::number(port));
         QCOMPARE(w.val(1), settingsInForce);
         QCOMPARE(w.val(2), QStringLiteral("True"));
@@ -205,18 +181,18 @@ private Q_SLOTS:
         auto *list = w.child<QComboBox>("cbo_Port");
         for (int round = 0; round < 2; ++round) { // picking the port in force reopens it too
             w.form->Read_buffer("xy");
-            w.serial->calls.clear();
+            w.fake->calls.clear();
             list->setCurrentIndex(2);
             Q_EMIT list->activated(2);
-            QCOMPARE(w.serial->calls.first(), QStringLiteral("PortOpen=False"));
-            QVERIFY(w.serial->calls.contains(QStringLiteral("CommPort=3")));
-            QCOMPARE(w.serial->calls.last(), QStringLiteral("PortOpen=True"));
+            QCOMPARE(w.fake->calls.first(), QStringLiteral("PortOpen=False"));
+            QVERIFY(w.fake->calls.contains(QStringLiteral("CommPort=3")));
+            QCOMPARE(w.fake->calls.last(), QStringLiteral("PortOpen=True"));
             QVERIFY(w.form->frameBuffer().isEmpty());
         }
         // Typing into the list is not a pick.
-        w.serial->calls.clear();
+        w.fake->calls.clear();
         QTest::keyClicks(list->lineEdit(), QStringLiteral("COM 5"));
-        QVERIFY(w.serial->calls.isEmpty());
+        QVERIFY(w.fake->calls.isEmpty());
     }
 
     void absentPortShowsClosedWithReason()
@@ -235,8 +211,8 @@ private Q_SLOTS:
 
     void handshakingSteps_data()
     {
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("written"); // -1: nothing written
+        // written: -1: nothing written
+        columns<QString, int>("shown", "written");
         QTest::newRow("0 to 1") << QStringLiteral("0") << 1;
         QTest::newRow("2 to 3") << QStringLiteral("2") << 3;
         QTest::newRow("3 to 0") << QStringLiteral("3") << 0;
@@ -251,13 +227,13 @@ private Q_SLOTS:
         QFETCH(int, written);
         Window w;
         w.child<QLabel>("lbl_val_9")->setText(shown);
-        w.serial->calls.clear();
+        w.fake->calls.clear();
         w.clickName(10);
         if (written < 0) {
-            QVERIFY(!w.serial->calls.join(u' ').contains(QStringLiteral("Handshaking=")));
+            QVERIFY(!w.fake->calls.join(u' ').contains(QStringLiteral("Handshaking=")));
             QCOMPARE(w.val(9), QStringLiteral("0")); // the refresh shows the control's mode
         } else {
-            QCOMPARE(w.serial->calls,
+            QCOMPARE(w.fake->calls,
                      QStringList{QStringLiteral("Handshaking=") + QString::number(written)});
             QCOMPARE(w.val(9), QString::number(written));
         }
@@ -270,7 +246,7 @@ private Q_SLOTS:
         w.child<QLabel>("lbl_val_9")->setText(QStringLiteral("-4"));
         w.clickName(10);
         QVERIFY(w.form->shownError().contains(QStringLiteral("HandShaking")));
-        QCOMPARE(*w.serial->Handshaking(), 0);
+        QCOMPARE(*w.fake->Handshaking(), 0);
         QCOMPARE(w.val(9), QStringLiteral("0"));
     }
 
@@ -284,13 +260,12 @@ private Q_SLOTS:
         }
         QCOMPARE(seen, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
                                     QStringLiteral("0"), QStringLiteral("1")}));
-        QCOMPARE(*w.serial->Handshaking(), 1);
+        QCOMPARE(*w.fake->Handshaking(), 1);
     }
 
     void breakAndEofToggle_data()
     {
-        QTest::addColumn<int>("nameIndex");
-        QTest::addColumn<int>("row");
+        columns<int, int>("nameIndex", "row");
         QTest::newRow("Break") << 3 << 3;
         QTest::newRow("EOFEnable") << 9 << 8;
     }
@@ -309,10 +284,7 @@ private Q_SLOTS:
     // A screen reader hears the new value after a click, not the row's caption.
     void valueCellsReadAfterClicks_data()
     {
-        QTest::addColumn<int>("nameIndex");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
+        columns<int, int, QString, QString>("nameIndex", "row", "before", "after");
         QTest::newRow("refresh by a name")
             << 14 << 13 << QStringLiteral("0") << QStringLiteral("3");
         QTest::newRow("Break") << 3 << 3 << QStringLiteral("False") << QStringLiteral("True");
@@ -325,7 +297,7 @@ private Q_SLOTS:
         QFETCH(QString, before);
         QFETCH(QString, after);
         Window w;
-        w.serial->receive("abc"); // waits unread: monitoring is off
+        w.fake->receive("abc"); // waits unread: monitoring is off
         const std::string cell = "lbl_val_" + std::to_string(row);
         QCOMPARE(w.read(cell.c_str()), before);
         w.clickName(nameIndex);
@@ -342,8 +314,8 @@ private Q_SLOTS:
         w.form->setClock([now] { return now; });
         QCOMPARE(w.read("LED_std"), QStringLiteral("Send: red"));
         QCOMPARE(w.read("LED_data"), QStringLiteral("Rec: red"));
-        w.child<QCheckBox>("chk_CollectData")->setChecked(true);
-        w.serial->receive("x");
+        w.monitor(true);
+        w.fake->receive("x");
         w.form->Timer1_Timer();
         QCOMPARE(w.read("LED_data"), QStringLiteral("Rec: green"));
         QCOMPARE(w.read("LED_data", QAccessible::Description), QStringLiteral("green"));
@@ -367,7 +339,7 @@ private Q_SLOTS:
     void breakRefusedIsReported()
     {
         Window w;
-        w.serial->setPortOpen(false);
+        w.fake->setPortOpen(false);
         w.clickName(3);
         QCOMPARE(w.val(3), QStringLiteral("False"));
         QVERIFY(w.form->shownError().contains(QStringLiteral("Break")));
@@ -376,13 +348,13 @@ private Q_SLOTS:
     void otherNamesOnlyRefresh()
     {
         Window w;
-        w.serial->receive("abc"); // waits unread: monitoring is off
+        w.fake->receive("abc"); // waits unread: monitoring is off
         for (int k = 0; k < 21; ++k)
             w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())
                 ->setText(QStringLiteral("stale"));
-        w.serial->calls.clear();
+        w.fake->calls.clear();
         w.clickName(14); // InBufferCount
-        QVERIFY(w.serial->calls.isEmpty());
+        QVERIFY(w.fake->calls.isEmpty());
         QCOMPARE(w.val(13), QStringLiteral("3"));
         for (int k = 0; k < 21; ++k)
             QVERIFY2(w.val(k) != QStringLiteral("stale"), qPrintable(QString::number(k)));
@@ -394,7 +366,7 @@ private Q_SLOTS:
         for (int k = 0; k < 21; ++k)
             w.child<QLabel>(("lbl_val_" + std::to_string(k)).c_str())
                 ->setText(QStringLiteral("old"));
-        w.serial->failing.insert(QStringLiteral("DTREnable")); // row 7
+        w.fake->failing.insert(QStringLiteral("DTREnable")); // row 7
         w.clickName(0);
         for (int k = 0; k < 7; ++k)
             QVERIFY2(w.val(k) != QStringLiteral("old"), qPrintable(QString::number(k)));
@@ -409,8 +381,7 @@ private Q_SLOTS:
 
     void geometryFollowsTwips_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QRect>("twips");
+        columns<QString, QRect>("name", "twips");
         QTest::newRow("Frame3") << QStringLiteral("Frame3") << QRect(120, 810, 8895, 4305);
         QTest::newRow("Frame4") << QStringLiteral("Frame4") << QRect(9120, 840, 3375, 9375);
         QTest::newRow("cmd_reset") << QStringLiteral("cmd_reset") << QRect(210, 270, 1725, 345);

@@ -1,5 +1,6 @@
 // Rates over the last second from timer-tick samples, and counters since a reset.
 #include "receive/linestatistics.h"
+#include "support/tables.h"
 
 #include <QStringList>
 #include <QTest>
@@ -12,9 +13,7 @@ class TestLineStatistics : public QObject
 private Q_SLOTS:
     void rate_data()
     {
-        QTest::addColumn<Samples>("ticks");
-        QTest::addColumn<double>("rate");
-        QTest::addColumn<double>("peak");
+        columns<Samples, double, double>("ticks", "rate", "peak");
 
         QTest::newRow("one tick") << Samples{{0, 100}} << 0.0 << 0.0;
         QTest::newRow("half a second") << Samples{{0, 0}, {500, 600}} << 1200.0 << 1200.0;

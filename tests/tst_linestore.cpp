@@ -1,6 +1,7 @@
 // The receive panes' line store without a display: the edits a screen reader is sent for
 // each kind of change, exactly.
 #include "receive/linestore.h"
+#include "support/tables.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -28,10 +29,7 @@ void TstLineStore::edits_data()
 {
     // Each op: 'A' appendLine, 'P' prependLine, 'T' appendText, 'C' clear, then bytes.
     // The store holds "a" and "b" (as appended or prepended) when recording starts.
-    QTest::addColumn<bool>("prepended");
-    QTest::addColumn<qsizetype>("maxLines");
-    QTest::addColumn<QByteArrayList>("ops");
-    QTest::addColumn<Edits>("edits");
+    columns<bool, qsizetype, QByteArrayList, Edits>("prepended", "maxLines", "ops", "edits");
 
     QTest::newRow("nothing changed") << false << qsizetype(9) << QByteArrayList{} << Edits{};
     QTest::newRow("lines added at the end")
@@ -89,8 +87,7 @@ void TstLineStore::edits()
 void TstLineStore::times_data()
 {
     // Op i arrives at 14:03:05.100 + i * 450 ms, local time; ops as in edits().
-    QTest::addColumn<QByteArrayList>("ops");
-    QTest::addColumn<QString>("text");
+    columns<QByteArrayList, QString>("ops", "text");
     const QString blank(LineStore::kTimeLength, QLatin1Char(' '));
     QTest::newRow("appended, times in order")
         << QByteArrayList{"Aa", "Ab", "Ac"}

@@ -1,6 +1,7 @@
 // The receive panes' view: what it holds, how it trims, what it copies, what assistive
 // technology reads from it, and that a flood of lines costs a handful of repaints.
 #include "receive/lineview.h"
+#include "support/tables.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -173,9 +174,7 @@ private slots:
 
 void TstLineView::content_data()
 {
-    QTest::addColumn<Ops>("ops");
-    QTest::addColumn<QByteArrayList>("lines");
-    QTest::addColumn<QString>("text");
+    columns<Ops, QByteArrayList, QString>("ops", "lines", "text");
 
     QTest::newRow("text LF splits")
         << Ops{"Tab\ncd"} << QByteArrayList{"ab", "cd"} << QStringLiteral("ab\r\ncd");
@@ -248,11 +247,8 @@ void TstLineView::content()
 
 void TstLineView::bounds_data()
 {
-    QTest::addColumn<qsizetype>("maxLines");
-    QTest::addColumn<qsizetype>("maxBytes");
-    QTest::addColumn<Ops>("ops");
-    QTest::addColumn<QByteArrayList>("lines");
-    QTest::addColumn<qsizetype>("dropped");
+    columns<qsizetype, qsizetype, Ops, QByteArrayList, qsizetype>("maxLines", "maxBytes", "ops",
+                                                                  "lines", "dropped");
 
     const qsizetype big = 1 << 20;
     QTest::newRow("append drops the top")
@@ -337,8 +333,7 @@ void TstLineView::offsets()
 
 void TstLineView::controlCharactersDrawnVisibly_data()
 {
-    QTest::addColumn<QByteArray>("byte");
-    QTest::addColumn<bool>("ink");
+    columns<QByteArray, bool>("byte", "ink");
     QTest::newRow("NUL") << QByteArray(1, '\0') << true;
     QTest::newRow("TAB") << QByteArray("\t") << true;
     QTest::newRow("LF") << QByteArray("\n") << true;
@@ -396,12 +391,7 @@ void TstLineView::controlCharactersTellApart()
 
 void TstLineView::selectionAndCopy_data()
 {
-    QTest::addColumn<QString>("gesture");
-    QTest::addColumn<int>("l0");
-    QTest::addColumn<int>("c0");
-    QTest::addColumn<int>("l1");
-    QTest::addColumn<int>("c1");
-    QTest::addColumn<QString>("copied");
+    columns<QString, int, int, int, int, QString>("gesture", "l0", "c0", "l1", "c1", "copied");
 
     // Lines: "alpha beta", "gamma delta", "x\ty\r", "last"
     QTest::newRow("drag within a line")
@@ -502,9 +492,7 @@ void TstLineView::contextMenu()
 void TstLineView::times_data()
 {
     // Both lines copied, or from the middle of the first: only a line's start takes its time.
-    QTest::addColumn<bool>("shown");
-    QTest::addColumn<bool>("fromLineStart");
-    QTest::addColumn<QString>("copied");
+    columns<bool, bool, QString>("shown", "fromLineStart", "copied");
     QTest::newRow("hidden, all") << false << true << QStringLiteral("first\r\nsecond");
     QTest::newRow("hidden, part") << false << false << QStringLiteral("irst\r\nsecond");
     QTest::newRow("shown, all") << true << true
@@ -561,9 +549,7 @@ void TstLineView::times()
 
 void TstLineView::keyboardScrolling_data()
 {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<QString>("expect");
+    columns<int, int, QString>("key", "modifiers", "expect");
     QTest::newRow("ctrl home") << int(Qt::Key_Home) << int(Qt::ControlModifier)
                                << QStringLiteral("top");
     QTest::newRow("ctrl end") << int(Qt::Key_End) << int(Qt::ControlModifier)
@@ -779,12 +765,8 @@ void TstLineView::accessibleText()
 
 void TstLineView::accessibleBoundaries_data()
 {
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<int>("boundary");
-    QTest::addColumn<QString>("at");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("end");
-    QTest::addColumn<QString>("after");
+    columns<int, int, QString, int, int, QString>("offset", "boundary", "at", "start", "end",
+                                                  "after");
 
     // "alpha beta\r\ngamma"
     const int word = QAccessible::WordBoundary;
@@ -853,9 +835,7 @@ void TstLineView::accessibleGeometry()
 
 void TstLineView::accessibleNotifications_data()
 {
-    QTest::addColumn<quint32>("seed");
-    QTest::addColumn<qsizetype>("maxLines");
-    QTest::addColumn<bool>("times");
+    columns<quint32, qsizetype, bool>("seed", "maxLines", "times");
     QTest::newRow("unbounded seed 1") << quint32(1) << qsizetype(100000) << false;
     QTest::newRow("unbounded seed 2") << quint32(2) << qsizetype(100000) << false;
     QTest::newRow("tight bound seed 3") << quint32(3) << qsizetype(5) << false;
@@ -923,8 +903,7 @@ void TstLineView::accessibleNotifications()
 
 void TstLineView::burstNotifiedOncePerFlush_data()
 {
-    QTest::addColumn<bool>("prepend");
-    QTest::addColumn<qsizetype>("maxLines");
+    columns<bool, qsizetype>("prepend", "maxLines");
     QTest::newRow("log grows") << false << qsizetype(100000);
     QTest::newRow("full log drops the top") << false << qsizetype(1000);
     QTest::newRow("full frame pane drops the bottom") << true << qsizetype(1000);

@@ -6,6 +6,8 @@
 #include "port/qtserialcontrol.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
+#include "support/tables.h"
+#include "support/windowport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,48 +22,6 @@
 #include <sys/socket.h>
 
 namespace {
-
-QByteArray allByteValues()
-{
-    QByteArray out;
-    for (int c = 0; c < 256; ++c)
-        out.append(char(c));
-    return out;
-}
-
-// The window's OnComm handler: reads Input while monitoring is on.
-struct Receiver
-{
-    bool monitoring = true;
-    QByteArray received;
-    int events = 0;
-    QList<qint16> otherEvents;
-
-    void attach(SerialControl &port)
-    {
-        QObject::connect(&port, &SerialControl::OnComm, &port, [this, &port] {
-            ++events;
-            if (const auto e = port.CommEvent(); e != CommEvents::Receive)
-                otherEvents.append(e.value_or(-1));
-            if (monitoring)
-                received += port.Input().value_or(QByteArray());
-        });
-    }
-};
-
-// The window's open sequence.
-bool openLikeTheWindow(SerialControl &port, qint16 n,
-                       const QString &settings = QStringLiteral("9600,n,8,1"))
-{
-    port.setPortOpen(false);
-    port.setSettings(settings);
-    port.setCommPort(n);
-    port.setInputLen(1);
-    port.setRThreshold(1);
-    port.setSThreshold(1);
-    port.setInputMode(0);
-    return port.setPortOpen(true);
-}
 
 QByteArray bytes(std::initializer_list<char> values)
 {
@@ -208,10 +168,7 @@ private Q_SLOTS:
 
     void settingsReachTheDevice_data()
     {
-        QTest::addColumn<QString>("atOpen");
-        QTest::addColumn<QString>("whileOpen");
-        QTest::addColumn<int>("speedAtOpen");
-        QTest::addColumn<int>("speedWhileOpen");
+        columns<QString, QString, int, int>("atOpen", "whileOpen", "speedAtOpen", "speedWhileOpen");
         QTest::newRow("115200 then 1200,e,7,2")
             << QStringLiteral("115200,n,8,1") << QStringLiteral("1200,e,7,2") << int(B115200)
             << int(B1200);
@@ -227,15 +184,13 @@ private Q_SLOTS:
         QFETCH(QString, whileOpen);
         QFETCH(int, speedAtOpen);
         QFETCH(int, speedWhileOpen);
-        Pty pty;
-        Ser2net server;
-        QVERIFY(server.start(pty.slavePath(), true));
-        QVERIFY(mapToUrl(m_map->path(), 6, server.url(true)));
+        ServedPty s;
+        QVERIFY(s.start(m_map->path(), 6, true));
         PortRouter port;
         QVERIFY2(openLikeTheWindow(port, 6, atOpen), qPrintable(port.lastError()));
         QVERIFY2(port.lastError().isEmpty(), qPrintable(port.lastError()));
-        QCOMPARE(port.devicePath(), server.url(true));
-        QFile slave(pty.slavePath());
+        QCOMPARE(port.devicePath(), s.server.url(true));
+        QFile slave(s.pty.slavePath());
         QVERIFY(slave.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
         const auto speed = [&] {
             termios t{};
@@ -260,20 +215,18 @@ private Q_SLOTS:
         if (!Ser2net::installed())
             QSKIP("ser2net is not installed (Debian package ser2net)");
         QFETCH(bool, rfc2217);
-        Pty pty;
-        Ser2net server;
-        QVERIFY(server.start(pty.slavePath(), rfc2217));
-        QVERIFY(mapToUrl(m_map->path(), 6, server.url(rfc2217)));
-        QVERIFY(m_map->map(1, pty.slavePath())); // a local port beside it
+        ServedPty s;
+        QVERIFY(s.start(m_map->path(), 6, rfc2217));
+        QVERIFY(m_map->map(1, s.pty.slavePath())); // a local port beside it
         PortRouter port;
         Receiver rx;
         rx.attach(port);
         QVERIFY2(openLikeTheWindow(port, 6), qPrintable(port.lastError()));
         QVERIFY(qobject_cast<NetworkSerialControl *>(port.current()));
-        pty.readAvailable(200); // what the Telnet negotiation left on a raw port
+        s.pty.readAvailable(200); // what the Telnet negotiation left on a raw port
 
         const QByteArray data = allByteValues() + allByteValues();
-        QVERIFY(pty.write(data));
+        QVERIFY(s.pty.write(data));
         QTRY_COMPARE_WITH_TIMEOUT(rx.received.size(), data.size(), 10000);
         QCOMPARE(rx.received, data);
         QCOMPARE(rx.events, data.size()); // one event per character at InputLen 1
@@ -282,12 +235,12 @@ private Q_SLOTS:
         const QByteArray command = allByteValues() + "*IDN?\r\n";
         QVERIFY(port.setOutput(command));
         QByteArray sent;
-        QTRY_COMPARE_WITH_TIMEOUT((sent += pty.readAvailable(0), sent), command, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT((sent += s.pty.readAvailable(0), sent), command, 10000);
 
         // The same router on a local port.
         QVERIFY(openLikeTheWindow(port, 1));
         QVERIFY(qobject_cast<QtSerialControl *>(port.current()));
-        QCOMPARE(port.devicePath(), QFileInfo(pty.slavePath()).canonicalFilePath());
+        QCOMPARE(port.devicePath(), QFileInfo(s.pty.slavePath()).canonicalFilePath());
     }
 
     void serverStoppedAndBack()
@@ -332,10 +285,8 @@ private Q_SLOTS:
     {
         if (!Ser2net::installed())
             QSKIP("ser2net is not installed (Debian package ser2net)");
-        Pty pty;
-        Ser2net server;
-        QVERIFY(server.start(pty.slavePath(), true));
-        QVERIFY(mapToUrl(m_map->path(), 6, server.url(true)));
+        ServedPty s;
+        QVERIFY(s.start(m_map->path(), 6, true));
         PortRouter port;
         QVERIFY(port.setHandshaking(2)); // held while closed, applied at the open
         QVERIFY2(openLikeTheWindow(port, 6), qPrintable(port.lastError()));
@@ -349,22 +300,23 @@ private Q_SLOTS:
             const bool taken = port.setBreak(on);
             if (!taken)
                 QVERIFY2(port.lastError().startsWith(QStringLiteral("Break not supported by ") +
-                                                     server.url(true)),
+                                                     s.server.url(true)),
                          qPrintable(port.lastError()));
             QCOMPARE(port.PortOpen(), std::optional<bool>(true));
         }
         QCOMPARE(port.CTSHolding(), std::optional<bool>(false)); // a pty has no modem lines
         QVERIFY(port.setOutput("still here"));
         QByteArray sent;
-        QTRY_COMPARE_WITH_TIMEOUT((sent += pty.readAvailable(0), sent), QByteArray("still here"),
+        QTRY_COMPARE_WITH_TIMEOUT((sent += s.pty.readAvailable(0), sent), QByteArray("still here"),
                                   10000);
     }
 
     void openFailsWithReason_data()
     {
-        QTest::addColumn<QString>("fileText"); // {port}: where the row's server listens
-        QTest::addColumn<QString>("server");   // none, refuse (DONT 44), silent
-        QTest::addColumn<QString>("reason");   // {port} and {entry} replaced
+        // fileText: {port}: where the row's server listens
+        // server: none, refuse (DONT 44), silent
+        // reason: {port} and {entry} replaced
+        columns<QString, QString, QString>("fileText", "server", "reason");
         QTest::newRow("garbage")
             << QStringLiteral("hello") << QStringLiteral("none")
             << QStringLiteral("Not a port URL: \"hello\"; expected rfc2217://host:port or "
@@ -424,8 +376,7 @@ private Q_SLOTS:
 
     void modemLinesRaiseEvents_data()
     {
-        QTest::addColumn<int>("bit");
-        QTest::addColumn<int>("event");
+        columns<int, int>("bit", "event");
         QTest::newRow("CTS") << 0x10 << int(CommEvents::Cts);
         QTest::newRow("DSR") << 0x20 << int(CommEvents::Dsr);
         QTest::newRow("CD") << 0x80 << int(CommEvents::Cd);

@@ -1,4 +1,5 @@
 #include "port/portrules.h"
+#include "support/tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +12,7 @@ class TestPortRules : public QObject
 private Q_SLOTS:
     void portNumberText_data()
     {
-        QTest::addColumn<QString>("listText");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>("listText", "expected");
         QTest::newRow("COM 3") << QStringLiteral("COM 3") << QStringLiteral("3");
         QTest::newRow("COM 7 typed") << QStringLiteral("COM 7") << QStringLiteral("7");
         QTest::newRow("COM 12 keeps fifth only") << QStringLiteral("COM 12") << QStringLiteral("1");
@@ -29,8 +29,8 @@ private Q_SLOTS:
 
     void portNumberFromText_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("expected"); // -1: no number
+        // expected: -1: no number
+        columns<QString, int>("text", "expected");
         QTest::newRow("digit") << QStringLiteral("7") << 7;
         QTest::newRow("zero") << QStringLiteral("0") << 0;
         QTest::newRow("largest") << QStringLiteral("32767") << 32767;
@@ -52,12 +52,8 @@ private Q_SLOTS:
 
     void settings_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<int>("parity");
-        QTest::addColumn<int>("dataBits");
-        QTest::addColumn<int>("stopBits");
+        columns<QString, bool, int, int, int, int>("text", "valid", "baud", "parity", "dataBits",
+                                                   "stopBits");
         const int N = int(Parity::None), E = int(Parity::Even), O = int(Parity::Odd),
                   M = int(Parity::Mark), S = int(Parity::Space);
         const int one = int(StopBits::One), half = int(StopBits::OneAndHalf),

@@ -1,14 +1,18 @@
 // The receive path end to end: bytes written on a pty's master side reach the window's
 // real serial layer, the panes, the log and the capture file.
 #include "capture/capturerecord.h"
-#include "port/qtserialcontrol.h"
+#include "receive/lineview.h"
 #include "receive/receiverules.h"
-#include "support/pty.h"
-#include "tst_receive_helpers.h"
+#include "support/files.h"
+#include "support/monitor.h"
+#include "support/tables.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 #include <thread>
 
@@ -39,46 +43,24 @@ QList<QByteArray> randomFrames(qsizetype totalBytes, quint32 seed)
     return frames;
 }
 
-struct PtyWindow
-{
-    Pty pty;
-    PortMap map;
-    std::unique_ptr<ReceiveWindow> w;
-
-    PtyWindow()
-    {
-        if (!pty.isValid() || !map.map(4, pty.slavePath()))
-            return;
-        w = std::make_unique<ReceiveWindow>(std::make_unique<QtSerialControl>());
-    }
-    bool isOpen() const { return w && w->serial->PortOpen().value_or(false); }
-};
-
 } // namespace
 
 class TestReceivePty : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    int m_files = 0;
-    QString newPath() { return m_dir.filePath(QStringLiteral("capture%1.txt").arg(++m_files)); }
+    CaptureFolder m_folder;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(m_folder.isValid());
         QLocale::setDefault(QLocale(QStringLiteral("en_US")));
     }
 
     void endToEnd_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<bool>("timestamp");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QList<QByteArray>>("outLines");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("lastLog");
+        columns<int, bool, QString, QByteArray, QList<QByteArray>, QByteArray, QByteArray>(
+            "profile", "timestamp", "source", "input", "outLines", "file", "lastLog");
         using L = QList<QByteArray>;
         QTest::newRow("frame mode")
             << 0 << false << QString() << QByteArray("abc\r12\n") << L{"2", "bc"}
@@ -109,16 +91,15 @@ private Q_SLOTS:
         QFETCH(QList<QByteArray>, outLines);
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, lastLog);
-        PtyWindow p;
-        QVERIFY(p.isOpen());
-        ReceiveWindow &w = *p.w;
+        PtyMonitor w;
+        QVERIFY(w.portOpen());
         const QDateTime pinned(QDate(2026, 12, 7), QTime(14, 3, 5));
         w.form->setClock([&] { return pinned; });
         w.pick(profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path, timestamp, source));
         w.monitor(true);
-        QVERIFY(p.pty.write(input));
+        QVERIFY(w.pty->write(input));
         QTRY_COMPARE(readFile(path), file);
         QCOMPARE(w.outLines(), outLines);
         QCOMPARE(w.bffr()->lineCount(), input.size());
@@ -132,16 +113,15 @@ private Q_SLOTS:
     // characters keep coming until it does.
     void indicatorWithRealClock()
     {
-        PtyWindow p;
-        QVERIFY(p.isOpen());
-        ReceiveWindow &w = *p.w;
+        PtyMonitor w;
+        QVERIFY(w.portOpen());
         w.monitor(true);
         QTRY_COMPARE_WITH_TIMEOUT(w.led(), QColor(Qt::red), 2000);
         int sent = 0;
         QTimer sender;
         sender.setInterval(100);
         QObject::connect(&sender, &QTimer::timeout, &sender, [&] {
-            if (p.pty.write("x"))
+            if (w.pty->write("x"))
                 ++sent;
         });
         sender.start();
@@ -155,10 +135,9 @@ private Q_SLOTS:
     // the panes within their bounds.
     void load()
     {
-        PtyWindow p;
-        QVERIFY(p.isOpen());
-        ReceiveWindow &w = *p.w;
-        const QString path = newPath();
+        PtyMonitor w;
+        QVERIFY(w.portOpen());
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.monitor(true);
 
@@ -170,7 +149,7 @@ private Q_SLOTS:
             appendCaptureRecord(expected, {}, f);
         }
         bool written = false;
-        std::thread writer([&] { written = p.pty.write(wire, 120000); });
+        std::thread writer([&] { written = w.pty->write(wire, 120000); });
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() >= expected.size(), 120000);
         writer.join();
         QVERIFY(written);

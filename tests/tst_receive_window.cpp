@@ -1,8 +1,17 @@
 // The receive path through the window with a fake serial control: panes, records, frame
 // ends per profile, profile picks, monitoring, line events, the indicator, the panel.
+#include "receive/lineview.h"
 #include "receive/receiverules.h"
-#include "support/fakeserialcontrol.h"
-#include "tst_receive_helpers.h"
+#include "support/files.h"
+#include "support/monitor.h"
+#include "support/tables.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
 #include <QLocale>
 #include <QMessageBox>
@@ -13,15 +22,12 @@
 
 namespace {
 
-struct FakeWindow : ReceiveWindow
+struct FakeWindow : Monitor
 {
-    FakeSerialControl *fake = nullptr;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5));
 
     explicit FakeWindow(bool pinnedClock = true)
-        : ReceiveWindow(std::make_unique<FakeSerialControl>())
     {
-        fake = static_cast<FakeSerialControl *>(serial);
         if (pinnedClock)
             form->setClock([this] { return now; });
     }
@@ -58,14 +64,12 @@ void quietPopups(QtMsgType type, const QMessageLogContext &context, const QStrin
 class TestReceiveWindow : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    int m_files = 0;
-    QString newPath() { return m_dir.filePath(QStringLiteral("capture%1.txt").arg(++m_files)); }
+    CaptureFolder m_folder;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(m_folder.isValid());
         g_previousHandler = qInstallMessageHandler(quietPopups);
         // Local time away from UTC, so a timestamp written in UTC would show.
         qputenv("TZ", "IST-5:30");
@@ -75,11 +79,8 @@ private Q_SLOTS:
 
     void frames_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QList<QByteArray>>("outLines");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("remainder");
+        columns<int, QByteArray, QList<QByteArray>, QByteArray, QByteArray>(
+            "profile", "input", "outLines", "file", "remainder");
         using L = QList<QByteArray>;
         QTest::newRow("abc CR") << 0 << QByteArray("abc\r") << L{"bc"}
                                 << records({"abc,[97:98:99:13]"}) << QByteArray();
@@ -130,7 +131,7 @@ private Q_SLOTS:
         FakeWindow w;
         w.pick(profile);
         QCOMPARE(w.profiles()->currentIndex(), profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.monitor(true);
         w.fake->receive(input);
@@ -168,10 +169,7 @@ private Q_SLOTS:
 
     void linePrefix_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<bool>("timestamp");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QByteArray>("file");
+        columns<int, bool, QString, QByteArray>("profile", "timestamp", "source", "file");
         QTest::newRow("timestamp and source")
             << 2 << true << QStringLiteral("S1")
             << records({"12/7/2026 2:03:05 PM, S1,12.5,[49:50:46:53:10]"});
@@ -192,7 +190,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         FakeWindow w;
         w.pick(profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path, timestamp, source));
         w.monitor(true);
         w.fake->receive("12.5\n");
@@ -204,7 +202,7 @@ private Q_SLOTS:
     {
         FakeWindow w;
         w.pick(2);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path, true));
         w.monitor(true);
         w.fake->receive("12");
@@ -221,7 +219,7 @@ private Q_SLOTS:
     {
         FakeWindow w(false);
         w.pick(2);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path, true));
         w.monitor(true);
         const QDateTime before = QDateTime::currentDateTime();
@@ -238,13 +236,8 @@ private Q_SLOTS:
 
     void profileSwitchMidFrame_data()
     {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<QString>("portText");
-        QTest::addColumn<QByteArray>("after");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<bool>("lineMode");
+        columns<int, QByteArray, int, QString, QByteArray, QByteArray, bool>(
+            "from", "before", "to", "portText", "after", "file", "lineMode");
         QTest::newRow("Houillon to select application: CR now ends")
             << 2 << QByteArray("ab\r") << 0 << QString() << QByteArray("c\r")
             << records({"ab\rc,[97:98:13:99:13]"}) << false;
@@ -270,7 +263,7 @@ private Q_SLOTS:
         FakeWindow w;
         w.child<QComboBox>("cbo_Port")->setEditText(portText);
         w.pick(from);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.monitor(true);
         w.fake->receive(before);
@@ -284,12 +277,8 @@ private Q_SLOTS:
 
     void profiles_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<QString>("portText");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<bool>("lineMode");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<bool>("reopened");
+        columns<int, QString, QString, bool, QString, bool>("profile", "portText", "settings",
+                                                            "lineMode", "suffix", "reopened");
         const QString s = QStringLiteral("9600,n,8,1");
         QTest::newRow("select application") << 0 << QStringLiteral("COM 3") << s << false
                                             << QStringLiteral("<select suffix>") << false;
@@ -341,7 +330,7 @@ private Q_SLOTS:
     void monitoringOffThenOnWithBacklog()
     {
         FakeWindow w;
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.fake->receive("ab");
         QCOMPARE(w.bffr()->lineCount(), 0);
@@ -358,9 +347,7 @@ private Q_SLOTS:
     // A modem-line event while characters wait takes nothing away.
     void lineEventLosesNothing_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<QByteArray>("ender");
-        QTest::addColumn<QByteArray>("file");
+        columns<int, QByteArray, QByteArray>("profile", "ender", "file");
         QTest::newRow("frame mode") << 0 << QByteArray("\r") << records({"ab,[97:98:13]"});
         QTest::newRow("line mode") << 2 << QByteArray("\n") << records({"ab,[97:98:10]"});
     }
@@ -371,7 +358,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         FakeWindow w;
         w.pick(profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.fake->receive("ab");
         w.monitor(true);
@@ -386,10 +373,7 @@ private Q_SLOTS:
 
     void indicator_data()
     {
-        QTest::addColumn<bool>("monitoring");
-        QTest::addColumn<QDateTime>("event");
-        QTest::addColumn<QDateTime>("tick");
-        QTest::addColumn<bool>("green");
+        columns<bool, QDateTime, QDateTime, bool>("monitoring", "event", "tick", "green");
         const QDate d(2026, 12, 7);
         QTest::newRow("tick in the same second") << true << QDateTime(d, QTime(12, 0, 0, 100))
                                                  << QDateTime(d, QTime(12, 0, 0, 900)) << true;
@@ -504,9 +488,7 @@ private Q_SLOTS:
     // logged character's own; the capture file stays as it was.
     void times_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QByteArray>("file");
+        columns<int, QString, QByteArray>("profile", "out", "file");
         QTest::newRow("frame mode, newest first")
             << 0 << QStringLiteral("14:03:06.007 de\r\n14:03:05.250 abc")
             << records({"xabc,[120:97:98:99:13]", "yde,[121:100:101:13]"});
@@ -520,7 +502,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         FakeWindow w;
         w.pick(profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.monitor(true);
         w.form->show();
@@ -553,8 +535,7 @@ private Q_SLOTS:
 
     void overlongFrame_data()
     {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<QByteArray>("ender");
+        columns<int, QByteArray>("profile", "ender");
         QTest::newRow("frame mode") << 0 << QByteArray("\r");
         QTest::newRow("line mode") << 2 << QByteArray("\n");
     }
@@ -564,7 +545,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, ender);
         FakeWindow w;
         w.pick(profile);
-        const QString path = newPath();
+        const QString path = m_folder.newPath();
         QVERIFY(w.startCapture(path));
         w.monitor(true);
         QByteArray data(2 * kMaxFrameLength + 123, Qt::Uninitialized);

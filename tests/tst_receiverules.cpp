@@ -1,6 +1,7 @@
 // The receive path's rules: frame ends per profile, the line-mode test, the buffer log
 // line, the display text, the general date text, the record prefix and whole seconds.
 #include "receive/receiverules.h"
+#include "support/tables.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -21,8 +22,7 @@ class TestReceiveRules : public QObject
 private Q_SLOTS:
     void frameEnd_data()
     {
-        QTest::addColumn<QString>("profile");
-        QTest::addColumn<QList<int>>("endCodes");
+        columns<QString, QList<int>>("profile", "endCodes");
         const QList<int> standard{4, 6, 10, 13};
         QTest::newRow("select application") << QStringLiteral("<select application>") << standard;
         QTest::newRow("Analex PQM") << QStringLiteral("Analex PQM") << standard;
@@ -49,8 +49,7 @@ private Q_SLOTS:
 
     void lineModeProfile_data()
     {
-        QTest::addColumn<QString>("profile");
-        QTest::addColumn<bool>("lineMode");
+        columns<QString, bool>("profile", "lineMode");
         QTest::newRow("Houillon") << QStringLiteral("Houillon") << true;
         QTest::newRow("upper case") << QStringLiteral("HOUILLON") << true;
         QTest::newRow("lower case, blanks around") << QStringLiteral("  houillon ") << true;
@@ -69,9 +68,7 @@ private Q_SLOTS:
 
     void bufferLogLine_data()
     {
-        QTest::addColumn<qsizetype>("length");
-        QTest::addColumn<char>("character");
-        QTest::addColumn<QByteArray>("line");
+        columns<qsizetype, char, QByteArray>("length", "character", "line");
         QTest::newRow("C after A, B") << qsizetype(3) << 'C' << QByteArray("Bffr[3] = [C: 67]");
         QTest::newRow("first character") << qsizetype(1) << '1' << QByteArray("Bffr[1] = [1: 49]");
         QTest::newRow("carriage return as such")
@@ -106,8 +103,7 @@ private Q_SLOTS:
 
     void displayText_data()
     {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("display");
+        columns<QByteArray, QByteArray>("frame", "display");
         QTest::newRow("abc CR") << QByteArray("abc\r") << QByteArray("bc");
         QTest::newRow("three characters") << QByteArray("ab\r") << QByteArray("b");
         QTest::newRow("two characters") << QByteArray("a\r") << QByteArray();
@@ -134,9 +130,7 @@ private Q_SLOTS:
 
     void generalDate_data()
     {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QDateTime>("when");
-        QTest::addColumn<QString>("text");
+        columns<QString, QDateTime, QString>("locale", "when", "text");
         QTest::newRow("en_US afternoon")
             << QStringLiteral("en_US") << at(14, 3, 5) << QStringLiteral("12/7/2026 2:03:05 PM");
         QTest::newRow("en_US morning, one-digit month")
@@ -173,10 +167,8 @@ private Q_SLOTS:
 
     void recordPrefix_data()
     {
-        QTest::addColumn<bool>("includeTimestamp");
-        QTest::addColumn<QDateTime>("now");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QByteArray>("prefix");
+        columns<bool, QDateTime, QString, QByteArray>("includeTimestamp", "now", "source",
+                                                      "prefix");
         const QDateTime t = at(14, 3, 5);
         QTest::newRow("timestamp and source")
             << true << t << QStringLiteral("S1") << QByteArray("12/7/2026 2:03:05 PM, S1,");
@@ -202,10 +194,7 @@ private Q_SLOTS:
 
     void wholeSeconds_data()
     {
-        QTest::addColumn<QDateTime>("from");
-        QTest::addColumn<QDateTime>("to");
-        QTest::addColumn<qint64>("seconds");
-        QTest::addColumn<bool>("active");
+        columns<QDateTime, QDateTime, qint64, bool>("from", "to", "seconds", "active");
         QTest::newRow("across a second boundary")
             << at(12, 0, 0, 900) << at(12, 0, 1, 100) << qint64(1) << false;
         QTest::newRow("within one second")

@@ -1,7 +1,8 @@
 // Faults of the capture file, end to end: the medium fills up, a file size limit is hit,
 // the folder is made read-only or removed while frames keep arriving. Frames come over a
 // pty into the whole monitor; capture is switched on through the window's set-up.
-#include "tst_reliability.h"
+#include "capture/capturerecord.h"
+#include "support/reliability.h"
 
 #include <QProcess>
 #include <QSocketNotifier>
@@ -112,7 +113,7 @@ private Q_SLOTS:
         }
 
         StderrTap tap;
-        Monitor m;
+        RunningMonitor m;
         QVERIFY(m.startCapture(path));
         TickWatch ticks;
         const QList<QByteArray> frames = numberedFrames(0, 1000);
@@ -120,20 +121,20 @@ private Q_SLOTS:
         WireWriter writer(*m.pty, wire);
         QTRY_COMPARE_WITH_TIMEOUT(m.loggedBytes().size(), wire.size(), 30000);
         QVERIFY(writer.join());
-        Monitor::settle();
+        RunningMonitor::settle();
         ticks.stop();
 
         QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         QCOMPARE(m.loggedBytes(), wire);
         QVERIFY(!m.form->captureEnabled());
-        QVERIFY(!m.widget<QCheckBox>("chk_file")->isChecked());
+        QVERIFY(!m.child<QCheckBox>("chk_file")->isChecked());
         QCOMPARE(tap.count("commtest:"), 1);
         QCOMPARE(tap.count("Capture stopped"), 1);
         QVERIFY2(tap.text().contains("No space left on device"), tap.text().constData());
 
         report.sent = frames.size();
         if (medium == u"tmpfs") {
-            const QByteArray file = readAll(path);
+            const QByteArray file = readFile(path);
             const int k = wholeRecords(file, frames);
             QVERIFY2(k > 0 && k < frames.size(), qPrintable(QString::number(k)));
             // It stopped because the medium was full, not for another reason.
@@ -159,9 +160,8 @@ private Q_SLOTS:
         const int limit = 8192;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture.txt"));
-        Pty pty;
-        PortMap map; // inherited by the child through XDG_CONFIG_HOME
-        QVERIFY(map.map(4, pty.slavePath()));
+        PtyPort device(4); // the mapping is inherited by the child through XDG_CONFIG_HOME
+        QVERIFY(device.ok());
 
         StderrTap tap; // the child's stderr is ours
         QProcess child;
@@ -174,7 +174,7 @@ private Q_SLOTS:
 
         const QList<QByteArray> frames = numberedFrames(0, 200);
         const QByteArray wire = joined(frames);
-        QVERIFY(pty.write(wire, 30000));
+        QVERIFY(device.pty->write(wire, 30000));
         // Ask the child how many characters it has logged until it has all of them.
         QByteArray answer;
         for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
@@ -193,7 +193,7 @@ private Q_SLOTS:
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(summary, QByteArray("capture=off box=unchecked"));
 
-        const QByteArray file = readAll(path);
+        const QByteArray file = readFile(path);
         const int k = wholeRecords(file, frames);
         QVERIFY2(k > 0 && k < frames.size(), qPrintable(QString::number(k)));
         QVERIFY(file.size() <= limit);
@@ -237,11 +237,11 @@ private Q_SLOTS:
         const QString path = folder + QStringLiteral("/capture.txt");
 
         StderrTap tap;
-        Monitor m;
+        RunningMonitor m;
         QVERIFY(m.startCapture(path));
         const QList<QByteArray> before = numberedFrames(0, 300);
         QVERIFY(m.pty->write(joined(before)));
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), recordsOf(before), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path), recordsOf(before), 10000);
 
         Mounted bind(folder);
         if (change == u"chmod") {
@@ -264,7 +264,7 @@ private Q_SLOTS:
         QVERIFY(m.pty->write(joined(after)));
         QTRY_COMPARE_WITH_TIMEOUT(m.loggedBytes().size(),
                                   joined(before).size() + joined(after).size(), 10000);
-        Monitor::settle();
+        RunningMonitor::settle();
         const QList<QByteArray> all = before + after;
         if (change == u"remove") {
             // Writes into a file nobody can read any more would be lost while looking
@@ -281,7 +281,7 @@ private Q_SLOTS:
                     .arg(after.size());
             return;
         }
-        const QByteArray content = readAll(path);
+        const QByteArray content = readFile(path);
         QCOMPARE(content, recordsOf(all));
         QVERIFY(m.form->captureEnabled());
         QCOMPARE(tap.count("commtest:"), 0);
@@ -292,9 +292,9 @@ private Q_SLOTS:
         // Switched off, the file is closed whole; a new capture file in that folder is
         // refused with a report where the folder really is read-only (root ignores the
         // mode bits).
-        m.widget<QCheckBox>("chk_file")->setChecked(false);
+        m.child<QCheckBox>("chk_file")->setChecked(false);
         QVERIFY(!m.form->captureEnabled());
-        QCOMPARE(readAll(path), recordsOf(all));
+        QCOMPARE(readFile(path), recordsOf(all));
         const QString second = folder + QStringLiteral("/second.txt");
         const bool refused = change == u"remount" || ::geteuid() != 0;
         QCOMPARE(m.startCapture(second), !refused);
@@ -323,17 +323,11 @@ int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
     ::setrlimit(RLIMIT_FSIZE, &rl);
     ::signal(SIGXFSZ, SIG_DFL); // as a fresh program has it: the writer must handle it
     QApplication app(argc, argv);
-    auto dialog = std::make_unique<FakeSaveDialog>();
-    FakeSaveDialog *save = dialog.get();
-    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(dialog));
-    form.show();
-    form.findChild<QCheckBox *>(QStringLiteral("chk_CollectData"))->setChecked(true);
-    {
-        OptionsAnswer answer(false);
-        save->answers = QStringList{path};
-        form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->setChecked(true);
-    }
-    std::printf("%s\n", form.captureEnabled() ? "ready" : "capture did not start");
+    Monitor m(std::make_unique<QtSerialControl>());
+    m.form->show();
+    m.monitor(true);
+    const bool started = m.startCapture(path);
+    std::printf("%s\n", started ? "ready" : "capture did not start");
     std::fflush(stdout);
 
     QSocketNotifier input(0, QSocketNotifier::Read);
@@ -349,15 +343,13 @@ int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
         pending.append(buf, n);
         while (pending.contains('\n')) {
             pending.remove(0, pending.indexOf('\n') + 1);
-            const LineView *log = form.findChild<LineView *>(QStringLiteral("txt_bffr"));
-            std::printf("%lld\n", log ? qint64(log->lineCount()) : -1LL);
+            std::printf("%lld\n", qint64(m.bffr()->lineCount()));
             std::fflush(stdout);
         }
     });
     app.exec();
-    std::printf("capture=%s box=%s\n", form.captureEnabled() ? "on" : "off",
-                form.findChild<QCheckBox *>(QStringLiteral("chk_file"))->isChecked() ? "checked"
-                                                                                     : "unchecked");
+    std::printf("capture=%s box=%s\n", m.form->captureEnabled() ? "on" : "off",
+                m.child<QCheckBox>("chk_file")->isChecked() ? "checked" : "unchecked");
     std::fflush(stdout);
     return 0;
 }

@@ -2,7 +2,7 @@
 // serial layer: what cannot be used is refused, the port goes on with what was in force,
 // and frames keep being captured afterwards.
 #include "port/portrules.h"
-#include "tst_reliability.h"
+#include "support/reliability.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -21,20 +21,24 @@ QString randomText(QRandomGenerator &random, int maxLength, bool unicode)
     return s;
 }
 
-// Sends a few frames and waits for their records after what the file already holds.
-bool capturesAgain(Monitor &m, const QString &path, int from)
+// After the texts: a few frames are sent and their records must follow what the file
+// already holds, with no stall meanwhile. Counts them in the report; says what went wrong.
+QByteArray capturesAgain(RunningMonitor &m, const QString &path, TickWatch &ticks, Report &report)
 {
+    ticks.restart();
     QList<QByteArray> frames;
-    QByteArray wire;
-    for (int i = from; i < from + 3; ++i)
-        frames.append(numberedFrame(i)), wire += frames.back();
-    const QByteArray before = readAll(path);
-    if (!m.pty->write(wire))
-        return false;
-    QDeadlineTimer deadline(10000);
-    while (readAll(path) != before + recordsOf(frames) && !deadline.hasExpired())
-        QTest::qWait(10);
-    return readAll(path) == before + recordsOf(frames);
+    for (int i = 0; i < 3; ++i)
+        frames.append(numberedFrame(i));
+    const QByteArray expected = readFile(path) + recordsOf(frames);
+    if (!m.pty->write(frames.join()))
+        return "cannot write to the pty";
+    const bool captured = waitForContent(path, expected, 10000);
+    report.sent = frames.size();
+    report.captured = readFile(path).count('\n');
+    report.lost = report.sent - report.captured;
+    if (!captured)
+        return "the frames were not captured after the texts";
+    return ticks.stalled() ? ticks.describe() : QByteArray();
 }
 
 } // namespace
@@ -77,21 +81,19 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, texts);
         Report report(
-            QStringLiteral("garbage settings text (%1)")
-                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            ofRow("garbage settings text"),
             QStringLiteral(
                 "refused and the previous settings kept, port open; capture goes on; no hang"));
-        Monitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        RunningMonitor m;
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
-        auto *settings = m.widget<QLineEdit>("txt_Settings");
+        auto *settings = m.child<QLineEdit>("txt_Settings");
         // Differs from the start-up text; a pty takes no parity or data bits other than 8.
         const QString inForce = QStringLiteral("19200,n,8,1");
         settings->setText(inForce);
         m.reset();
         QVERIFY(m.portOpen());
-        QCOMPARE(m.panelValue(1), inForce);
+        QCOMPARE(m.val(1), inForce);
         // Each text is one event of the window's, watched on its own.
         TickWatch ticks;
         qint64 longestText = 0;
@@ -103,24 +105,20 @@ private Q_SLOTS:
             const QString applied = settings->text().trimmed();
             QVERIFY2(m.portOpen(), qPrintable(m.form->serial()->lastError()));
             if (settings->text().isEmpty()) {
-                QCOMPARE(m.panelValue(1), inForce); // Reset Comm does nothing
+                QCOMPARE(m.val(1), inForce); // Reset Comm does nothing
             } else if (!parseSettings(applied)) {
                 ++refused;
-                QCOMPARE(m.panelValue(1), inForce);
+                QCOMPARE(m.val(1), inForce);
             } else {
-                QCOMPARE(parseSettings(m.panelValue(1)), parseSettings(applied));
+                QCOMPARE(parseSettings(m.val(1)), parseSettings(applied));
                 settings->setText(inForce);
                 m.reset();
             }
             QVERIFY2(!ticks.stalled(), ticks.describe().constData());
             longestText = std::max(longestText, ticks.longestGapMs());
         }
-        ticks.restart();
-        QVERIFY(capturesAgain(m, path, 0));
-        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
-        report.sent = 3;
-        report.captured = readAll(path).count('\n');
-        report.lost = report.sent - report.captured;
+        const QByteArray trouble = capturesAgain(m, path, ticks, report);
+        QVERIFY2(trouble.isEmpty(), trouble.constData());
         report.note = QStringLiteral("%1 texts, %2 refused; longest text %3 ms")
                           .arg(texts.size())
                           .arg(refused)
@@ -152,16 +150,14 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, texts);
         Report report(
-            QStringLiteral("garbage port text (%1)")
-                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            ofRow("garbage port text"),
             QStringLiteral(
                 "a non-digit keeps the port; a digit picks that port; then COM 4 captures again"));
-        Monitor m;
+        RunningMonitor m;
         for (int port = 0; port <= 9; ++port)
             if (port != 4)
                 m.map.map(port, QStringLiteral("/nonexistent/tty%1").arg(port));
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         TickWatch ticks;
         qint64 longestText = 0;
@@ -169,7 +165,7 @@ private Q_SLOTS:
         for (const QString &text : std::as_const(texts)) {
             ticks.restart();
             m.reset(text);
-            const QString shown = m.widget<QComboBox>("cbo_Port")->currentText();
+            const QString shown = m.child<QComboBox>("cbo_Port")->currentText();
             const QString digit = portNumberText(shown);
             const bool picksPort = digit.size() == 1 && digit[0] >= u'1' && digit[0] <= u'9';
             // Port 4 was in force before each text.
@@ -184,12 +180,8 @@ private Q_SLOTS:
             QVERIFY2(!ticks.stalled(), ticks.describe().constData());
             longestText = std::max(longestText, ticks.longestGapMs());
         }
-        ticks.restart();
-        QVERIFY(capturesAgain(m, path, 0));
-        QVERIFY2(!ticks.stalled(), ticks.describe().constData());
-        report.sent = 3;
-        report.captured = readAll(path).count('\n');
-        report.lost = report.sent - report.captured;
+        const QByteArray trouble = capturesAgain(m, path, ticks, report);
+        QVERIFY2(trouble.isEmpty(), trouble.constData());
         report.note = QStringLiteral("%1 texts, %2 kept port 4; longest text %3 ms")
                           .arg(texts.size())
                           .arg(kept)

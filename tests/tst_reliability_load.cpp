@@ -1,7 +1,9 @@
 // Load, end to end through a pty into the whole monitor with capture on: a 10 MiB stream
 // that never ends a frame, frames of 100,000 characters, every byte value cut into writes
 // of every size, and a 64 KiB command of every byte value sent while a flood arrives.
-#include "tst_reliability.h"
+#include "capture/capturerecord.h"
+#include "support/reliability.h"
+#include "support/tables.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -106,26 +108,19 @@ class TestReliabilityLoad : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void streamWithoutEnd_data()
-    {
-        QTest::addColumn<bool>("lineMode");
-        QTest::newRow("frame mode") << false;
-        QTest::newRow("line mode") << true;
-    }
+    void streamWithoutEnd_data() { lineModeRows(); }
     // 10 MiB without an end character: the window keeps running, the capture file holds
     // it in pieces that together give back every byte, and the operator is told once.
     void streamWithoutEnd()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("10 MiB without an end character (%1)")
-                          .arg(QString::fromLatin1(QTest::currentDataTag())),
+        Report report(ofRow("10 MiB without an end character"),
                       QStringLiteral("pieces' texts plus the frame still open give back every "
                                      "byte; one report; no hang"));
         const QByteArray stream = noEnd(10 * 1024 * 1024, lineMode, 10);
         StderrTap tap;
-        Monitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        RunningMonitor m;
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -138,7 +133,7 @@ private Q_SLOTS:
         QVERIFY(m.waitQuiet(120000));
         ticks.stop();
         QList<ParsedRecord> records;
-        QVERIFY(parseFile(readAll(path), &records));
+        QVERIFY(parseFile(readFile(path), &records));
 
         QByteArray rebuilt;
         for (const ParsedRecord &r : std::as_const(records))
@@ -169,19 +164,13 @@ private Q_SLOTS:
                           .arg(ticks.longestGapMs());
     }
 
-    void longFrames_data()
-    {
-        QTest::addColumn<bool>("lineMode");
-        QTest::newRow("frame mode") << false;
-        QTest::newRow("line mode") << true;
-    }
+    void longFrames_data() { lineModeRows(); }
     // Frames of 100,000 characters are records like any other: whole, every code listed.
     void longFrames()
     {
         QFETCH(bool, lineMode);
         Report report(
-            QStringLiteral("frames of 100,000 characters (%1)")
-                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            ofRow("frames of 100,000 characters"),
             QStringLiteral("each frame one whole record, byte for byte; no report; no hang"));
         QList<QByteArray> frames;
         QByteArray wire;
@@ -191,9 +180,8 @@ private Q_SLOTS:
             wire += frames.back();
         }
         StderrTap tap;
-        Monitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        RunningMonitor m;
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -205,7 +193,7 @@ private Q_SLOTS:
             QVERIFY(writer.join());
         }
         ticks.stop();
-        const QByteArray file = readAll(path);
+        const QByteArray file = readFile(path);
         QVERIFY(file == expected);
         QVERIFY(m.form->frameBuffer().isEmpty());
         QCOMPARE(tap.count("commtest:"), 0);
@@ -218,8 +206,8 @@ private Q_SLOTS:
 
     void everyByteAnyCut_data()
     {
-        QTest::addColumn<bool>("lineMode");
-        QTest::addColumn<int>("cut"); // bytes per write; 0: pseudo-random sizes 1 to 97
+        // cut: bytes per write; 0: pseudo-random sizes 1 to 97
+        columns<bool, int>("lineMode", "cut");
         QTest::newRow("frame mode, 1 byte per write") << false << 1;
         QTest::newRow("frame mode, writes of 1 to 97") << false << 0;
         QTest::newRow("frame mode, one write of all") << false << -1;
@@ -234,8 +222,7 @@ private Q_SLOTS:
         QFETCH(bool, lineMode);
         QFETCH(int, cut);
         Report report(
-            QStringLiteral("every byte value 0..255 on the wire (%1)")
-                .arg(QString::fromLatin1(QTest::currentDataTag())),
+            ofRow("every byte value 0..255 on the wire"),
             QStringLiteral("capture file equals the records of the frames sent, whatever the cut"));
         QByteArray stream;
         QRandomGenerator random(7);
@@ -251,9 +238,8 @@ private Q_SLOTS:
         const QList<QByteArray> frames = framesOf(stream, lineMode, &rest);
         QVERIFY(rest.isEmpty());
 
-        Monitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        RunningMonitor m;
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -277,7 +263,7 @@ private Q_SLOTS:
             QVERIFY(writer.join());
         }
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() >= expected.size(), 30000);
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readFile(path), expected);
         QCOMPARE(m.loggedBytes(), stream);
         report.sent = frames.size();
         report.captured = frames.size();
@@ -301,19 +287,18 @@ private Q_SLOTS:
             frames.append(numberedFrame(i));
             flood += frames.back();
         }
-        Monitor m;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        RunningMonitor m;
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         TickWatch ticks;
         const QByteArray expected = recordsOf(frames);
         WireReader reader(*m.pty, command.size());
         WireWriter writer(*m.pty, flood, 1024);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 0, 10000);
-        auto *box = m.widget<QLineEdit>("txt_send");
+        auto *box = m.child<QLineEdit>("txt_send");
         box->setText(QString::fromLatin1(command));
         QCOMPARE(box->text().size(), command.size());
-        m.widget<QPushButton>("cmd_Send")->click();
+        m.child<QPushButton>("cmd_Send")->click();
         QCOMPARE(box->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(reader.done(), 60000);
         QTRY_VERIFY_WITH_TIMEOUT(writer.done(), 60000);
@@ -323,7 +308,7 @@ private Q_SLOTS:
         const QByteArray arrived = reader.join();
         QCOMPARE(arrived.size(), command.size());
         QVERIFY(arrived == command);
-        QVERIFY(readAll(path) == expected);
+        QVERIFY(readFile(path) == expected);
         QVERIFY2(!ticks.stalled(), ticks.describe().constData());
         report.sent = frames.size();
         report.captured = frames.size();

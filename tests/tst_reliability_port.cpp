@@ -1,7 +1,9 @@
 // Faults of the port, end to end: the device vanishes mid-stream with capture on, the
 // port is held by another process, the device may not be opened. The whole monitor runs
 // (window, serial layer over a pty, capture through the window's set-up).
-#include "tst_reliability.h"
+#include "support/helperprocess.h"
+#include "support/reliability.h"
+#include "support/tables.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,53 +17,6 @@
 using namespace reliability;
 
 namespace {
-
-// This test program started again in one of its helper roles (see main).
-class Helper
-{
-public:
-    ~Helper() { stop(); }
-    bool start(const QStringList &args, uid_t uid = 0)
-    {
-        if (uid != 0) {
-            m_process.setChildProcessModifier([uid] {
-                // Between fork and exec: only calls that are safe there.
-                ::setgroups(0, nullptr);
-                if (::setgid(uid) != 0 || ::setuid(uid) != 0)
-                    ::_exit(99);
-            });
-        }
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QCoreApplication::applicationFilePath(), args);
-        if (!m_process.waitForStarted(10000))
-            return false;
-        if (!m_process.waitForReadyRead(20000))
-            return false;
-        firstLine = QString::fromUtf8(m_process.readLine()).trimmed();
-        return true;
-    }
-    // Lets the helper go (it waits for the end of its input) and collects what it said.
-    QStringList stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_rest;
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(20000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-        for (const QByteArray &line : m_process.readAllStandardOutput().split('\n'))
-            if (!line.trimmed().isEmpty())
-                m_rest.append(QString::fromUtf8(line.trimmed()));
-        exitCode = m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-        return m_rest;
-    }
-    QString firstLine;
-    int exitCode = -1;
-
-private:
-    QProcess m_process;
-    QStringList m_rest;
-};
 
 QString canonical(const QString &path)
 {
@@ -90,12 +45,7 @@ class TestReliabilityPort : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void unplugMidStream_data()
-    {
-        QTest::addColumn<bool>("lineMode");
-        QTest::newRow("frame mode") << false;
-        QTest::newRow("line mode") << true;
-    }
+    void unplugMidStream_data() { lineModeRows(); }
     // The adapter is pulled while a burst is arriving and capture is on: everything the
     // monitor received before the hang-up and that formed a whole frame is in the file,
     // the window never stops, the port ends closed, the operator is told once, and "Reset
@@ -103,15 +53,13 @@ private Q_SLOTS:
     void unplugMidStream()
     {
         QFETCH(bool, lineMode);
-        Report report(QStringLiteral("unplug mid-stream (%1)")
-                          .arg(QString::fromLatin1(QTest::currentDataTag())),
+        Report report(ofRow("unplug mid-stream"),
                       QStringLiteral("received frames all captured; port closed; one report; no "
                                      "hang; Reset Comm re-opens"));
         StderrTap tap;
-        Monitor m;
+        RunningMonitor m;
         QVERIFY(m.portOpen());
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         if (lineMode)
             m.setProfile(2);
@@ -130,7 +78,7 @@ private Q_SLOTS:
             first.append(frame(i)), wire += first.back();
         {
             WireWriter writer(*m.pty, wire);
-            QTRY_COMPARE_WITH_TIMEOUT(readAll(path), recordsOf(first), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path), recordsOf(first), 20000);
         }
         // Then a burst cut off by the hang-up, ending in a partial frame.
         QByteArray burst;
@@ -151,9 +99,9 @@ private Q_SLOTS:
         const QByteArray sent = wire + burst.left(burstSent);
         QTRY_VERIFY_WITH_TIMEOUT(!m.portOpen(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!m.form->shownError().isEmpty(), 5000);
-        Monitor::settle();
+        RunningMonitor::settle();
 
-        QCOMPARE(m.panelValue(2), QStringLiteral("False"));
+        QCOMPARE(m.val(2), QStringLiteral("False"));
         const QByteArray received = m.loggedBytes();
         QVERIFY2(sent.startsWith(received), "the monitor logged bytes that were not sent");
         // The device had handed over every byte before it vanished: all of them reach the
@@ -162,7 +110,7 @@ private Q_SLOTS:
         QCOMPARE(received.size(), sent.size());
         QByteArray rest;
         const QList<QByteArray> complete = completeFrames(received, lineMode, &rest);
-        const QByteArray file = readAll(path);
+        const QByteArray file = readFile(path);
         QByteArray sentRest;
         const qsizetype sentFrames = completeFrames(sent, lineMode, &sentRest).size();
         report.sent = sentFrames;
@@ -184,13 +132,13 @@ private Q_SLOTS:
         m.replug();
         m.reset();
         QVERIFY2(m.portOpen(), qPrintable(m.form->serial()->lastError()));
-        QCOMPARE(m.panelValue(2), QStringLiteral("True"));
+        QCOMPARE(m.val(2), QStringLiteral("True"));
         QList<QByteArray> after;
         QByteArray more;
         for (int i = 0; i < 50; ++i)
             after.append(frame(5000 + i)), more += after.back();
         QVERIFY(m.pty->write(more));
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), file + recordsOf(after), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path), file + recordsOf(after), 10000);
         report.sent += 50;
         report.captured += 50;
         QVERIFY2(!ticks.stalled(), ticks.describe().constData());
@@ -213,30 +161,29 @@ private Q_SLOTS:
                                      "Comm opens after release"));
         Pty pty;
         const QString device = canonical(pty.slavePath());
-        Helper helper;
+        HelperProcess helper;
         QVERIFY(helper.start({holder, device}));
         QCOMPARE(helper.firstLine, QStringLiteral("open"));
 
         StderrTap tap;
-        Monitor m(pty.slavePath());
+        RunningMonitor m(pty.slavePath());
         QVERIFY(!m.portOpen());
-        QCOMPARE(m.panelValue(2), QStringLiteral("False"));
+        QCOMPARE(m.val(2), QStringLiteral("False"));
         QCOMPARE(m.form->serial()->lastError(),
                  QStringLiteral("Port busy: %1 is in use by another program").arg(device));
-        QVERIFY2(m.widget<QComboBox>("cbo_Port")->toolTip().contains(QStringLiteral("Port busy")),
-                 qPrintable(m.widget<QComboBox>("cbo_Port")->toolTip()));
+        QVERIFY2(m.child<QComboBox>("cbo_Port")->toolTip().contains(QStringLiteral("Port busy")),
+                 qPrintable(m.child<QComboBox>("cbo_Port")->toolTip()));
         {
-            SendBoxCloser closer;
-            m.widget<QLineEdit>("txt_send")->setText(QStringLiteral("abc"));
-            m.widget<QPushButton>("cmd_Send")->click();
-            QCOMPARE(closer.texts, QStringList{QStringLiteral("Port [4] not opened")});
-            QCOMPARE(m.widget<QLineEdit>("txt_send")->text(), QStringLiteral("abc"));
+            ModalWatcher watcher;
+            m.box()->setText(QStringLiteral("abc"));
+            m.child<QPushButton>("cmd_Send")->click();
+            QCOMPARE(watcher.texts, QStringList{QStringLiteral("Port [4] not opened")});
+            QCOMPARE(m.box()->text(), QStringLiteral("abc"));
         }
 
         helper.stop();
         QCOMPARE(helper.exitCode, 0);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("capture.txt"));
+        const QString path = m.captures.newPath();
         QVERIFY(m.startCapture(path));
         m.reset();
         QVERIFY2(m.portOpen(), qPrintable(m.form->serial()->lastError()));
@@ -245,9 +192,9 @@ private Q_SLOTS:
         for (int i = 0; i < 100; ++i)
             frames.append(numberedFrame(i)), wire += frames.back();
         QVERIFY(pty.write(wire));
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(path), recordsOf(frames), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path), recordsOf(frames), 10000);
         report.sent = frames.size();
-        report.captured = readAll(path).count('\n');
+        report.captured = readFile(path).count('\n');
         report.lost = report.sent - report.captured;
     }
 
@@ -269,7 +216,7 @@ private Q_SLOTS:
         QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0600), 0);
         QCOMPARE(::chown(QFile::encodeName(device).constData(), 0, 0), 0);
 
-        Helper helper;
+        HelperProcess helper;
         QVERIFY(helper.start({QStringLiteral("--child-window"), device}, nobody->pw_uid));
         const QStringList said = QStringList{helper.firstLine} + helper.stop();
         QCOMPARE(helper.exitCode, 0);
@@ -327,23 +274,19 @@ int holdWithFlock(const QString &device)
 int runWindow(int argc, char **argv, const QString &device)
 {
     QApplication app(argc, argv);
-    PortMap map;
-    map.map(4, device);
-    auto dialog = std::make_unique<FakeSaveDialog>();
-    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(dialog));
-    form.show();
+    PtyMonitor m(device);
+    m.form->show();
     TickWatch ticks;
-    std::printf("open=%s\n", form.serial()->PortOpen().value_or(true) ? "true" : "false");
-    std::printf("error=%s\n", qPrintable(form.serial()->lastError()));
-    const QLabel *cell = form.findChild<QLabel *>(QStringLiteral("lbl_val_2"));
-    std::printf("panel=%s\n", cell ? qPrintable(cell->text()) : "<no cell>");
+    std::printf("open=%s\n", m.serial->PortOpen().value_or(true) ? "true" : "false");
+    std::printf("error=%s\n", qPrintable(m.serial->lastError()));
+    std::printf("panel=%s\n", qPrintable(m.val(2)));
     {
-        SendBoxCloser closer;
-        form.findChild<QLineEdit *>(QStringLiteral("txt_send"))->setText(QStringLiteral("abc"));
-        form.findChild<QPushButton *>(QStringLiteral("cmd_Send"))->click();
-        std::printf("send=%s\n", qPrintable(closer.texts.join(u',')));
+        ModalWatcher watcher;
+        m.box()->setText(QStringLiteral("abc"));
+        m.child<QPushButton>("cmd_Send")->click();
+        std::printf("send=%s\n", qPrintable(watcher.texts.join(u',')));
     }
-    Monitor::settle();
+    RunningMonitor::settle();
     std::printf("stalled=%s\nwatch=%s\n", ticks.stalled() ? "yes" : "no",
                 ticks.describe().constData());
     std::fflush(stdout);

@@ -1,5 +1,6 @@
 // COM-PORT-OPTION commands and replies, and the port URL of a network port.
 #include "port/rfc2217.h"
+#include "support/tables.h"
 
 #include <QTest>
 
@@ -25,8 +26,7 @@ class TestRfc2217 : public QObject
 private Q_SLOTS:
     void encode_data()
     {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QByteArray>("expected");
+        columns<QByteArray, QByteArray>("payload", "expected");
         QTest::newRow("baud 115200") << setBaudRate(115200) << bytes({1, 0, 1, 0xc2, 0});
         QTest::newRow("baud with 255 byte")
             << setBaudRate(0x00ff00ff) << bytes({1, 0, 255, 0, 255});
@@ -56,10 +56,9 @@ private Q_SLOTS:
 
     void decodeReply_data()
     {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<int>("command"); // -1: not a reply
-        QTest::addColumn<uint>("value");
-        QTest::addColumn<QString>("reason"); // start of the reason when not a reply
+        // command: -1: not a reply
+        // reason: start of the reason when not a reply
+        columns<QByteArray, int, uint, QString>("payload", "command", "value", "reason");
 
         QTest::newRow("baud") << bytes({101, 0, 1, 0xc2, 0}) << 1 << 115200u << QString();
         QTest::newRow("baud short") << bytes({101, 0, 1}) << -1 << 0u
@@ -118,8 +117,8 @@ private Q_SLOTS:
 
     void parsePortUrl_data()
     {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("expected"); // the URL written back, or the reason
+        // expected: the URL written back, or the reason
+        columns<QString, QString>("line", "expected");
         QTest::newRow("rfc2217") << QStringLiteral("rfc2217://lab-pi:2001")
                                  << QStringLiteral("rfc2217://lab-pi:2001");
         QTest::newRow("tcp, upper-case scheme, blanks")

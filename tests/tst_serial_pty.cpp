@@ -4,7 +4,10 @@
 // cases: started with --hold-commtest, --hold-flock or --open-as-nobody it runs a helper
 // (see helperMain) instead of the tests.
 #include "port/qtserialcontrol.h"
+#include "support/helperprocess.h"
 #include "support/pty.h"
+#include "support/tables.h"
+#include "support/windowport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -21,86 +24,23 @@
 
 namespace {
 
-QByteArray allByteValues()
-{
-    QByteArray out;
-    for (int c = 0; c < 256; ++c)
-        out.append(char(c));
-    return out;
-}
-
 QString canonical(const QString &path)
 {
     return QFileInfo(path).canonicalFilePath();
 }
 
-// An OnComm handler like the window's: reads Input while monitoring is on.
-struct Receiver
+// Port 1 on a pty of its own, opened as the window opens it, with a receiver attached.
+struct OpenPort : PtyPort
 {
-    bool monitoring = true;
-    QByteArray received;
-    int events = 0;
-    int largestRead = 0;
-    QList<qint16> otherEvents;
+    QtSerialControl port;
+    Receiver rx;
 
-    void attach(QtSerialControl &port)
+    OpenPort()
+        : PtyPort(1)
     {
-        QObject::connect(&port, &SerialControl::OnComm, &port, [this, &port] {
-            ++events;
-            if (const auto e = port.CommEvent(); !e || *e != CommEvents::Receive)
-                otherEvents.append(e.value_or(-1));
-            if (!monitoring)
-                return;
-            const QByteArray in = port.Input().value_or(QByteArray());
-            largestRead = std::max(largestRead, int(in.size()));
-            received += in;
-        });
+        rx.attach(port);
     }
-};
-
-// The window's open sequence on port n.
-bool openLikeTheWindow(QtSerialControl &port, qint16 n,
-                       const QString &settings = QStringLiteral("9600,n,8,1"))
-{
-    port.setPortOpen(false);
-    port.setSettings(settings);
-    port.setCommPort(n);
-    port.setInputLen(1);
-    port.setRThreshold(1);
-    port.setSThreshold(1);
-    port.setInputMode(0);
-    return port.setPortOpen(true);
-}
-
-// Runs the test binary as a helper; returns once it printed its first line.
-struct Helper
-{
-    QProcess process;
-    QString firstLine;
-
-    bool start(const QStringList &args)
-    {
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForStarted(5000))
-            return false;
-        while (!process.canReadLine()) {
-            if (!process.waitForReadyRead(5000))
-                return false;
-        }
-        firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return true;
-    }
-    void stop()
-    {
-        process.closeWriteChannel(); // the helper ends at end of input
-        if (!process.waitForFinished(5000))
-            process.kill();
-    }
-    ~Helper()
-    {
-        if (process.state() != QProcess::NotRunning)
-            stop();
-    }
+    bool open() { return ok() && openLikeTheWindow(port, 1); }
 };
 
 } // namespace
@@ -111,19 +51,17 @@ class TestSerialPty : public QObject
 private Q_SLOTS:
     void openAndClose()
     {
-        Pty pty;
-        QVERIFY(pty.isValid());
-        PortMap map;
-        QVERIFY(map.map(3, pty.slavePath()));
+        PtyPort p(3);
+        QVERIFY(p.ok());
         QtSerialControl port;
         QCOMPARE(port.CommPort(), std::optional<qint16>(4));
         QVERIFY(port.setCommPort(3));
-        QCOMPARE(port.devicePath(), canonical(pty.slavePath()));
+        QCOMPARE(port.devicePath(), canonical(p.pty->slavePath()));
         QCOMPARE(port.PortOpen(), std::optional<bool>(false));
 
         QVERIFY(openLikeTheWindow(port, 3));
         QCOMPARE(port.PortOpen(), std::optional<bool>(true));
-        QCOMPARE(port.devicePath(), canonical(pty.slavePath()));
+        QCOMPARE(port.devicePath(), canonical(p.pty->slavePath()));
         QVERIFY2(port.lastError().isEmpty(), qPrintable(port.lastError()));
         QVERIFY(!port.setCommPort(5));
         QCOMPARE(port.CommPort(), std::optional<qint16>(3));
@@ -142,10 +80,9 @@ private Q_SLOTS:
 
     void settings_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("inForce"); // shown while open on a pty; empty: the text itself
-        QTest::addColumn<int>("speed"); // termios speed expected on the device, 0: not checked
+        // inForce: shown while open on a pty; empty: the text itself
+        // speed: termios speed expected on the device, 0: not checked
+        columns<QString, bool, QString, int>("text", "accepted", "inForce", "speed");
 
         QTest::newRow("default") << QStringLiteral("9600,n,8,1") << true << QString() << int(B9600);
         QTest::newRow("upper-case parity")
@@ -176,9 +113,8 @@ private Q_SLOTS:
         const QString previous = QStringLiteral("2400,n,8,1");
         const QString shownOpen = accepted ? (inForce.isEmpty() ? text : inForce) : previous;
 
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(2, pty.slavePath()));
+        PtyPort p(2);
+        QVERIFY(p.ok());
         QtSerialControl port;
         QVERIFY(port.setCommPort(2));
 
@@ -194,7 +130,7 @@ private Q_SLOTS:
         QCOMPARE(port.lastError().contains(QStringLiteral("partly applied")), !inForce.isEmpty());
         if (speed != 0) {
             // The device itself runs at the rate, not only the control's copy of it.
-            QFile slave(pty.slavePath());
+            QFile slave(p.pty->slavePath());
             QVERIFY(slave.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
             termios t{};
             QCOMPARE(tcgetattr(slave.handle(), &t), 0);
@@ -218,92 +154,77 @@ private Q_SLOTS:
     void receivesEveryByteValueInOrder()
     {
         QFETCH(int, inputLen);
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(1, pty.slavePath()));
-        QtSerialControl port;
-        Receiver rx;
-        rx.attach(port);
-        QVERIFY(openLikeTheWindow(port, 1));
-        QVERIFY(port.setInputLen(qint16(inputLen)));
+        OpenPort p;
+        QVERIFY(p.open());
+        QVERIFY(p.port.setInputLen(qint16(inputLen)));
 
         const QByteArray data = allByteValues() + allByteValues();
-        QVERIFY(pty.write(data));
-        QTRY_COMPARE_WITH_TIMEOUT(rx.received.size(), data.size(), 5000);
-        QCOMPARE(rx.received, data);
-        QVERIFY(rx.otherEvents.isEmpty());
+        QVERIFY(p.pty->write(data));
+        QTRY_COMPARE_WITH_TIMEOUT(p.rx.received.size(), data.size(), 5000);
+        QCOMPARE(p.rx.received, data);
+        QVERIFY(p.rx.otherEvents.isEmpty());
         if (inputLen == 1)
-            QCOMPARE(rx.events, data.size());
+            QCOMPARE(p.rx.events, data.size());
         if (inputLen > 0)
-            QVERIFY(rx.largestRead <= inputLen);
-        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
+            QVERIFY(p.rx.largestRead <= inputLen);
+        QCOMPARE(p.port.InBufferCount(), std::optional<qint16>(0));
     }
 
     void backlogWaitsUntilMonitoringReads()
     {
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(1, pty.slavePath()));
-        QtSerialControl port;
-        Receiver rx;
-        rx.attach(port);
-        QVERIFY(openLikeTheWindow(port, 1));
+        OpenPort p;
+        QVERIFY(p.open());
 
-        rx.monitoring = false;
+        p.rx.monitoring = false;
         const QByteArray first(1000, 'a');
-        QVERIFY(pty.write(first));
-        QTRY_COMPARE(port.InBufferCount(), std::optional<qint16>(1000));
+        QVERIFY(p.pty->write(first));
+        QTRY_COMPARE(p.port.InBufferCount(), std::optional<qint16>(1000));
         for (int i = 0; i < 20; ++i)
             QCoreApplication::processEvents();
         // One event per arrival, not one per waiting character.
-        QVERIFY2(rx.events >= 1 && rx.events <= 5, qPrintable(QString::number(rx.events)));
-        QVERIFY(rx.received.isEmpty());
+        QVERIFY2(p.rx.events >= 1 && p.rx.events <= 5, qPrintable(QString::number(p.rx.events)));
+        QVERIFY(p.rx.received.isEmpty());
 
-        rx.monitoring = true;
-        const int before = rx.events;
-        QVERIFY(pty.write("bc"));
-        QTRY_COMPARE(rx.received, first + "bc");
-        QCOMPARE(rx.events - before, 1002);
-        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
+        p.rx.monitoring = true;
+        const int before = p.rx.events;
+        QVERIFY(p.pty->write("bc"));
+        QTRY_COMPARE(p.rx.received, first + "bc");
+        QCOMPARE(p.rx.events - before, 1002);
+        QCOMPARE(p.port.InBufferCount(), std::optional<qint16>(0));
     }
 
     void largeBacklogDrainsInPasses()
     {
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(1, pty.slavePath()));
-        QtSerialControl port;
-        Receiver rx;
-        rx.attach(port);
-        QVERIFY(openLikeTheWindow(port, 1));
+        OpenPort p;
+        QVERIFY(p.open());
 
-        rx.monitoring = false;
+        p.rx.monitoring = false;
         QByteArray data;
         for (int i = 0; data.size() < 3 * QtSerialControl::kMaxEventsPerPass; ++i)
             data += QByteArray::number(i) + ' ';
         for (qsizetype at = 0; at < data.size(); at += 2048) {
-            const int before = rx.events;
-            QVERIFY(pty.write(data.mid(at, 2048)));
-            QTRY_VERIFY(rx.events > before); // taken off the device before the next chunk
+            const int before = p.rx.events;
+            QVERIFY(p.pty->write(data.mid(at, 2048)));
+            QTRY_VERIFY(p.rx.events > before); // taken off the device before the next chunk
         }
-        QTRY_COMPARE(port.InBufferCount(), std::optional<qint16>(32767)); // clamped
+        QTRY_COMPARE(p.port.InBufferCount(), std::optional<qint16>(32767)); // clamped
 
         // A timer started at the first event of the drain must fire before the drain ends.
         int deliveredWhenTimerFired = -1;
         bool timerStarted = false;
-        QObject::connect(&port, &SerialControl::OnComm, &port, [&] {
-            if (rx.monitoring && !timerStarted) {
+        QObject::connect(&p.port, &SerialControl::OnComm, &p.port, [&] {
+            if (p.rx.monitoring && !timerStarted) {
                 timerStarted = true;
-                QTimer::singleShot(0, &port,
-                                   [&] { deliveredWhenTimerFired = int(rx.received.size()); });
+                QTimer::singleShot(0, &p.port,
+                                   [&] { deliveredWhenTimerFired = int(p.rx.received.size()); });
             }
         });
-        rx.monitoring = true;
-        QVERIFY(pty.write("!"));
-        QTRY_COMPARE_WITH_TIMEOUT(rx.received.size(), data.size() + 1, 10000);
-        QCOMPARE(rx.received, data + "!");
+        p.rx.monitoring = true;
+        QVERIFY(p.pty->write("!"));
+        QTRY_COMPARE_WITH_TIMEOUT(p.rx.received.size(), data.size() + 1, 10000);
+        QCOMPARE(p.rx.received, data + "!");
         QVERIFY(deliveredWhenTimerFired > 0);
-        QVERIFY2(deliveredWhenTimerFired < rx.received.size(),
+        QVERIFY2(deliveredWhenTimerFired < p.rx.received.size(),
                  qPrintable(QString::number(deliveredWhenTimerFired)));
     }
 
@@ -316,30 +237,25 @@ private Q_SLOTS:
     void vanishedDevice()
     {
         QFETCH(bool, backlog);
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(1, pty.slavePath()));
-        const QString device = canonical(pty.slavePath());
-        QtSerialControl port;
-        Receiver rx;
-        rx.attach(port);
-        QVERIFY(openLikeTheWindow(port, 1));
-        auto *serial = port.findChild<QSerialPort *>();
+        OpenPort p;
+        QVERIFY(p.open());
+        const QString device = canonical(p.pty->slavePath());
+        auto *serial = p.port.findChild<QSerialPort *>();
         QVERIFY(serial);
         QSignalSpy errors(serial, &QSerialPort::errorOccurred);
-        QSignalSpy lost(&port, &SerialControl::portLost);
+        QSignalSpy lost(&p.port, &SerialControl::portLost);
 
         const QByteArray data = allByteValues();
-        rx.monitoring = !backlog;
-        QVERIFY(pty.write(data));
+        p.rx.monitoring = !backlog;
+        QVERIFY(p.pty->write(data));
         if (backlog)
-            QTRY_COMPARE(port.InBufferCount(), std::optional<qint16>(data.size()));
+            QTRY_COMPARE(p.port.InBufferCount(), std::optional<qint16>(data.size()));
         else
-            QTRY_COMPARE(rx.received, data);
-        rx.monitoring = true;
+            QTRY_COMPARE(p.rx.received, data);
+        p.rx.monitoring = true;
 
-        pty.closeMaster();
-        QTRY_COMPARE_WITH_TIMEOUT(port.PortOpen(), std::optional<bool>(false), 1000);
+        p.pty->closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(p.port.PortOpen(), std::optional<bool>(false), 1000);
         QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
         for (int i = 0; i < 50; ++i)
             QCoreApplication::processEvents();
@@ -348,13 +264,13 @@ private Q_SLOTS:
         for (const QList<QVariant> &e : std::as_const(errors))
             realErrors += e.at(0).value<QSerialPort::SerialPortError>() != QSerialPort::NoError;
         QVERIFY2(realErrors < 10, qPrintable(QString::number(realErrors)));
-        QCOMPARE(rx.received, data);
-        QVERIFY2(port.lastError().startsWith(QStringLiteral("Device vanished: ") + device),
-                 qPrintable(port.lastError()));
-        QCOMPARE(lost.at(0).at(0).toString(), port.lastError());
-        QCOMPARE(port.InBufferCount(), std::optional<qint16>(0));
-        QVERIFY(!port.setOutput("x"));
-        QCOMPARE(port.lastError(), QStringLiteral("The port is not open"));
+        QCOMPARE(p.rx.received, data);
+        QVERIFY2(p.port.lastError().startsWith(QStringLiteral("Device vanished: ") + device),
+                 qPrintable(p.port.lastError()));
+        QCOMPARE(lost.at(0).at(0).toString(), p.port.lastError());
+        QCOMPARE(p.port.InBufferCount(), std::optional<qint16>(0));
+        QVERIFY(!p.port.setOutput("x"));
+        QCOMPARE(p.port.lastError(), QStringLiteral("The port is not open"));
     }
 
     void secondOpenRefused_data()
@@ -377,7 +293,7 @@ private Q_SLOTS:
         QVERIFY(map.map(2, alias));
 
         QtSerialControl first;
-        Helper helper;
+        HelperProcess helper;
         if (holder.startsWith(u'-')) {
             QVERIFY(helper.start({holder, device}));
             QCOMPARE(helper.firstLine, QStringLiteral("open"));
@@ -407,9 +323,8 @@ private Q_SLOTS:
 
     void openFailsWithReason_data()
     {
-        QTest::addColumn<QString>("target"); // what comN points at; empty: no entry
-        QTest::addColumn<int>("portNumber");
-        QTest::addColumn<QString>("reason");
+        // target: what comN points at; empty: no entry
+        columns<QString, int, QString>("target", "portNumber", "reason");
         QTest::newRow("dangling link")
             << QStringLiteral("/nonexistent/ttyX") << 7
             << QStringLiteral("No such device: /nonexistent/ttyX (port 7)");
@@ -468,7 +383,7 @@ private Q_SLOTS:
             QSKIP("no user nobody");
         Pty pty; // root's pty: mode 620, so nobody may not open it
         const QString device = canonical(pty.slavePath());
-        Helper helper;
+        HelperProcess helper;
         QVERIFY(helper.start({QStringLiteral("--open-as-nobody"), device}));
         helper.stop();
         QCOMPARE(helper.firstLine, QStringLiteral("Permission denied: ") + device);
@@ -494,9 +409,8 @@ private Q_SLOTS:
 
     void openPtyControls()
     {
-        Pty pty;
-        PortMap map;
-        QVERIFY(map.map(1, pty.slavePath()));
+        PtyPort p(1);
+        QVERIFY(p.ok());
         QtSerialControl port;
         QVERIFY(port.setHandshaking(2)); // held while closed
         QVERIFY(openLikeTheWindow(port, 1));
@@ -528,7 +442,7 @@ private Q_SLOTS:
         const QByteArray out = allByteValues();
         QVERIFY(port.setOutput(out));
         QByteArray sent; // QSerialPort writes from the event loop
-        QTRY_COMPARE((sent += pty.readAvailable(0), sent), out);
+        QTRY_COMPARE((sent += p.pty->readAvailable(0), sent), out);
         QVERIFY(port.setOutput(QByteArray()));
     }
 };

@@ -1,4 +1,5 @@
 // The simulated instrument's frames and answers, as values.
+#include "support/tables.h"
 #include "tools/commandresponder.h"
 #include "tools/framegenerator.h"
 
@@ -47,9 +48,7 @@ class TestSim : public QObject
 private Q_SLOTS:
     void generatorKinds_data()
     {
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<quint64>("seed");
+        columns<SimProfile, bool, quint64>("profile", "binary", "seed");
         QTest::newRow("frame readings") << SimProfile::Frame << false << quint64(1);
         QTest::newRow("frame binary") << SimProfile::Frame << true << quint64(2);
         QTest::newRow("line readings") << SimProfile::Line << false << quint64(3);
@@ -108,8 +107,8 @@ private Q_SLOTS:
     // A readable reading carries its sequence number, so a lost frame shows on the screen.
     void readingsAreNumbered_data()
     {
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<int>("offset"); // where the number starts
+        // offset: where the number starts
+        columns<SimProfile, int>("profile", "offset");
         QTest::newRow("frame") << SimProfile::Frame << 1;
         QTest::newRow("line") << SimProfile::Line << 0;
     }
@@ -131,8 +130,7 @@ private Q_SLOTS:
     // on a subset would leave a path of the monitor untested.
     void binaryCoversEveryByteValue_data()
     {
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<int>("values");
+        columns<SimProfile, int>("profile", "values");
         QTest::newRow("frame: all but CR LF ACK EOT") << SimProfile::Frame << 256 - 4;
         QTest::newRow("line: all but LF") << SimProfile::Line << 256 - 1;
     }
@@ -155,11 +153,9 @@ private Q_SLOTS:
 
     void answers_data()
     {
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<bool>("thenQuiet");
-        QTest::addColumn<QByteArray>("after"); // fed after the quiet pause
-        QTest::addColumn<QList<QByteArray>>("expected");
+        // after: fed after the quiet pause
+        columns<SimProfile, QByteArray, bool, QByteArray, QList<QByteArray>>(
+            "profile", "input", "thenQuiet", "after", "expected");
 
         const quint64 seed = 42;
         FrameGenerator fr(SimProfile::Frame, CommandResponder::replySeed(seed));

@@ -1,16 +1,21 @@
 // End to end: the simulated instrument (its own process) -> pseudo-terminal -> the monitor
 // window over the real serial layer -> capture file, and a command back through the window.
 // The capture file must hold exactly the records of the generator's frames.
-#include "capture/capturerecord.h"
 #include "port/qtserialcontrol.h"
-#include "support/pty.h"
+#include "support/files.h"
+#include "support/monitor.h"
+#include "support/tables.h"
 #include "tools/commandresponder.h"
 #include "tools/framegenerator.h"
-#include "tst_receive_helpers.h"
 
+#include <QComboBox>
 #include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 Q_DECLARE_METATYPE(SimProfile)
 
@@ -34,14 +39,6 @@ QList<QByteArray> monitorFrames(SimProfile profile, const QByteArray &stream)
     return frames;
 }
 
-QByteArray recordsOf(const QList<QByteArray> &frames)
-{
-    QByteArray out;
-    for (const QByteArray &f : frames)
-        appendCaptureRecord(out, {}, f);
-    return out;
-}
-
 } // namespace
 
 class TestSimEndToEnd : public QObject
@@ -54,10 +51,9 @@ private Q_SLOTS:
 
     void captureEqualsTheInstrument_data()
     {
-        QTest::addColumn<int>("app"); // cbo_APP index
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<QByteArray>("wire"); // what "Send" puts on the wire for READ
+        // app: cbo_APP index
+        // wire: what "Send" puts on the wire for READ
+        columns<int, SimProfile, bool, QByteArray>("app", "profile", "binary", "wire");
         QTest::newRow("<select application>, readings, bare command")
             << 0 << SimProfile::Frame << false << QByteArray("READ");
         QTest::newRow("Analex PQM, readings, STX READ EOT")
@@ -79,7 +75,7 @@ private Q_SLOTS:
         const quint64 seed = 1000 + quint64(app) * 10 + (binary ? 1 : 0);
 
         PortMap map; // COM 4 is looked up here; nothing is there yet
-        ReceiveWindow w(std::make_unique<QtSerialControl>());
+        Monitor w(std::make_unique<QtSerialControl>());
         QCOMPARE(w.val(2), QStringLiteral("False"));
         // The operator sets up first, so no character is read before capture is on.
         w.pick(app);
@@ -147,7 +143,7 @@ private Q_SLOTS:
     void hangUpAfterFrames()
     {
         PortMap map;
-        ReceiveWindow w(std::make_unique<QtSerialControl>());
+        Monitor w(std::make_unique<QtSerialControl>());
         const QString path = m_dir.filePath(QStringLiteral("hangup.txt"));
         QVERIFY(w.startCapture(path));
         w.monitor(true);

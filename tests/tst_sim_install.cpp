@@ -1,5 +1,7 @@
 // cmake --install into a fresh prefix gives a desktop program: both programs on the path,
 // a valid menu entry whose command and icon are the installed ones, and it starts.
+#include "support/tables.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -32,8 +34,7 @@ private Q_SLOTS:
 
     void installedFiles_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("executable");
+        columns<QString, bool>("path", "executable");
         QTest::newRow("monitor") << QStringLiteral("bin/commtest") << true;
         QTest::newRow("simulated instrument") << QStringLiteral("bin/commtest-sim") << true;
         QTest::newRow("menu entry")

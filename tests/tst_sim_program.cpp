@@ -1,5 +1,6 @@
 // commtest-sim as a program: what a reader of its pseudo-terminal receives.
 #include "port/portrules.h"
+#include "support/tables.h"
 #include "tools/commandresponder.h"
 #include "tools/framegenerator.h"
 
@@ -133,9 +134,7 @@ class TestSimProgram : public QObject
 private Q_SLOTS:
     void sendsTheGeneratedFrames_data()
     {
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<quint64>("seed");
+        columns<SimProfile, bool, quint64>("profile", "binary", "seed");
         QTest::newRow("frame readings") << SimProfile::Frame << false << quint64(7);
         QTest::newRow("frame binary") << SimProfile::Frame << true << quint64(11);
         QTest::newRow("line readings") << SimProfile::Line << false << quint64(3);
@@ -170,8 +169,7 @@ private Q_SLOTS:
 
     void answersCommands_data()
     {
-        QTest::addColumn<SimProfile>("profile");
-        QTest::addColumn<QByteArray>("command");
+        columns<SimProfile, QByteArray>("profile", "command");
         QTest::newRow("frame STX READ EOT") << SimProfile::Frame << QByteArray("\x02READ\x04");
         QTest::newRow("frame SYN message") << SimProfile::Frame << QByteArray("\x02\x10\x04");
         QTest::newRow("frame bare unknown, CR LF") << SimProfile::Frame << QByteArray("hello\r\n");
@@ -326,8 +324,7 @@ private Q_SLOTS:
 
     void existingMapping_data()
     {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<bool>("replaced");
+        columns<QString, bool>("target", "replaced");
         QTest::newRow("a device that is there is kept") << QStringLiteral("/dev/null") << false;
         QTest::newRow("a dangling link is replaced")
             << QStringLiteral("/dev/pts/does-not-exist") << true;
@@ -358,8 +355,7 @@ private Q_SLOTS:
 
     void refusesBadOptions_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("mentions");
+        columns<QStringList, QString>("args", "mentions");
         QTest::newRow("profile") << QStringList{QStringLiteral("--profile"),
                                                 QStringLiteral("Houillon")}
                                  << QStringLiteral("--profile");

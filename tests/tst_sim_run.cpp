@@ -2,6 +2,7 @@
 // serial hardware starts the simulated instrument as COM 4 and the monitor opens it; with
 // a device mapped as COM 4 it starts the monitor on that device and simulates nothing.
 #include "support/pty.h"
+#include "support/tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,10 +101,8 @@ private Q_SLOTS:
     // run-monitor's question, asked where there is no display at all.
     void deviceQuery_data()
     {
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("target"); // what com4 links to; "pty" for a live one
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("reason");
+        // target: what com4 links to; "pty" for a live one
+        columns<QString, QString, int, QString>("port", "target", "status", "reason");
         QTest::newRow("mapped pty opens")
             << QStringLiteral("4") << QStringLiteral("pty") << 0 << QString();
         QTest::newRow("dangling mapping")

@@ -1,4 +1,5 @@
 // The bytes a typed command becomes: the suffix rule and the character check.
+#include "support/tables.h"
 #include "transmit/commandframing.h"
 
 #include <QTest>
@@ -8,14 +9,6 @@ namespace {
 QByteArray hex(const char *h)
 {
     return QByteArray::fromHex(h);
-}
-
-QByteArray allBytes()
-{
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all.append(char(i));
-    return all;
 }
 
 const QString kSuffixes[] = {
@@ -30,9 +23,7 @@ class TestTransmitFraming : public QObject
 private Q_SLOTS:
     void frameCommand_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QByteArray>("wire");
+        columns<QByteArray, QString, QByteArray>("command", "suffix", "wire");
 
         const QByteArray abc("abc");
         QTest::newRow("abc, none") << abc << kSuffixes[0] << hex("616263");
@@ -76,7 +67,7 @@ private Q_SLOTS:
         QTest::newRow("CrLf with a trailing blank") << abc << QStringLiteral("CrLf ") << abc;
         QTest::newRow("no selection") << abc << QString() << abc;
 
-        const QByteArray all = allBytes();
+        const QByteArray all = allByteValues();
         QTest::newRow("all bytes, none") << all << kSuffixes[0] << all;
         QTest::newRow("all bytes, CrLf") << all << kSuffixes[1] << all + "\r\n";
         QTest::newRow("all bytes, EOL") << all << kSuffixes[2] << all + '\n';
@@ -95,15 +86,13 @@ private Q_SLOTS:
 
     void commandBytes_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("sendable");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("named"); // part of the error text when refused
+        // named: part of the error text when refused
+        columns<QString, bool, QByteArray, QString>("text", "sendable", "bytes", "named");
 
         QTest::newRow("empty") << QString() << true << QByteArray() << QString();
         QTest::newRow("ascii") << QStringLiteral("abc") << true << QByteArray("abc") << QString();
         QTest::newRow("all 256 codes")
-            << QString::fromLatin1(allBytes()) << true << allBytes() << QString();
+            << QString::fromLatin1(allByteValues()) << true << allByteValues() << QString();
         QTest::newRow("latin-1 letters")
             << QString::fromUtf8("\xc3\xa9\xc3\xbf") << true << QByteArray("\xe9\xff") << QString();
         QTest::newRow("euro sign") << QString::fromUtf8("ab\xe2\x82\xac") << false << QByteArray()
@@ -140,9 +129,8 @@ private Q_SLOTS:
 
     void decodeAngleCodes_data()
     {
-        QTest::addColumn<QByteArray>("typed");
-        QTest::addColumn<QByteArray>("bytes"); // empty with a position: refused
-        QTest::addColumn<int>("position");
+        // bytes: empty with a position: refused
+        columns<QByteArray, QByteArray, int>("typed", "bytes", "position");
 
         const char *names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
                                "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
@@ -163,7 +151,7 @@ private Q_SLOTS:
         QTest::newRow("lone >") << QByteArray("a>b") << QByteArray("a>b") << 0;
         QTest::newRow("no codes") << QByteArray("READ 1") << QByteArray("READ 1") << 0;
         QTest::newRow("every byte but <")
-            << QByteArray(allBytes()).replace('<', "<<") << allBytes() << 0;
+            << QByteArray(allByteValues()).replace('<', "<<") << allByteValues() << 0;
 
         QTest::newRow("256") << QByteArray("ab<256>") << QByteArray() << 3;
         QTest::newRow("empty code") << QByteArray("<>") << QByteArray() << 1;

@@ -1,71 +1,30 @@
 // Sending through the real serial layer to a pseudo-terminal: what the other end reads.
-#include "app/form_comm.h"
-#include "capture/savedialog.h"
-#include "port/qtserialcontrol.h"
 #include "receive/linestatisticswindow.h"
-#include "support/pty.h"
+#include "support/modalwatcher.h"
+#include "support/monitor.h"
+#include "support/tables.h"
 
-#include <QAbstractButton>
 #include <QAccessible>
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 namespace {
-
-class NoSaveDialog : public SaveDialog
-{
-public:
-    void ShowSave(QWidget *) override {}
-    QString FileName() const override { return {}; }
-};
-
-QByteArray allBytes()
-{
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all.append(char(i));
-    return all;
-}
 
 // A marker sent after each command: reading up to it shows that nothing more, and
 // nothing less, went out before it.
 constexpr char kMarker = '#';
 
-struct Bench
+struct Bench : PtyMonitor
 {
-    Pty pty;
-    PortMap ports;
-    std::unique_ptr<Form_Comm> form;
-
-    Bench()
+    Bench() { form->show(); }
+    void send(const QByteArray &command, const QString &suffix) const
     {
-        if (!pty.isValid() || !ports.map(4, pty.slavePath()))
-            return;
-        form = std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(),
-                                           std::make_unique<NoSaveDialog>());
-        form->show();
-    }
-    bool portOpen() const { return form && form->serial()->PortOpen().value_or(false); }
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
-    QLineEdit *box() const { return child<QLineEdit>("txt_send"); }
-    void send(const QByteArray &command, const QString &suffix)
-    {
-        box()->setText(QString::fromLatin1(command));
-        child<QComboBox>("cbo_SuffixCommand")->setCurrentText(suffix);
-        QTest::mouseClick(child<QPushButton>("cmd_Send"), Qt::LeftButton);
+        Monitor::send(QString::fromLatin1(command), suffix);
     }
     // Reads the master side while the window's event loop runs, since the serial layer
     // writes from there.
@@ -75,7 +34,7 @@ struct Bench
         QDeadlineTimer deadline(timeoutMs);
         while (out.size() < count && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            out += pty.read(count - out.size(), 5);
+            out += pty->read(count - out.size(), 5);
         }
         return out;
     }
@@ -89,10 +48,8 @@ class TestTransmitPty : public QObject
 private Q_SLOTS:
     void wireBytes_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<bool>("codes"); // "Codes in angle brackets" on
+        // codes: "Codes in angle brackets" on
+        columns<QByteArray, QString, QByteArray, bool>("command", "suffix", "wire", "codes");
 
         const QByteArray abc("abc");
         QTest::newRow("abc, none") << abc << u"<select suffix>"_qs << QByteArray("abc") << false;
@@ -131,7 +88,7 @@ private Q_SLOTS:
 
         // Line ends, XON/XOFF, DEL and NUL are all plain bytes on a raw line.
         QTest::newRow("all 256 codes, none")
-            << allBytes() << u"<select suffix>"_qs << allBytes() << false;
+            << allByteValues() << u"<select suffix>"_qs << allByteValues() << false;
 
         // Codes become bytes before the suffix frames them; typed as-is while the item is off.
         QTest::newRow("codes on, STX/EOT")
@@ -183,10 +140,10 @@ private Q_SLOTS:
     {
         Bench b;
         QVERIFY(b.portOpen());
-        b.child<QCheckBox>("chk_CollectData")->setChecked(true);
+        b.monitor(true);
         const QByteArray frame("S1,0123456789ABCDEF\r");
         const int frames = 500;
-        QVERIFY(b.pty.write(frame.repeated(frames)));
+        QVERIFY(b.pty->write(frame.repeated(frames)));
         const quint64 total = quint64(frame.size()) * frames;
         QTRY_COMPARE_WITH_TIMEOUT(b.form->lineStatistics().received, total, 60000);
         QCOMPARE(b.form->lineStatistics().frames, quint64(frames));
@@ -206,7 +163,7 @@ private Q_SLOTS:
         QTest::mouseClick(w->findChild<QPushButton *>(u"cmd_resetStatistics"_qs), Qt::LeftButton);
         QCOMPARE(b.form->lineStatistics().received, quint64(0));
         QCOMPARE(w->valueLabel(u"Characters received"_qs)->text(), u"0"_qs);
-        QVERIFY(b.pty.write(frame));
+        QVERIFY(b.pty->write(frame));
         QTRY_COMPARE_WITH_TIMEOUT(b.form->lineStatistics().frames, quint64(1), 10000);
     }
 
@@ -214,7 +171,7 @@ private Q_SLOTS:
     {
         Bench b;
         QVERIFY(b.portOpen());
-        const QByteArray command = allBytes().repeated(256); // 64 KiB
+        const QByteArray command = allByteValues().repeated(256); // 64 KiB
         b.send(command, u"CrLf"_qs);
         QCOMPARE(b.box()->text(), QString());
         const QByteArray got = b.wire(command.size() + 2);
@@ -227,23 +184,12 @@ private Q_SLOTS:
     {
         Bench b;
         QVERIFY(b.portOpen());
-        b.pty.closeMaster();
+        b.pty->closeMaster();
         QTRY_VERIFY_WITH_TIMEOUT(!b.portOpen(), 5000);
 
-        QString shown;
-        QTimer poll;
-        poll.setInterval(10);
-        connect(&poll, &QTimer::timeout, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            poll.stop();
-            shown = box->text();
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-        });
-        poll.start();
+        ModalWatcher watcher;
         b.send(QByteArray("abc"), u"CrLf"_qs);
-        QCOMPARE(shown, u"Port [4] not opened"_qs);
+        QCOMPARE(watcher.text, u"Port [4] not opened"_qs);
         QCOMPARE(b.box()->text(), u"abc"_qs);
     }
 };

@@ -1,9 +1,9 @@
 // Sending from the window with a fake serial control: what is written, the command box,
 // the closed-port message and what keeps running while it is open.
-#include "app/form_comm.h"
 #include "app/ledshape.h"
-#include "support/fakesavedialog.h"
-#include "support/fakeserialcontrol.h"
+#include "support/modalwatcher.h"
+#include "support/monitor.h"
+#include "support/tables.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -22,86 +22,10 @@
 
 namespace {
 
-struct Window
+// Shown, so that focus and key presses reach the command box.
+struct Window : Monitor
 {
-    FakeSerialControl *serial = nullptr;
-    std::unique_ptr<Form_Comm> form;
-
-    Window()
-    {
-        auto fake = std::make_unique<FakeSerialControl>();
-        serial = fake.get();
-        form = std::make_unique<Form_Comm>(std::move(fake), std::make_unique<FakeSaveDialog>());
-        form->show();
-    }
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
-    QLineEdit *box() const { return child<QLineEdit>("txt_send"); }
-    void send(const QString &command, const QString &suffix)
-    {
-        box()->setText(command);
-        child<QComboBox>("cbo_SuffixCommand")->setCurrentText(suffix);
-        QTest::mouseClick(child<QPushButton>("cmd_Send"), Qt::LeftButton);
-    }
-};
-
-// Watches for the application's modal message box from inside its nested event loop:
-// `whileUp` runs on every poll while the box is shown and returns true when the test is
-// done with it; the watcher then clicks OK. A box that stays too long is closed anyway.
-class ModalWatcher : public QObject
-{
-public:
-    explicit ModalWatcher(std::function<bool(QMessageBox *)> whileUp = {})
-        : m_whileUp(std::move(whileUp))
-    {
-        m_poll.setInterval(10);
-        connect(&m_poll, &QTimer::timeout, this, &ModalWatcher::poll);
-        m_poll.start();
-    }
-
-    bool seen = false;
-    bool timedOut = false;
-    QString text;
-    QString title;
-    QString objectName;
-    QMessageBox::Icon icon = QMessageBox::Warning;
-    QStringList buttons;
-    QMessageBox::StandardButtons standardButtons;
-
-private:
-    void poll()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        if (!seen) {
-            seen = true;
-            m_deadline = QDeadlineTimer(5000);
-            text = box->text();
-            title = box->windowTitle();
-            objectName = box->objectName();
-            icon = box->icon();
-            for (QAbstractButton *b : box->buttons())
-                buttons.append(b->text());
-            standardButtons = box->standardButtons();
-        }
-        const bool done = !m_whileUp || m_whileUp(box);
-        if (!done && !m_deadline.hasExpired())
-            return;
-        timedOut = !done;
-        m_poll.stop();
-        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-            QTest::mouseClick(ok, Qt::LeftButton);
-        else
-            box->done(0);
-    }
-
-    std::function<bool(QMessageBox *)> m_whileUp;
-    QTimer m_poll;
-    QDeadlineTimer m_deadline;
+    Window() { form->show(); }
 };
 
 } // namespace
@@ -113,9 +37,7 @@ private Q_SLOTS:
     // The window reads the box and the list at the click and writes once.
     void sendsOneWriteAndEmptiesTheBox_data()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QByteArray>("wire");
+        columns<QString, QString, QByteArray>("command", "suffix", "wire");
 
         QTest::newRow("abc, none") << u"abc"_qs << u"<select suffix>"_qs << QByteArray("abc");
         QTest::newRow("abc, CrLf") << u"abc"_qs << u"CrLf"_qs << QByteArray("abc\r\n");
@@ -140,8 +62,8 @@ private Q_SLOTS:
         ModalWatcher watcher;
         w.send(command, suffix);
         QCOMPARE(watcher.seen, false);
-        QCOMPARE(w.serial->written.size(), 1);
-        QCOMPARE(w.serial->written.first().toHex(' '), wire.toHex(' '));
+        QCOMPARE(w.fake->written.size(), 1);
+        QCOMPARE(w.fake->written.first().toHex(' '), wire.toHex(' '));
         QCOMPARE(w.box()->text(), QString());
         QCOMPARE(w.child<QComboBox>("cbo_SuffixCommand")->currentText(), suffix);
     }
@@ -153,11 +75,11 @@ private Q_SLOTS:
         w.box()->setFocus();
         QTest::keyClicks(w.box(), u"ab c"_qs);
         QTest::keyClick(w.box(), Qt::Key_Return);
-        QCOMPARE(w.serial->written, QList<QByteArray>{QByteArray("ab c\r\n")});
+        QCOMPARE(w.fake->written, QList<QByteArray>{QByteArray("ab c\r\n")});
         QCOMPARE(w.box()->text(), QString());
         QTest::keyClick(w.box(), Qt::Key_Enter); // keypad Enter too
-        QCOMPARE(w.serial->written.size(), 2);
-        QCOMPARE(w.serial->written.last(), QByteArray("\r\n"));
+        QCOMPARE(w.fake->written.size(), 2);
+        QCOMPARE(w.fake->written.last(), QByteArray("\r\n"));
     }
 
     // QLineEdit's default limit of 32767 characters would cut a long command short.
@@ -168,9 +90,9 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < command.size(); ++i)
             command[i] = char('0' + i % 10);
         w.send(QString::fromLatin1(command), u"<STX>/<EOT>"_qs);
-        QCOMPARE(w.serial->written.size(), 1);
-        QCOMPARE(w.serial->written.first().size(), command.size() + 2);
-        QVERIFY(w.serial->written.first() == '\x02' + command + '\x04');
+        QCOMPARE(w.fake->written.size(), 1);
+        QCOMPARE(w.fake->written.first().size(), command.size() + 2);
+        QVERIFY(w.fake->written.first() == '\x02' + command + '\x04');
     }
 
     // Nothing is sent in place of a character without a single-byte code.
@@ -180,7 +102,7 @@ private Q_SLOTS:
         const QString command = QString::fromUtf8("12 \xe2\x82\xac");
         ModalWatcher watcher;
         w.send(command, u"CrLf"_qs);
-        QVERIFY(w.serial->written.isEmpty());
+        QVERIFY(w.fake->written.isEmpty());
         QCOMPARE(w.box()->text(), command);
         QVERIFY2(w.form->shownError().contains(u"U+20AC"_qs), qPrintable(w.form->shownError()));
         QCOMPARE(watcher.seen, false); // the non-modal error box, not the port message
@@ -188,8 +110,7 @@ private Q_SLOTS:
 
     void failedWriteNamesThePort_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("message");
+        columns<QString, QString>("how", "message");
 
         QTest::newRow("port closed, port 4") << u"closed"_qs << u"Port [4] not opened"_qs;
         QTest::newRow("port closed, set to 12") << u"closed 12"_qs << u"Port [12] not opened"_qs;
@@ -204,22 +125,22 @@ private Q_SLOTS:
 
         Window w;
         if (how == u"closed") {
-            QVERIFY(w.serial->setPortOpen(false));
+            QVERIFY(w.fake->setPortOpen(false));
         } else if (how == u"closed 12") {
-            QVERIFY(w.serial->setPortOpen(false));
-            QVERIFY(w.serial->setCommPort(12));
+            QVERIFY(w.fake->setPortOpen(false));
+            QVERIFY(w.fake->setCommPort(12));
         } else if (how == u"refused") {
-            w.serial->failing.insert(u"Output="_qs);
+            w.fake->failing.insert(u"Output="_qs);
         } else {
             // A successful send while port 9 was readable, then the port number fails too.
-            QVERIFY(w.serial->setPortOpen(false));
-            QVERIFY(w.serial->setCommPort(9));
-            QVERIFY(w.serial->setPortOpen(true));
+            QVERIFY(w.fake->setPortOpen(false));
+            QVERIFY(w.fake->setCommPort(9));
+            QVERIFY(w.fake->setPortOpen(true));
             w.send(u"ok"_qs, u"<select suffix>"_qs);
-            QCOMPARE(w.serial->written.size(), 1);
-            w.serial->written.clear();
-            QVERIFY(w.serial->setPortOpen(false));
-            w.serial->failing.insert(u"CommPort"_qs);
+            QCOMPARE(w.fake->written.size(), 1);
+            w.fake->written.clear();
+            QVERIFY(w.fake->setPortOpen(false));
+            w.fake->failing.insert(u"CommPort"_qs);
         }
 
         ModalWatcher watcher;
@@ -231,19 +152,19 @@ private Q_SLOTS:
         QCOMPARE(watcher.icon, QMessageBox::NoIcon);
         QCOMPARE(watcher.buttons.size(), 1);
         QCOMPARE(watcher.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QVERIFY(w.serial->written.isEmpty());
+        QVERIFY(w.fake->written.isEmpty());
         QCOMPARE(w.box()->text(), u"abc"_qs);
         QVERIFY(!QApplication::activeModalWidget());
         // Nothing of the box is left behind to get in the way of the next send.
         QVERIFY(!w.form->findChild<QMessageBox *>(watcher.objectName));
 
         // The command is still there for another attempt once the port works again.
-        w.serial->failing.clear();
-        if (!w.serial->PortOpen().value_or(false))
-            QVERIFY(w.serial->setPortOpen(true));
+        w.fake->failing.clear();
+        if (!w.fake->PortOpen().value_or(false))
+            QVERIFY(w.fake->setPortOpen(true));
         QTest::mouseClick(w.child<QPushButton>("cmd_Send"), Qt::LeftButton);
-        QCOMPARE(w.serial->written, QList<QByteArray>{QByteArray("\x02"
-                                                                 "abc\x04")});
+        QCOMPARE(w.fake->written, QList<QByteArray>{QByteArray("\x02"
+                                                               "abc\x04")});
         QCOMPARE(w.box()->text(), QString());
     }
 
@@ -281,16 +202,16 @@ private Q_SLOTS:
         }
         w.box()->setText(u" abc "_qs);
         QTest::mouseClick(w.child<QPushButton>("cmd_Send"), Qt::LeftButton);
-        QCOMPARE(w.serial->written.size(), 1);
-        QCOMPARE(w.serial->written.first().toHex(' '), wire.toHex(' '));
+        QCOMPARE(w.fake->written.size(), 1);
+        QCOMPARE(w.fake->written.first().toHex(' '), wire.toHex(' '));
     }
 
     // The message is modal through a nested event loop: serial events and the timer go on.
     void receivingGoesOnWhileTheMessageIsUp()
     {
         Window w;
-        w.child<QCheckBox>("chk_CollectData")->setChecked(true);
-        w.serial->failing.insert(u"Output="_qs);
+        w.monitor(true);
+        w.fake->failing.insert(u"Output="_qs);
         auto *timer = w.form->findChild<QTimer *>(u"Timer1"_qs);
         QVERIFY(timer);
         QSignalSpy ticks(timer, &QTimer::timeout);
@@ -312,13 +233,13 @@ private Q_SLOTS:
             if (!fed) {
                 fed = true;
                 ticks.clear();
-                raisedBefore = w.serial->raised;
+                raisedBefore = w.fake->raised;
                 frameBefore = w.form->frameBuffer();
                 ledBefore = led->fillColor();
-                w.serial->receive(QByteArray("x"));
-                raisedAfter = w.serial->raised;
+                w.fake->receive(QByteArray("x"));
+                raisedAfter = w.fake->raised;
                 frameAfter = w.form->frameBuffer();
-                unread = w.serial->waiting();
+                unread = w.fake->waiting();
             }
             ticksWhileUp = int(ticks.count());
             ledAtTick = led->fillColor();

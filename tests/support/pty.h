@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -142,4 +143,34 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_saved;
     bool m_hadValue;
+};
+
+// A pty reachable as port n through a private configuration folder, or port n mapped to
+// another device when one is given (then there is no pty). ok() tells that the set-up
+// worked.
+class PtyPort
+{
+public:
+    explicit PtyPort(int port = 4, const QString &device = QString())
+        : m_port(port)
+    {
+        if (device.isEmpty())
+            pty = std::make_unique<Pty>();
+        m_ok =
+            (!pty || pty->isValid()) && map.map(port, device.isEmpty() ? pty->slavePath() : device);
+    }
+    bool ok() const { return m_ok; }
+    // Maps the port to a new pty, as when the adapter is plugged in again.
+    void replug()
+    {
+        pty = std::make_unique<Pty>();
+        m_ok = pty->isValid() && map.map(m_port, pty->slavePath());
+    }
+
+    PortMap map;
+    std::unique_ptr<Pty> pty;
+
+private:
+    int m_port;
+    bool m_ok = false;
 };

@@ -2,6 +2,8 @@
 // A real ser2net on 127.0.0.1 serving a test device, for tests and benchmarks of network
 // ports; and the ports-folder file that names it.
 
+#include "support/pty.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -111,3 +113,16 @@ inline bool mapToUrl(const QString &configHome, int port, const QString &text)
     f.remove();
     return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8() + '\n') > 0;
 }
+
+// A pty of its own served by ser2net, and port n of the ports folder at configHome naming it.
+struct ServedPty
+{
+    Pty pty;
+    Ser2net server;
+
+    bool start(const QString &configHome, int port, bool rfc2217, const QStringList &options = {})
+    {
+        return pty.isValid() && server.start(pty.slavePath(), rfc2217, 0, options) &&
+               mapToUrl(configHome, port, server.url(rfc2217));
+    }
+};

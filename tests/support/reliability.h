@@ -9,12 +9,11 @@
 // Each test prints one line REPORT|fault|checked|PASS or FAIL|sent|captured|lost|note on
 // stdout, which tools/reliability-report collects into a table.
 
-#include "app/form_comm.h"
-#include "capture/capturerecord.h"
-#include "capture/form_outputcfg.h"
 #include "port/qtserialcontrol.h"
 #include "receive/lineview.h"
-#include "support/fakesavedialog.h"
+#include "support/files.h"
+#include "support/modalwatcher.h"
+#include "support/monitor.h"
 #include "support/pty.h"
 
 #include <QApplication>
@@ -24,7 +23,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -39,23 +37,6 @@
 
 namespace reliability {
 
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return f.readAll();
-}
-
-// The capture file content for these frames, recorded without a prefix.
-inline QByteArray recordsOf(const QList<QByteArray> &frames)
-{
-    QByteArray out;
-    for (const QByteArray &f : frames)
-        appendCaptureRecord(out, QByteArrayView(), f);
-    return out;
-}
-
 // A numbered frame of the standard profile: "F<n>:<payload>\r".
 inline QByteArray numberedFrame(int n, int payload = 24)
 {
@@ -63,6 +44,13 @@ inline QByteArray numberedFrame(int n, int payload = 24)
     for (int i = 0; i < payload; ++i)
         f += char('a' + (n + i) % 26);
     return f + '\r';
+}
+
+// "<fault> (<data row>)": the fault as the row being run names it.
+inline QString ofRow(const char *fault)
+{
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(fault),
+                                         QString::fromUtf8(QTest::currentDataTag()));
 }
 
 // Prints the test's REPORT line when the test function ends, however it ends: PASS only
@@ -195,7 +183,7 @@ public:
     QByteArray text() const
     {
         std::fflush(stderr);
-        return readAll(m_path);
+        return readFile(m_path);
     }
     // Lines the program printed as its own errors that contain what.
     int count(const QByteArray &what) const
@@ -276,123 +264,17 @@ private:
     std::thread m_thread;
 };
 
-// Answers the capture options dialog when it comes up in its modal loop.
-class OptionsAnswer : public QObject
-{
-public:
-    explicit OptionsAnswer(bool timestamp)
-        : m_timestamp(timestamp)
-    {
-        m_timer.setInterval(5);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto *d = qobject_cast<Form_OutputCfg *>(QApplication::activeModalWidget());
-            if (!d || !d->isVisible())
-                return;
-            d->chk_TimeStamp->setChecked(m_timestamp);
-            d->cmd_ok->click();
-            ++answered;
-        });
-        m_timer.start();
-    }
-    int answered = 0;
-
-private:
-    bool m_timestamp;
-    QTimer m_timer;
-};
-
-// Closes the modal "not opened" box of a failed send and keeps its text.
-class SendBoxCloser : public QObject
-{
-public:
-    SendBoxCloser()
-    {
-        m_timer.setInterval(5);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            QWidget *w = QApplication::activeModalWidget();
-            if (!w || w->objectName() != u"sendFailedBox")
-                return;
-            if (auto *label = w->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
-                texts.append(label->text());
-            w->close();
-        });
-        m_timer.start();
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-};
-
 // The monitor as the operator has it: the window with the real serial layer on port 4,
-// mapped to a pty of its own (or to the device given), "Monitor Port" checked.
-struct Monitor
+// mapped to a pty of its own (or to the device given), shown, "Monitor Port" checked.
+struct RunningMonitor : PtyMonitor
 {
-    PortMap map;
-    std::unique_ptr<Pty> pty;
-    FakeSaveDialog *save = nullptr;
-    std::unique_ptr<Form_Comm> form;
+    CaptureFolder captures; // where a test puts its capture files
 
-    explicit Monitor(const QString &device = QString())
+    explicit RunningMonitor(const QString &device = QString())
+        : PtyMonitor(device)
     {
-        if (device.isEmpty())
-            pty = std::make_unique<Pty>();
-        map.map(4, device.isEmpty() ? pty->slavePath() : device);
-        auto dialog = std::make_unique<FakeSaveDialog>();
-        save = dialog.get();
-        form = std::make_unique<Form_Comm>(std::make_unique<QtSerialControl>(), std::move(dialog));
         form->show();
-        widget<QCheckBox>("chk_CollectData")->setChecked(true);
-    }
-
-    template<typename T>
-    T *widget(const char *name) const
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
-    bool portOpen() const { return form->serial()->PortOpen().value_or(false); }
-    // The property panel's value cell k (0 CommPort, 1 Settings, 2 PortOpen).
-    QString panelValue(int row) const
-    {
-        const QLabel *l = form->findChild<QLabel *>(QStringLiteral("lbl_val_%1").arg(row));
-        return l ? l->text() : QStringLiteral("<no cell>");
-    }
-
-    void setProfile(int index)
-    {
-        widget<QComboBox>("cbo_APP")->setCurrentIndex(index);
-        form->cbo_APP_Click();
-    }
-
-    // Turns capture on through the window's set-up: options dialog, then the save dialog.
-    bool startCapture(const QString &path, bool timestamp = false)
-    {
-        OptionsAnswer answer(timestamp);
-        save->answers = QStringList{path};
-        widget<QCheckBox>("chk_file")->setChecked(true);
-        return answer.answered == 1 && form->captureEnabled();
-    }
-
-    // The received characters as the buffer log shows them, one per line.
-    QByteArray loggedBytes() const
-    {
-        QByteArray out;
-        const LineView *log = widget<LineView>("txt_bffr");
-        for (qsizetype i = 0; log && i < log->lineCount(); ++i) {
-            const QByteArray line = log->line(i);
-            const qsizetype colon = line.lastIndexOf(": ");
-            if (!line.endsWith(']') || colon < 0)
-                continue;
-            out += char(line.mid(colon + 2, line.size() - colon - 3).toInt());
-        }
-        return out;
-    }
-
-    // "Reset Comm" with this port list text.
-    void reset(const QString &portText = QStringLiteral("COM 4"))
-    {
-        widget<QComboBox>("cbo_Port")->setEditText(portText);
-        widget<QPushButton>("cmd_reset")->click();
+        monitor(true);
     }
 
     // True when the monitor has worked through everything the device sent: nothing waits
@@ -421,13 +303,6 @@ struct Monitor
     {
         for (int i = 0; i < 200; ++i)
             QCoreApplication::processEvents();
-    }
-
-    // Re-points port 4 at a new pty, as when the adapter is plugged in again.
-    void replug()
-    {
-        pty = std::make_unique<Pty>();
-        map.map(4, pty->slavePath());
     }
 };
 

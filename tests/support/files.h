@@ -1,0 +1,35 @@
+#pragma once
+// Reading files back in tests: the whole content, or waiting (with the event loop
+// running) until a file holds enough.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+// The whole file; "<cannot read>" when it cannot be opened, so that a missing file never
+// passes for an empty one.
+QByteArray readFile(const QString &path);
+
+// Runs the event loop until the file holds at least `bytes` bytes; false when it did not
+// within timeoutMs.
+bool waitForBytes(const QString &path, qint64 bytes, int timeoutMs);
+
+// Runs the event loop until the file holds exactly `content`; false when it did not
+// within timeoutMs.
+bool waitForContent(const QString &path, const QByteArray &content, int timeoutMs);
+
+// The capture file content for these frames, recorded without a prefix.
+QByteArray recordsOf(const QList<QByteArray> &frames);
+
+// A temporary folder that names a new capture file at each call.
+class CaptureFolder
+{
+public:
+    bool isValid() const { return m_dir.isValid(); }
+    QString newPath() { return m_dir.filePath(QStringLiteral("capture%1.txt").arg(++m_files)); }
+
+private:
+    QTemporaryDir m_dir;
+    int m_files = 0;
+};
