@@ -80,7 +80,7 @@ std::variant<QHostAddress, QString> resolve(const QString &host, const QDeadline
 } // namespace
 
 NetworkSerialControl::NetworkSerialControl(QObject *parent)
-    : SerialControl(parent)
+    : StoredSerialControl(parent)
     , m_drainTimer(new QTimer(this))
     , m_backlogTimer(new QTimer(this))
 {
@@ -101,12 +101,6 @@ NetworkSerialControl::NetworkSerialControl(QObject *parent)
 NetworkSerialControl::~NetworkSerialControl()
 {
     closePort();
-}
-
-bool NetworkSerialControl::fail(const QString &reason) const
-{
-    m_error = reason;
-    return false;
 }
 
 // --- Opening and closing

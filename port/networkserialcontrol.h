@@ -17,7 +17,7 @@
 
 #include "port/portrules.h"
 #include "port/rfc2217.h"
-#include "port/serialcontrol.h"
+#include "port/storedserialcontrol.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -31,7 +31,7 @@ class QTcpSocket;
 class QTimer;
 class TelnetLink;
 
-class NetworkSerialControl : public SerialControl
+class NetworkSerialControl : public StoredSerialControl
 {
     Q_OBJECT
 public:
@@ -44,14 +44,6 @@ public:
     std::optional<QString> Settings() const override;
     bool setCommPort(qint16 port) override;
     std::optional<qint16> CommPort() const override;
-    bool setInputLen(qint16 value) override;
-    std::optional<qint16> InputLen() const override;
-    bool setRThreshold(qint16 value) override;
-    std::optional<qint16> RThreshold() const override;
-    bool setSThreshold(qint16 value) override;
-    std::optional<qint16> SThreshold() const override;
-    bool setInputMode(qint32 value) override;
-    std::optional<qint32> InputMode() const override;
     std::optional<QByteArray> Input() override;
     std::optional<qint16> CommEvent() const override;
     bool setOutput(const QByteArray &data) override;
@@ -72,7 +64,6 @@ public:
     std::optional<qint16> OutBufferCount() const override;
     std::optional<qint16> OutBufferSize() const override;
     std::optional<QString> ParityReplace() const override;
-    QString lastError() const override;
     // The URL the current port number maps to, or the entry when it holds none.
     QString devicePath() const override;
 
@@ -83,7 +74,6 @@ public:
     static constexpr qsizetype kMaxBacklog = 4 << 20;
 
 private:
-    bool fail(const QString &reason) const;
     bool openPort();
     bool connectSocket(const PortUrl &url, const QDeadlineTimer &deadline);
     void closePort();
@@ -123,14 +113,9 @@ private:
     std::array<int, Rfc2217::kCommandCount> m_awaiting{};
     std::optional<unsigned char> m_controlAnswer;
     QString m_settingsNote;
-    qint16 m_inputLen = 0;
-    qint16 m_rThreshold = 0;
-    qint16 m_sThreshold = 0;
-    qint32 m_inputMode = 0;
     bool m_break = false;
     bool m_eofEnable = false;
     qint32 m_handshaking = 0;
-    mutable QString m_error;
 
     QByteArray m_in;
     qsizetype m_readPos = 0;

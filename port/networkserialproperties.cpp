@@ -54,58 +54,6 @@ std::optional<qint16> NetworkSerialControl::CommPort() const
     return m_commPort;
 }
 
-bool NetworkSerialControl::setInputLen(qint16 value)
-{
-    if (value < 0)
-        return fail(QStringLiteral("Invalid InputLen: ") + QString::number(value));
-    m_inputLen = value;
-    return true;
-}
-
-std::optional<qint16> NetworkSerialControl::InputLen() const
-{
-    return m_inputLen;
-}
-
-bool NetworkSerialControl::setRThreshold(qint16 value)
-{
-    if (value < 0)
-        return fail(QStringLiteral("Invalid RThreshold: ") + QString::number(value));
-    m_rThreshold = value;
-    return true;
-}
-
-std::optional<qint16> NetworkSerialControl::RThreshold() const
-{
-    return m_rThreshold;
-}
-
-bool NetworkSerialControl::setSThreshold(qint16 value)
-{
-    if (value < 0)
-        return fail(QStringLiteral("Invalid SThreshold: ") + QString::number(value));
-    m_sThreshold = value;
-    return true;
-}
-
-std::optional<qint16> NetworkSerialControl::SThreshold() const
-{
-    return m_sThreshold;
-}
-
-bool NetworkSerialControl::setInputMode(qint32 value)
-{
-    if (value != 0 && value != 1)
-        return fail(QStringLiteral("Invalid InputMode: ") + QString::number(value));
-    m_inputMode = value;
-    return true;
-}
-
-std::optional<qint32> NetworkSerialControl::InputMode() const
-{
-    return m_inputMode;
-}
-
 bool NetworkSerialControl::setEOFEnable(bool on)
 {
     m_eofEnable = on;
@@ -171,9 +119,4 @@ std::optional<qint16> NetworkSerialControl::OutBufferSize() const
 std::optional<QString> NetworkSerialControl::ParityReplace() const
 {
     return QStringLiteral("?");
-}
-
-QString NetworkSerialControl::lastError() const
-{
-    return m_error;
 }

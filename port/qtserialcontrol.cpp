@@ -54,7 +54,7 @@ QString shownTarget(const QString &mapped)
 } // namespace
 
 QtSerialControl::QtSerialControl(QObject *parent)
-    : SerialControl(parent)
+    : StoredSerialControl(parent)
     , m_port(new QSerialPort(this))
     , m_drainTimer(new QTimer(this))
     , m_lineTimer(new QTimer(this))
@@ -73,12 +73,6 @@ QtSerialControl::~QtSerialControl()
 {
     m_port->disconnect(this);
     closePort();
-}
-
-bool QtSerialControl::fail(const QString &reason) const
-{
-    m_error = reason;
-    return false;
 }
 
 // --- Opening and closing
@@ -289,59 +283,6 @@ bool QtSerialControl::setCommPort(qint16 port)
 std::optional<qint16> QtSerialControl::CommPort() const
 {
     return m_commPort;
-}
-
-bool QtSerialControl::setInputLen(qint16 value)
-{
-    if (value < 0)
-        return fail(QStringLiteral("Invalid InputLen: ") + QString::number(value));
-    m_inputLen = value;
-    return true;
-}
-
-std::optional<qint16> QtSerialControl::InputLen() const
-{
-    return m_inputLen;
-}
-
-bool QtSerialControl::setRThreshold(qint16 value)
-{
-    if (value < 0)
-        return fail(QStringLiteral("Invalid RThreshold: ") + QString::number(value));
-    m_rThreshold = value;
-    return true;
-}
-
-std::optional<qint16> QtSerialControl::RThreshold() const
-{
-    return m_rThreshold;
-}
-
-bool QtSerialControl::setSThreshold(qint16 value)
-{
-    if (value < 0)
-        return fail(QStringLiteral("Invalid SThreshold: ") + QString::number(value));
-    m_sThreshold = value;
-    return true;
-}
-
-std::optional<qint16> QtSerialControl::SThreshold() const
-{
-    return m_sThreshold;
-}
-
-bool QtSerialControl::setInputMode(qint32 value)
-{
-    // 0 text, 1 binary: both hand out the bytes as they came.
-    if (value != 0 && value != 1)
-        return fail(QStringLiteral("Invalid InputMode: ") + QString::number(value));
-    m_inputMode = value;
-    return true;
-}
-
-std::optional<qint32> QtSerialControl::InputMode() const
-{
-    return m_inputMode;
 }
 
 // --- Receiving
@@ -690,11 +631,6 @@ std::optional<qint16> QtSerialControl::OutBufferSize() const
 std::optional<QString> QtSerialControl::ParityReplace() const
 {
     return QStringLiteral("?");
-}
-
-QString QtSerialControl::lastError() const
-{
-    return m_error;
 }
 
 QString QtSerialControl::devicePath() const

@@ -10,7 +10,7 @@
 // emits portLost.
 
 #include "port/portrules.h"
-#include "port/serialcontrol.h"
+#include "port/storedserialcontrol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@
 
 class QTimer;
 
-class QtSerialControl : public SerialControl
+class QtSerialControl : public StoredSerialControl
 {
     Q_OBJECT
 public:
@@ -32,14 +32,6 @@ public:
     std::optional<QString> Settings() const override;
     bool setCommPort(qint16 port) override;
     std::optional<qint16> CommPort() const override;
-    bool setInputLen(qint16 value) override;
-    std::optional<qint16> InputLen() const override;
-    bool setRThreshold(qint16 value) override;
-    std::optional<qint16> RThreshold() const override;
-    bool setSThreshold(qint16 value) override;
-    std::optional<qint16> SThreshold() const override;
-    bool setInputMode(qint32 value) override;
-    std::optional<qint32> InputMode() const override;
     std::optional<QByteArray> Input() override;
     std::optional<qint16> CommEvent() const override;
     bool setOutput(const QByteArray &data) override;
@@ -60,7 +52,6 @@ public:
     std::optional<qint16> OutBufferCount() const override;
     std::optional<qint16> OutBufferSize() const override;
     std::optional<QString> ParityReplace() const override;
-    QString lastError() const override;
     QString devicePath() const override;
     std::optional<LineErrorCounts> errorCounters() const override;
 
@@ -68,7 +59,6 @@ public:
     static constexpr int kMaxEventsPerPass = 32768;
 
 private:
-    bool fail(const QString &reason) const;
     bool openPort();
     void closePort();
     QString openFailure(const QString &device) const;
@@ -103,14 +93,9 @@ private:
     QString m_settingsText = QStringLiteral("9600,n,8,1");
     LineSettings m_settings;
     QString m_inForceText; // while open: the settings the device took
-    qint16 m_inputLen = 0;
-    qint16 m_rThreshold = 0;
-    qint16 m_sThreshold = 0;
-    qint32 m_inputMode = 0;
     bool m_break = false;
     bool m_eofEnable = false;
     qint32 m_handshaking = 0;
-    mutable QString m_error;
     // A settings text refused since the last open, kept as a hint after the open.
     QString m_settingsNote;
 
