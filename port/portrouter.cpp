@@ -137,4 +137,5 @@ std::optional<qint16> PortRouter::OutBufferSize() const { return m_current->OutB
 std::optional<QString> PortRouter::ParityReplace() const { return m_current->ParityReplace(); }
 QString PortRouter::lastError() const { return m_current->lastError(); }
 QString PortRouter::devicePath() const { return m_current->devicePath(); }
+std::optional<LineErrorCounts> PortRouter::errorCounters() const { return m_current->errorCounters(); }
 // clang-format on

@@ -64,6 +64,7 @@ public:
     std::optional<QString> ParityReplace() const override;
     QString lastError() const override;
     QString devicePath() const override;
+    std::optional<LineErrorCounts> errorCounters() const override;
 
 private:
     SerialControl *routed() const;

@@ -1,5 +1,7 @@
 // Rates over the last second from timer-tick samples, and counters since a reset.
+#include "port/portrouter.h"
 #include "receive/linestatistics.h"
+#include "support/fakeserialcontrol.h"
 #include "support/tables.h"
 
 #include <QStringList>
@@ -104,6 +106,15 @@ private Q_SLOTS:
         QCOMPARE(counted.at(6).value, u"2026-12-08 14:03:05.123");
         QCOMPARE(counted.at(7).value + counted.at(11).value, u"15");
         QCOMPARE(receiveIndicatorTip(s, errors), u"Receiving 1000 characters/s; 15 line errors");
+    }
+
+    // The window reads the counters through the router that picks local or network ports.
+    void routerPassesTheDeviceCounters()
+    {
+        auto local = std::make_unique<FakeSerialControl>();
+        local->errors = LineErrorCounts{7, 0, 1, 0, 2};
+        PortRouter router(std::move(local), std::make_unique<FakeSerialControl>());
+        QCOMPARE(router.errorCounters(), std::optional(LineErrorCounts{7, 0, 1, 0, 2}));
     }
 };
 

@@ -215,6 +215,8 @@ public:
     }
 
     QString lastError() const override { return m_error; }
+    std::optional<LineErrorCounts> errorCounters() const override { return errors; }
+    std::optional<LineErrorCounts> errors; // what the "driver" reports; none by default
     QString devicePath() const override
     {
         return QStringLiteral("/dev/fake") + QString::number(m_port);
