@@ -2,8 +2,8 @@
 
 #include "app/form_comm.h"
 #include "port/portrules.h"
-#include "port/qtserialcontrol.h"
 #include "port/propertypanel.h"
+#include "port/qtserialcontrol.h"
 #include "port/serialcontrol.h"
 
 #include <QCoreApplication>
@@ -22,7 +22,7 @@ void printLine(const QString &name, const QString &value)
 
 void reportPanel(const Form_Comm &window)
 {
-    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+    for (const PropertyPanel::RowEntry &row : PropertyPanel::kRows) {
         const auto *value = window.findChild<QLabel *>(
             QStringLiteral("lbl_val_") + QString::number(PropertyPanel::valueIndex(row.row)));
         if (value)

@@ -155,7 +155,7 @@ void Form_Comm::buildLayout()
     place(cmd_reset, "cmd_reset", 210, 270, 1725, 345);
 
     // Name then value, row by row: the order in which a screen reader walks them.
-    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+    for (const PropertyPanel::RowEntry &row : PropertyPanel::kRows) {
         const QString caption = QString::fromLatin1(row.caption);
         const qint16 index = PropertyPanel::nameIndex(row.row);
         auto *name = new ClickLabel(caption, Frame3);

@@ -74,7 +74,7 @@ void Form_Comm::cbo_Port_Click()
 
 bool Form_Comm::RefreshPropertyPanel()
 {
-    for (const PropertyPanel::RowSpec &row : PropertyPanel::kRows) {
+    for (const PropertyPanel::RowEntry &row : PropertyPanel::kRows) {
         const std::optional<QString> text = row.read(*MSComm1);
         if (!text)
             return false;
@@ -85,7 +85,7 @@ bool Form_Comm::RefreshPropertyPanel()
     const QString error = MSComm1->lastError();
     QLabel *const portOpen = lbl_val[PropertyPanel::valueIndex(Row::PortOpen)];
     // A screen reader reads the caption with the value, and why the port is closed.
-    QString description = QString::fromLatin1(PropertyPanel::spec(Row::PortOpen).caption);
+    QString description = QString::fromLatin1(PropertyPanel::entry(Row::PortOpen).caption);
     if (!error.isEmpty())
         description += QStringLiteral(": ") + error;
     if (portOpen->accessibleDescription() != description)
@@ -96,10 +96,10 @@ bool Form_Comm::RefreshPropertyPanel()
 void Form_Comm::lblfield_Click(qint16 Index)
 {
     const std::optional<Row> row = PropertyPanel::rowOfName(Index);
-    if (row && PropertyPanel::spec(*row).click) {
+    if (row && PropertyPanel::entry(*row).click) {
         QLabel *const cell = lbl_val[PropertyPanel::valueIndex(*row)];
         QString caption = cell->text();
-        const QString error = PropertyPanel::spec(*row).click(*MSComm1, caption);
+        const QString error = PropertyPanel::entry(*row).click(*MSComm1, caption);
         setLabelText(cell, caption);
         if (!error.isEmpty())
             reportError(error);

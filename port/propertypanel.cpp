@@ -64,7 +64,7 @@ constexpr int W = 975, WR = 1215;
 
 #define READ(member) [](const SerialControl &s) { return shown(s.member()); }
 
-constexpr std::array<RowSpec, kRowCount> kTable = {{
+constexpr std::array<RowEntry, kRowCount> kTable = {{
     {Row::CommPort, "CommPort", 720, L, W, LV, READ(CommPort), nullptr},
     {Row::Settings, "Settings", 720, M, W, MV, READ(Settings), nullptr},
     {Row::PortOpen, "PortOpen", 720, R, W, RV, READ(PortOpen), nullptr},
@@ -102,7 +102,7 @@ static_assert(inRefreshOrder(), "a row of the table is out of place");
 
 } // namespace
 
-const std::array<RowSpec, kRowCount> kRows = kTable;
+const std::array<RowEntry, kRowCount> kRows = kTable;
 
 std::optional<Row> rowOfName(qint16 nameIndex)
 {

@@ -66,7 +66,7 @@ inline constexpr int kNameHeight = 255;
 inline constexpr int kValueWidth = 975;
 inline constexpr int kValueHeight = 300;
 
-struct RowSpec
+struct RowEntry
 {
     Row row;
     const char *caption;
@@ -83,9 +83,9 @@ struct RowSpec
 };
 
 // Every row, in refresh order: kRows[valueIndex(r)].row == r.
-extern const std::array<RowSpec, kRowCount> kRows;
+extern const std::array<RowEntry, kRowCount> kRows;
 
-inline const RowSpec &spec(Row row)
+inline const RowEntry &entry(Row row)
 {
     return kRows[std::size_t(valueIndex(row))];
 }
