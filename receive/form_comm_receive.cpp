@@ -146,9 +146,10 @@ void Form_Comm::FlushFrame()
 
 void Form_Comm::Timer1_Timer()
 {
-    const bool active = showsActivity(wholeSecondsBetween(LastReceiveTime, m_clock()));
+    const QDateTime now = m_clock();
+    const bool active = showsActivity(wholeSecondsBetween(LastReceiveTime, now));
     LED_data->setFillColor(active ? QColor(0, 255, 0) : QColor(Qt::red));
-    m_stats.tick(m_clock().toMSecsSinceEpoch());
+    m_stats.tick(now.toMSecsSinceEpoch());
     refreshStatistics();
 }
 

@@ -230,6 +230,18 @@ void LineStore::noteRemoved(bool atFront, qsizetype length, qsizetype line)
     m_removedBack.append(piece);
 }
 
+char *LineStore::fill(Line &l, const char *bytes, qsizetype n, qint64 time)
+{
+    quint32 offset = 0;
+    char *dst = allocate(n, &l.chunk, &offset);
+    l.offset = offset;
+    if (n)
+        std::memcpy(dst, bytes, size_t(n));
+    l.len = quint16(n);
+    l.setTime(time);
+    return dst;
+}
+
 void LineStore::pushBack(const char *bytes, qsizetype n, qint64 time)
 {
     Line l;
@@ -240,13 +252,7 @@ void LineStore::pushBack(const char *bytes, qsizetype n, qint64 time)
         if (m_track)
             m_insertedBack += sep;
     }
-    quint32 offset = 0;
-    char *dst = allocate(n, &l.chunk, &offset);
-    l.offset = offset;
-    if (n)
-        std::memcpy(dst, bytes, size_t(n));
-    l.len = quint16(n);
-    l.setTime(time);
+    fill(l, bytes, n, time);
     m_lines.push_back(l);
     m_bytes += n;
     ++m_new.back;
@@ -257,14 +263,8 @@ void LineStore::pushBack(const char *bytes, qsizetype n, qint64 time)
 void LineStore::pushFront(const char *bytes, qsizetype n, bool joinsNext, qint64 time)
 {
     Line l;
-    quint32 offset = 0;
-    char *dst = allocate(n, &l.chunk, &offset);
-    l.offset = offset;
-    if (n)
-        std::memcpy(dst, bytes, size_t(n));
-    l.len = quint16(n);
     l.joinsNext = joinsNext;
-    l.setTime(time);
+    const char *dst = fill(l, bytes, n, time);
     int sep = 0;
     if (!m_lines.empty()) {
         sep = separatorLength(l, dst);

@@ -175,6 +175,8 @@ private:
                         qsizetype count) const;
     static int separatorLength(const Line &l, const char *bytes);
     char *allocate(qsizetype n, Chunk **chunk, quint32 *offset);
+    // Copies n bytes into fresh storage for l and sets its length and time; returns them.
+    char *fill(Line &l, const char *bytes, qsizetype n, qint64 time);
     void release(Chunk *chunk);
     void pushBack(const char *bytes, qsizetype n, qint64 time);
     void pushFront(const char *bytes, qsizetype n, bool joinsNext, qint64 time);

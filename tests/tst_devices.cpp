@@ -50,13 +50,7 @@ struct Config
     }
 };
 
-const SerialDevice ftdi{u"/dev/ttyUSB0"_s,
-                        u"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"_s,
-                        u"FT232R USB UART"_s,
-                        u"FTDI"_s,
-                        u"A1B2C3"_s,
-                        0x0403,
-                        0x6001};
+const SerialDevice &ftdi = kFtdiAdapter;
 const SerialDevice onboard{.path = u"/dev/ttyS0"_s};
 
 } // namespace

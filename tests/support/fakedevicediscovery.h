@@ -15,3 +15,13 @@ public:
 private:
     QList<SerialDevice> m_devices;
 };
+
+// A USB adapter with every detail a real one reports, as tests list it.
+inline const SerialDevice kFtdiAdapter{QStringLiteral("/dev/ttyUSB0"),
+                                       QStringLiteral("/dev/serial/by-id/"
+                                                      "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"),
+                                       QStringLiteral("FT232R USB UART"),
+                                       QStringLiteral("FTDI"),
+                                       QStringLiteral("A1B2C3"),
+                                       0x0403,
+                                       0x6001};
