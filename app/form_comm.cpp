@@ -72,8 +72,8 @@ Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<Save
     , CommonDialog1(std::move(saveDialog))
     , m_optionsPrompt(optionsPrompt ? std::move(optionsPrompt)
                                     : std::make_unique<OutputCfgPrompt>())
-    , m_clock([] { return QDateTime::currentDateTime(); })
-    , LastReceiveTime(QDate(1899, 12, 30), QTime(0, 0))
+    , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , LastReceiveTime(QDateTime(QDate(1899, 12, 30), QTime(0, 0)).toMSecsSinceEpoch())
 {
     setObjectName(QStringLiteral("Form_Comm"));
     buildLayout();
@@ -320,7 +320,7 @@ void Form_Comm::com_Close_Click()
 
 void Form_Comm::setClock(std::function<QDateTime()> clock)
 {
-    m_clock = std::move(clock);
+    m_clock = [clock = std::move(clock)] { return clock().toMSecsSinceEpoch(); };
 }
 
 void Form_Comm::reportError(const QString &text)

@@ -78,7 +78,7 @@ public:
     bool captureEnabled() const { return m_capture.captureEnabled(); }
     const QString &sourceString() const { return m_capture.sourceString(); }
     bool includeTimestamp() const { return m_capture.includeTimestamp(); }
-    const QDateTime &lastReceiveTime() const { return LastReceiveTime; }
+    QDateTime lastReceiveTime() const { return QDateTime::fromMSecsSinceEpoch(LastReceiveTime); }
     SerialControl *serial() const { return MSComm1.get(); }
     const LineStatistics &lineStatistics() const { return m_stats; }
     // The "Line statistics" window once shown (null before).
@@ -166,7 +166,7 @@ private:
     // Refreshes the property panel once the current burst of received characters is done.
     void schedulePanelRefresh();
     // The line-mode record prefix for an event at now, as handed to WriteToFile.
-    QByteArray linePrefix(const QDateTime &now);
+    QByteArray linePrefix(qint64 nowMs);
     // Writes the frame under way, grown to its longest length, as a record of its own;
     // tells the operator once per such frame.
     void cutFrame(const QByteArray &Prefix);
@@ -186,7 +186,8 @@ private:
     std::unique_ptr<SaveDialog> CommonDialog1;
     std::unique_ptr<OptionsPrompt> m_optionsPrompt;
     QTimer *Timer1 = nullptr;
-    std::function<QDateTime()> m_clock;
+    // Milliseconds since the epoch; read once per received character, so no QDateTime.
+    std::function<qint64()> m_clock;
     QMessageBox *m_errorBox = nullptr;
 
     // --- State fields (creation values)
@@ -194,7 +195,7 @@ private:
     // CaptureEnabled, FileSystem, CaptureStream, SourceString and IncludeTimestamp
     CaptureSession m_capture;
     bool LineMode = false;
-    QDateTime LastReceiveTime;
+    qint64 LastReceiveTime = 0; // ms since the epoch
 
     // --- Controls
     QLabel *Label1 = nullptr;

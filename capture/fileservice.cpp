@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +15,13 @@ namespace {
 QString reason(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
+}
+
+qint64 coarseMonotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Done at every start of the writer, not once: whatever reset it since is undone.
@@ -44,11 +52,15 @@ QString TextStream::Write(QByteArrayView text)
     if (m_fd < 0)
         return QStringLiteral("The file is not open");
     // A file whose name is gone (the file or its folder deleted) still takes writes that
-    // nobody can ever read: refuse them, so capture stops with a report instead.
-    struct stat now
-    {};
-    if (::fstat(m_fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_nlink == 0)
-        return QStringLiteral("the file was removed (it, or its folder, was deleted)");
+    // nobody can ever read: refuse them, so capture stops with a report instead. Asking
+    // costs as much as the write, so it is asked at most every kRemovalCheckMs.
+    if (const qint64 now = coarseMonotonicMs(); m_checkedMs < 0 || now - m_checkedMs >= kRemovalCheckMs) {
+        m_checkedMs = now;
+        struct stat st
+        {};
+        if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0)
+            return QStringLiteral("the file was removed (it, or its folder, was deleted)");
+    }
     const char *data = text.data();
     qsizetype done = 0;
     while (done < text.size()) {

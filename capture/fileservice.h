@@ -21,7 +21,9 @@ public:
     TextStream(const TextStream &) = delete;
     TextStream &operator=(const TextStream &) = delete;
 
-    // Appends text in one piece. When the system takes only part of it (disk full, file
+    static constexpr qint64 kRemovalCheckMs = 10;
+    // Appends text in one piece; fails once the file's name is gone (noticed within
+    // kRemovalCheckMs of the removal). When the system takes only part of it (disk full, file
     // size limit, medium gone) the part is cut off again, so the file ends after the last
     // whole text; the error says why. A failed stream stays usable for Close().
     QString Write(QByteArrayView text);
@@ -40,6 +42,7 @@ private:
 
     int m_fd = -1;
     QString m_path;
+    qint64 m_checkedMs = -1; // when the file's name was last seen to exist
     QByteArray m_line; // WriteLine's scratch, kept to avoid an allocation per line
 };
 

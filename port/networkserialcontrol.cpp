@@ -431,22 +431,6 @@ void NetworkSerialControl::onSocketData(QByteArrayView bytes)
     ++m_arrivals;
 }
 
-std::optional<QByteArray> NetworkSerialControl::Input()
-{
-    m_readThisEvent = true;
-    if (waiting() == 0 && !m_waiting)
-        takeIncoming();
-    const qsizetype n = m_inputLen > 0 ? std::min<qsizetype>(m_inputLen, waiting()) : waiting();
-    QByteArray out(m_in.constData() + m_readPos, n);
-    m_readPos += n;
-    return out;
-}
-
-std::optional<qint16> NetworkSerialControl::CommEvent() const
-{
-    return m_event;
-}
-
 bool NetworkSerialControl::raise(qint16 event)
 {
     struct Guard

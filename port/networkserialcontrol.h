@@ -44,8 +44,6 @@ public:
     std::optional<QString> Settings() const override;
     bool setCommPort(qint16 port) override;
     std::optional<qint16> CommPort() const override;
-    std::optional<QByteArray> Input() override;
-    std::optional<qint16> CommEvent() const override;
     bool setOutput(const QByteArray &data) override;
     bool setBreak(bool on) override;
     std::optional<bool> Break() const override;
@@ -92,8 +90,13 @@ private:
     void hangUp(quint64 generation);
     bool rawTcp() const { return m_url.kind == PortUrl::Kind::RawTcp; }
 
-    qsizetype waiting() const { return m_in.size() - m_readPos; }
     void takeIncoming(bool all = false);
+    // Not inside waitFor: what arrives there waits for the drain timer.
+    void refillForInput() override
+    {
+        if (!m_waiting)
+            takeIncoming();
+    }
     void drain();
     void finishLoss();
     bool raise(qint16 event);
@@ -117,10 +120,6 @@ private:
     bool m_eofEnable = false;
     qint32 m_handshaking = 0;
 
-    QByteArray m_in;
-    qsizetype m_readPos = 0;
-    qint16 m_event = CommEvents::Receive;
-    bool m_readThisEvent = false;
     bool m_stalled = false;
     bool m_emitting = false;
     quint64 m_arrivals = 0;

@@ -287,22 +287,6 @@ std::optional<qint16> QtSerialControl::CommPort() const
 
 // --- Receiving
 
-std::optional<QByteArray> QtSerialControl::Input()
-{
-    m_readThisEvent = true;
-    if (waiting() == 0)
-        takeIncoming();
-    const qsizetype n = m_inputLen > 0 ? std::min<qsizetype>(m_inputLen, waiting()) : waiting();
-    QByteArray out(m_in.constData() + m_readPos, n);
-    m_readPos += n;
-    return out;
-}
-
-std::optional<qint16> QtSerialControl::CommEvent() const
-{
-    return m_event;
-}
-
 void QtSerialControl::takeIncoming()
 {
     if (!m_port->isOpen())

@@ -32,8 +32,6 @@ public:
     std::optional<QString> Settings() const override;
     bool setCommPort(qint16 port) override;
     std::optional<qint16> CommPort() const override;
-    std::optional<QByteArray> Input() override;
-    std::optional<qint16> CommEvent() const override;
     bool setOutput(const QByteArray &data) override;
     bool setBreak(bool on) override;
     std::optional<bool> Break() const override;
@@ -74,8 +72,8 @@ private:
     void queueHangUp();
     void hangUp(quint64 generation);
 
-    qsizetype waiting() const { return m_in.size() - m_readPos; }
     void takeIncoming();
+    void refillForInput() override { takeIncoming(); }
     void drain();
     void finishLoss();
     // One OnComm with the given event number; true when the handler read Input.
@@ -99,11 +97,6 @@ private:
     // A settings text refused since the last open, kept as a hint after the open.
     QString m_settingsNote;
 
-    // Receive buffer: characters from m_readPos on are waiting.
-    QByteArray m_in;
-    qsizetype m_readPos = 0;
-    qint16 m_event = CommEvents::Receive;
-    bool m_readThisEvent = false;
     bool m_stalled = false;  // a handler left characters unread: wait for new ones
     bool m_emitting = false; // inside OnComm: nested calls leave the raising to the outer pass
     quint64 m_arrivals = 0;  // counts arrivals, so one during an event counts as new

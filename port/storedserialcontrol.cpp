@@ -1,9 +1,46 @@
 #include "port/storedserialcontrol.h"
 
+#include <algorithm>
+#include <array>
+
 bool StoredSerialControl::fail(const QString &reason) const
 {
     m_error = reason;
     return false;
+}
+
+namespace {
+
+// Every byte value followed by a terminating zero. A character handed out alone refers to
+// its entry here: no allocation and no reference count, at millions a second.
+constexpr std::array<char, 512> kSingleBytes = [] {
+    std::array<char, 512> all{};
+    for (int i = 0; i < 256; ++i)
+        all[size_t(2 * i)] = char(i);
+    return all;
+}();
+
+QByteArray singleByte(char c)
+{
+    return QByteArray::fromRawData(&kSingleBytes[size_t(2 * uchar(c))], 1);
+}
+
+} // namespace
+
+std::optional<QByteArray> StoredSerialControl::Input()
+{
+    m_readThisEvent = true;
+    if (waiting() == 0)
+        refillForInput();
+    const qsizetype n = m_inputLen > 0 ? std::min<qsizetype>(m_inputLen, waiting()) : waiting();
+    const char *from = m_in.constData() + m_readPos;
+    m_readPos += n;
+    return n == 1 ? singleByte(*from) : QByteArray(from, n);
+}
+
+std::optional<qint16> StoredSerialControl::CommEvent() const
+{
+    return m_event;
 }
 
 QString StoredSerialControl::lastError() const

@@ -19,13 +19,12 @@ void Form_Comm::setupReceive()
 {
     // Read once per received character: local time costs microseconds per reading, the
     // precise clock tens of nanoseconds; the coarse clock (a few milliseconds' resolution)
-    // is enough for whole-second figures. An instant in UTC is the same instant; the
-    // record prefix converts it to local time when it formats it.
+    // is enough for whole-second figures. Local time is worked out only where a time is
+    // shown.
     m_clock = [] {
         timespec ts{};
         clock_gettime(CLOCK_REALTIME_COARSE, &ts);
-        return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000,
-                                              Qt::UTC);
+        return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
     };
 
     // Bounded, so a long session cannot exhaust memory; the capture file is not.
@@ -63,9 +62,8 @@ void Form_Comm::MSComm1_OnComm()
 {
     if (!chk_CollectData->isChecked())
         return; // the characters wait in the serial control
-    const QDateTime now = m_clock();
-    const qint64 nowMs = now.toMSecsSinceEpoch();
-    LastReceiveTime = now;
+    const qint64 nowMs = m_clock();
+    LastReceiveTime = nowMs;
 
     if (LineMode) {
         const std::optional<QByteArray> sChar = MSComm1->Input();
@@ -80,10 +78,10 @@ void Form_Comm::MSComm1_OnComm()
         }
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
-            WriteToFile(linePrefix(now), FrameBuffer);
+            WriteToFile(linePrefix(nowMs), FrameBuffer);
             FrameBuffer.resize(0); // keeps the storage for the next frame
         } else if (FrameBuffer.size() >= kMaxFrameLength) {
-            cutFrame(linePrefix(now));
+            cutFrame(linePrefix(nowMs));
         }
         return;
     }
@@ -123,7 +121,7 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
         return false;
     const char c = sChar.at(0);
     formatBufferLogLine(m_logLine, FrameBuffer.size(), c);
-    txt_bffr->appendLine(m_logLine, LastReceiveTime.toMSecsSinceEpoch());
+    txt_bffr->appendLine(m_logLine, LastReceiveTime);
     const bool ends =
         endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
     m_stats.frames += ends;
@@ -146,10 +144,10 @@ void Form_Comm::FlushFrame()
 
 void Form_Comm::Timer1_Timer()
 {
-    const QDateTime now = m_clock();
+    const qint64 now = m_clock();
     const bool active = showsActivity(wholeSecondsBetween(LastReceiveTime, now));
     LED_data->setFillColor(active ? QColor(0, 255, 0) : QColor(Qt::red));
-    m_stats.tick(now.toMSecsSinceEpoch());
+    m_stats.tick(now);
     refreshStatistics();
 }
 
@@ -190,15 +188,15 @@ void Form_Comm::schedulePanelRefresh()
     });
 }
 
-QByteArray Form_Comm::linePrefix(const QDateTime &now)
+QByteArray Form_Comm::linePrefix(qint64 nowMs)
 {
     QString dateText;
     if (m_capture.includeTimestamp()) {
         // Formatting a date is slow next to a character's work; the text changes once a
         // second at most.
-        const qint64 second = wholeSecondsBetween(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC), now);
+        const qint64 second = wholeSecondsBetween(0, nowMs);
         if (second != m_stampSecond || m_stampText.isEmpty()) {
-            m_stampText = generalDateText(now, QLocale());
+            m_stampText = generalDateText(QDateTime::fromMSecsSinceEpoch(nowMs), QLocale());
             m_stampSecond = second;
         }
         dateText = m_stampText;

@@ -185,10 +185,21 @@ void LineView::announce(bool now)
 
 qreal LineView::lineWidth(qsizetype i) const
 {
-    qreal w = 0;
-    for (const char c : m_store.lineBytes(i))
-        w += m_advance[uchar(c)];
-    return w;
+    // Every new line is measured, millions a second at full speed: four running sums, as
+    // one chain of additions would wait on each previous one.
+    const QByteArrayView b = m_store.lineBytes(i);
+    const auto *d = reinterpret_cast<const uchar *>(b.data());
+    qreal w[4] = {};
+    qsizetype k = 0;
+    for (; k + 4 <= b.size(); k += 4) {
+        w[0] += m_advance[d[k]];
+        w[1] += m_advance[d[k + 1]];
+        w[2] += m_advance[d[k + 2]];
+        w[3] += m_advance[d[k + 3]];
+    }
+    for (; k < b.size(); ++k)
+        w[0] += m_advance[d[k]];
+    return (w[0] + w[1]) + (w[2] + w[3]);
 }
 
 void LineView::measurePending()

@@ -176,5 +176,10 @@ QByteArray recordPrefix(bool includeTimestamp, const QDateTime &now, const QStri
 
 qint64 wholeSecondsBetween(const QDateTime &from, const QDateTime &to)
 {
-    return floorSeconds(to.toMSecsSinceEpoch()) - floorSeconds(from.toMSecsSinceEpoch());
+    return wholeSecondsBetween(from.toMSecsSinceEpoch(), to.toMSecsSinceEpoch());
+}
+
+qint64 wholeSecondsBetween(qint64 fromMs, qint64 toMs)
+{
+    return floorSeconds(toMs) - floorSeconds(fromMs);
 }

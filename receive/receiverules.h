@@ -70,6 +70,8 @@ QByteArray recordPrefix(bool includeTimestamp, const QDateTime &now, const QStri
 // Calendar seconds crossed from `from` to `to` (12:00:00.9 to 12:00:01.1 is one);
 // negative when `to` is earlier.
 qint64 wholeSecondsBetween(const QDateTime &from, const QDateTime &to);
+// The same for instants in milliseconds since the epoch.
+qint64 wholeSecondsBetween(qint64 fromMs, qint64 toMs);
 
 // The activity indicator's state: green while the last event fell in the current second
 // (or the clock was set back).
