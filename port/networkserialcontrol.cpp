@@ -2,7 +2,6 @@
 
 #include "port/telnetlink.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -14,13 +13,11 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <exception>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-constexpr qint64 kPassMs = 15;
 constexpr qint64 kSocketBuffer = 64 * 1024;
 // While the backlog is full the socket is not read; this often, characters waiting in it
 // count as an arrival, so a handler that starts reading again gets its event.
@@ -431,24 +428,9 @@ void NetworkSerialControl::onSocketData(QByteArrayView bytes)
     ++m_arrivals;
 }
 
-bool NetworkSerialControl::raise(qint16 event)
+void NetworkSerialControl::deliverLater()
 {
-    struct Guard
-    {
-        NetworkSerialControl *self;
-        ~Guard()
-        {
-            self->m_emitting = false;
-            self->m_event = CommEvents::Receive;
-            if (std::uncaught_exceptions() > 0)
-                self->m_drainTimer->start();
-        }
-    } guard{this};
-    m_event = event;
-    m_readThisEvent = false;
-    m_emitting = true;
-    Q_EMIT OnComm();
-    return m_readThisEvent;
+    m_drainTimer->start();
 }
 
 void NetworkSerialControl::drain()
@@ -468,28 +450,8 @@ void NetworkSerialControl::drain()
         if (m_open && raise(event))
             m_stalled = false;
     }
-    QElapsedTimer clock;
-    clock.start();
-    int events = 0;
-    while (!m_stalled) {
-        if (waiting() == 0) {
-            takeIncoming();
-            if (waiting() == 0)
-                break;
-        }
-        if (events == kMaxEventsPerPass || ((events & 1023) == 1023 && clock.hasExpired(kPassMs))) {
-            m_drainTimer->start();
-            return;
-        }
-        ++events;
-        const quint64 arrivals = m_arrivals;
-        if (!raise(CommEvents::Receive) && m_arrivals == arrivals)
-            m_stalled = true;
-    }
-    if (m_readPos == m_in.size()) {
-        m_in.resize(0);
-        m_readPos = 0;
-    }
+    if (!deliverWaiting())
+        return;
     if (m_stalled && waiting() >= kMaxBacklog)
         m_backlogTimer->start();
     finishLoss();

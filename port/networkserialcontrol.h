@@ -65,7 +65,6 @@ public:
     // The URL the current port number maps to, or the entry when it holds none.
     QString devicePath() const override;
 
-    static constexpr int kMaxEventsPerPass = 32768;
     static constexpr int kOpenMs = 3000;
     // How long a setting, break or handshaking change waits for the server's answer.
     static constexpr int kReplyMs = 1000;
@@ -92,14 +91,14 @@ private:
 
     void takeIncoming(bool all = false);
     // Not inside waitFor: what arrives there waits for the drain timer.
-    void refillForInput() override
+    void refill() override
     {
         if (!m_waiting)
             takeIncoming();
     }
+    void deliverLater() override;
     void drain();
     void finishLoss();
-    bool raise(qint16 event);
 
     QTcpSocket *m_socket = nullptr;
     std::unique_ptr<TelnetLink> m_telnet;
@@ -120,9 +119,6 @@ private:
     bool m_eofEnable = false;
     qint32 m_handshaking = 0;
 
-    bool m_stalled = false;
-    bool m_emitting = false;
-    quint64 m_arrivals = 0;
     unsigned char m_modemState = 0;
     bool m_modemKnown = false;
     unsigned char m_pendingLines = 0; // modem bits changed since the last raise

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <exception>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -28,9 +27,6 @@ using namespace QtLine;
 
 namespace {
 
-// Long enough to keep the per-pass overhead small, short enough that painting and clicks
-// keep their turn at 3 Mbaud.
-constexpr qint64 kPassMs = 15;
 // Modem lines have no notification on Linux; a slow poll is enough for a person watching.
 constexpr int kLinePollMs = 100;
 
@@ -317,25 +313,9 @@ void QtSerialControl::onReadyRead()
     drain();
 }
 
-bool QtSerialControl::raise(qint16 event)
+void QtSerialControl::deliverLater()
 {
-    // Restores the state even when a handler throws, and lets the rest be delivered later.
-    struct Guard
-    {
-        QtSerialControl *self;
-        ~Guard()
-        {
-            self->m_emitting = false;
-            self->m_event = CommEvents::Receive;
-            if (std::uncaught_exceptions() > 0)
-                self->m_drainTimer->start();
-        }
-    } guard{this};
-    m_event = event;
-    m_readThisEvent = false;
-    m_emitting = true;
-    Q_EMIT OnComm();
-    return m_readThisEvent;
+    m_drainTimer->start();
 }
 
 void QtSerialControl::drain()
@@ -343,29 +323,8 @@ void QtSerialControl::drain()
     // A handler waiting in a nested event loop: the pass around it goes on when it returns.
     if (m_emitting)
         return;
-    QElapsedTimer clock;
-    clock.start();
-    int events = 0;
-    while (!m_stalled) {
-        if (waiting() == 0) {
-            takeIncoming();
-            if (waiting() == 0)
-                break;
-        }
-        if (events == kMaxEventsPerPass || ((events & 1023) == 1023 && clock.hasExpired(kPassMs))) {
-            m_drainTimer->start();
-            return;
-        }
-        ++events;
-        const quint64 arrivals = m_arrivals;
-        if (!raise(CommEvents::Receive) && m_arrivals == arrivals)
-            m_stalled = true;
-    }
-    if (m_readPos == m_in.size()) {
-        m_in.resize(0);
-        m_readPos = 0;
-    }
-    finishLoss();
+    if (deliverWaiting())
+        finishLoss();
 }
 
 // --- Hang-up

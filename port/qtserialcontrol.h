@@ -53,9 +53,6 @@ public:
     QString devicePath() const override;
     std::optional<LineErrorCounts> errorCounters() const override;
 
-    // At most this many receive events per pass before the event loop gets a turn.
-    static constexpr int kMaxEventsPerPass = 32768;
-
 private:
     bool openPort();
     void closePort();
@@ -73,11 +70,10 @@ private:
     void hangUp(quint64 generation);
 
     void takeIncoming();
-    void refillForInput() override { takeIncoming(); }
+    void refill() override { takeIncoming(); }
+    void deliverLater() override;
     void drain();
     void finishLoss();
-    // One OnComm with the given event number; true when the handler read Input.
-    bool raise(qint16 event);
 
     std::optional<QSerialPort::PinoutSignals> pins() const;
     std::optional<bool> pin(QSerialPort::PinoutSignal signal) const;
@@ -97,9 +93,6 @@ private:
     // A settings text refused since the last open, kept as a hint after the open.
     QString m_settingsNote;
 
-    bool m_stalled = false;  // a handler left characters unread: wait for new ones
-    bool m_emitting = false; // inside OnComm: nested calls leave the raising to the outer pass
-    quint64 m_arrivals = 0;  // counts arrivals, so one during an event counts as new
 
     QString m_device;         // canonical device of the open port
     quint64 m_generation = 0; // increases at every open, so a stale hang-up is ignored

@@ -1,7 +1,10 @@
 #include "port/storedserialcontrol.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <array>
+#include <exception>
 
 bool StoredSerialControl::fail(const QString &reason) const
 {
@@ -31,7 +34,7 @@ std::optional<QByteArray> StoredSerialControl::Input()
 {
     m_readThisEvent = true;
     if (waiting() == 0)
-        refillForInput();
+        refill();
     const qsizetype n = m_inputLen > 0 ? std::min<qsizetype>(m_inputLen, waiting()) : waiting();
     const char *from = m_in.constData() + m_readPos;
     m_readPos += n;
@@ -41,6 +44,57 @@ std::optional<QByteArray> StoredSerialControl::Input()
 std::optional<qint16> StoredSerialControl::CommEvent() const
 {
     return m_event;
+}
+
+bool StoredSerialControl::raise(qint16 event)
+{
+    // Restores the state even when a handler throws, and lets the rest be delivered later.
+    struct Guard
+    {
+        StoredSerialControl *self;
+        ~Guard()
+        {
+            self->m_emitting = false;
+            self->m_event = CommEvents::Receive;
+            if (std::uncaught_exceptions() > 0)
+                self->deliverLater();
+        }
+    } guard{this};
+    m_event = event;
+    m_readThisEvent = false;
+    m_emitting = true;
+    Q_EMIT OnComm();
+    return m_readThisEvent;
+}
+
+bool StoredSerialControl::deliverWaiting()
+{
+    // Long enough to keep the per-pass overhead small, short enough that painting and
+    // clicks keep their turn at 3 Mbaud.
+    constexpr qint64 kPassMs = 15;
+    QElapsedTimer clock;
+    clock.start();
+    int events = 0;
+    while (!m_stalled) {
+        if (waiting() == 0) {
+            refill();
+            if (waiting() == 0)
+                break;
+        }
+        if (events == kMaxEventsPerPass || ((events & 1023) == 1023 && clock.hasExpired(kPassMs))) {
+            deliverLater();
+            return false;
+        }
+        ++events;
+        const quint64 arrivals = m_arrivals;
+        if (!raise(CommEvents::Receive) && m_arrivals == arrivals)
+            m_stalled = true;
+    }
+    if (m_readPos == m_in.size()) {
+        m_in.resize(0);
+        m_readPos = 0;
+    }
+    return true;
 }
 
 QString StoredSerialControl::lastError() const
