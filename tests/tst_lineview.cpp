@@ -860,7 +860,8 @@ void TstLineView::accessibleNotifications()
     v.flushPending();
     QRandomGenerator rng(seed);
     QString shown = v.text();
-    static const char alphabet[] = "ab\r\n ";
+    // A byte above 127 as well: the text is Latin-1, not UTF-8.
+    static const char alphabet[] = "ab\r\n \xe9";
     for (int round = 0; round < 60; ++round) {
         g_events.clear();
         const int calls = int(rng.bounded(1, 40));
@@ -870,7 +871,7 @@ void TstLineView::accessibleNotifications()
             const qint64 t = times ? kTime0 + round * 1000 + c : 0;
             QByteArray arg;
             for (int k = int(rng.bounded(0, 6)); k > 0; --k)
-                arg += alphabet[rng.bounded(0, 5)];
+                arg += alphabet[rng.bounded(0, 6)];
             switch (rng.bounded(0, 20)) {
             case 0:
                 v.clear();
