@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <type_traits>
 
 namespace {
 
@@ -17,19 +16,13 @@ QByteArrayView breakBytes(int length)
     return QByteArrayView("\r\n").last(length);
 }
 
-// Appends count characters of bytes from index from, clipped to the bytes there are. The
-// text is Latin-1 throughout, so it may be gathered as bytes and widened once.
-template<typename Out>
-void appendLatin1(Out &out, QByteArrayView bytes, qsizetype from, qsizetype count)
+// Appends count characters of bytes from index from, clipped to the bytes there are.
+void appendLatin1(QString &out, QByteArrayView bytes, qsizetype from, qsizetype count)
 {
     const qsizetype begin = std::clamp<qsizetype>(from, 0, bytes.size());
     const qsizetype end = std::clamp<qsizetype>(from + count, begin, bytes.size());
-    if (end <= begin)
-        return;
-    if constexpr (std::is_same_v<Out, QString>)
+    if (end > begin)
         out.append(QLatin1StringView(bytes.sliced(begin, end - begin)));
-    else
-        out.append(bytes.sliced(begin, end - begin));
 }
 
 enum class CharClass {
@@ -179,19 +172,14 @@ void LineStore::setTimesShown(bool on)
     resetEdits();
 }
 
-template<typename Out>
-void LineStore::appendLinePart(Out &out, qsizetype i, int breakLength, qsizetype from,
+void LineStore::appendLinePart(QString &out, qsizetype i, int breakLength, qsizetype from,
                                qsizetype count) const
 {
     const Line &l = m_lines[size_t(i)];
     const qsizetype to = from + count;
     if (from < m_prefix) {
         const QString time = timeText(l.time()) + QLatin1Char(' ');
-        const QStringView part = QStringView(time).sliced(from, std::min(to, m_prefix) - from);
-        if constexpr (std::is_same_v<Out, QString>)
-            out += part;
-        else
-            out += part.toLatin1();
+        out += QStringView(time).sliced(from, std::min(to, m_prefix) - from);
     }
     appendLatin1(out, QByteArrayView(data(l), l.len), from - m_prefix, count);
     appendLatin1(out, breakBytes(breakLength), from - m_prefix - l.len, count);
@@ -234,7 +222,7 @@ void LineStore::noteRemoved(bool atFront, qsizetype length, qsizetype line)
     const int lineBreak = line > 0 ? separatorAfter(line - 1) : 0;
     const qsizetype from = length - fromNear - fromMiddle;
     const qsizetype to = from + fromMiddle;
-    QByteArray piece;
+    QString piece;
     appendLatin1(piece, breakBytes(lineBreak), from, std::min<qsizetype>(to, lineBreak) - from);
     const qsizetype inLine = std::max<qsizetype>(from, lineBreak);
     if (to > inLine)
@@ -563,7 +551,7 @@ void LineStore::clear()
     if (m_track) {
         // Everything there before goes; what came since was never announced.
         const qsizetype n = characterCount();
-        m_removedFront += textRange(m_insertedFront, n - m_insertedBack).toLatin1();
+        appendRange(m_removedFront, m_insertedFront, n - m_insertedBack);
         for (auto it = m_removedBack.crbegin(); it != m_removedBack.crend(); ++it)
             m_removedFront += *it;
         m_removedBack.clear();
@@ -599,20 +587,18 @@ QList<LineStore::TextEdit> LineStore::takeEdits()
         return edits;
     const qsizetype n = characterCount();
     const qsizetype middle = n - m_insertedFront - m_insertedBack;
-    QByteArray removedBackBytes;
+    QString removedBack;
     for (auto it = m_removedBack.crbegin(); it != m_removedBack.crend(); ++it)
-        removedBackBytes += *it;
-    const QString removedFront = QString::fromLatin1(m_removedFront);
-    const QString removedBack = QString::fromLatin1(removedBackBytes);
-    if ((!removedFront.isEmpty() && !removedBack.isEmpty()) ||
+        removedBack += *it;
+    if ((!m_removedFront.isEmpty() && !removedBack.isEmpty()) ||
         (m_insertedFront > 0 && m_insertedBack > 0)) {
         // Grown or shrunk at both ends (a pane switched between adding at the top and at
         // the bottom): one edit of the whole text says it without a second removal.
-        QString before = removedFront;
+        QString before = m_removedFront;
         appendRange(before, m_insertedFront, n - m_insertedBack);
         edits.append({0, before + removedBack, text()});
     } else {
-        const TextEdit front{0, removedFront, textRange(0, m_insertedFront)};
+        const TextEdit front{0, m_removedFront, textRange(0, m_insertedFront)};
         const TextEdit back{middle, removedBack, textRange(n - m_insertedBack, n)};
         const bool frontChanged = !front.removed.isEmpty() || !front.inserted.isEmpty();
         const bool backChanged = !back.removed.isEmpty() || !back.inserted.isEmpty();

@@ -171,8 +171,7 @@ private:
     void appendRange(QString &out, qsizetype start, qsizetype end) const;
     // Appends characters [from, from + count) of line i's text: time, bytes, then breakLength
     // characters of line break.
-    template<typename Out>
-    void appendLinePart(Out &out, qsizetype i, int breakLength, qsizetype from,
+    void appendLinePart(QString &out, qsizetype i, int breakLength, qsizetype from,
                         qsizetype count) const;
     static int separatorLength(const Line &l, const char *bytes);
     char *allocate(qsizetype n, Chunk **chunk, quint32 *offset);
@@ -209,7 +208,6 @@ private:
     bool m_track = false;
     qsizetype m_insertedFront = 0;
     qsizetype m_insertedBack = 0;
-    // Latin-1, as all the text is: gathered as bytes, one line at a time.
-    QByteArray m_removedFront;
-    QList<QByteArray> m_removedBack; // in order of removal, so the last one comes first
+    QString m_removedFront;
+    QList<QString> m_removedBack; // in order of removal, so the last one comes first
 };
