@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -15,13 +14,6 @@ namespace {
 QString reason(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
-}
-
-qint64 coarseMonotonicMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Done at every start of the writer, not once: whatever reset it since is undone.
@@ -54,8 +46,8 @@ QString TextStream::Write(QByteArrayView text)
     // A file whose name is gone (the file or its folder deleted) still takes writes that
     // nobody can ever read: refuse them, so capture stops with a report instead. Asking
     // costs as much as the write, so it is asked at most every kRemovalCheckMs.
-    if (const qint64 now = coarseMonotonicMs(); m_checkedMs < 0 || now - m_checkedMs >= kRemovalCheckMs) {
-        m_checkedMs = now;
+    if (!m_sinceCheck.isValid() || m_sinceCheck.hasExpired(kRemovalCheckMs)) {
+        m_sinceCheck.start();
         struct stat st
         {};
         if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0)

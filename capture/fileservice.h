@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <memory>
@@ -42,8 +43,8 @@ private:
 
     int m_fd = -1;
     QString m_path;
-    qint64 m_checkedMs = -1; // when the file's name was last seen to exist
-    QByteArray m_line; // WriteLine's scratch, kept to avoid an allocation per line
+    QElapsedTimer m_sinceCheck; // since the file's name was last seen to exist
+    QByteArray m_line;          // WriteLine's scratch, kept to avoid an allocation per line
 };
 
 // A stream, or the reason there is none.

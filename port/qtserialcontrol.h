@@ -93,7 +93,6 @@ private:
     // A settings text refused since the last open, kept as a hint after the open.
     QString m_settingsNote;
 
-
     QString m_device;         // canonical device of the open port
     quint64 m_generation = 0; // increases at every open, so a stale hang-up is ignored
     bool m_hangUpQueued = false;

@@ -1,8 +1,9 @@
 #pragma once
 // What every kind of port keeps the same way: the properties that only shape how received
 // data is handed out (InputLen, the thresholds, InputMode), the buffer received characters
-// wait in, their delivery as one OnComm per character in bounded passes, and the last error. The local and
-// the network implementation derive from this, so these rules live in one place.
+// wait in, their delivery as one OnComm per character in bounded passes, and the last
+// error. The local and the network implementation derive from this, so these rules live in
+// one place.
 
 #include "port/serialcontrol.h"
 
@@ -48,9 +49,9 @@ protected:
     qsizetype m_readPos = 0;
     qint16 m_event = CommEvents::Receive;
     bool m_readThisEvent = false; // Input was called during the event being raised
-    bool m_stalled = false;  // a handler left characters unread: wait for new ones
-    bool m_emitting = false; // inside OnComm: nested calls leave the raising to the outer pass
-    quint64 m_arrivals = 0;  // counts arrivals, so one during an event counts as new
+    bool m_stalled = false;       // a handler left characters unread: wait for new ones
+    bool m_emitting = false;      // inside OnComm: nested calls leave the raising to the outer pass
+    quint64 m_arrivals = 0;       // counts arrivals, so one during an event counts as new
 
     qint16 m_inputLen = 0; // characters Input hands out at most; 0 all waiting
     qint16 m_rThreshold = 0;
