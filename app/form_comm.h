@@ -49,6 +49,7 @@ class DeviceDiscovery;
 class LedShape;
 class LineStatisticsWindow;
 class LineView;
+class PlotWindow;
 class QAction;
 class SerialControl;
 class SaveDialog;
@@ -83,6 +84,8 @@ public:
     const LineStatistics &lineStatistics() const { return m_stats; }
     // The "Line statistics" window once shown (null before).
     LineStatisticsWindow *lineStatisticsWindow() const;
+    // The "Plot" window once shown (null before).
+    PlotWindow *plotWindow() const;
 
     // The clock the receive path and the indicator read; tests pin it.
     void setClock(std::function<QDateTime()> clock);
@@ -116,6 +119,8 @@ public Q_SLOTS:
     void lbl_filename_Change();
     // Ctrl+I and the "Rec" indicator's context menu: the non-modal statistics window.
     void showLineStatistics();
+    // Ctrl+G and the received data pane's context menu: the non-modal "Plot" window.
+    void showPlot();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -178,6 +183,11 @@ private:
 
     // capture/
     void setupCapture();
+
+    // plot/
+    void setupPlot();
+    // Hands the finished frame in FrameBuffer to the plot; called only while it exists.
+    void plotFrame(qint64 nowMs);
     // Sets lbl_filename's caption and runs its change handler, as a caption change does.
     void setFilenameCaption(const QString &text);
 
@@ -257,4 +267,6 @@ private:
     QAction *m_angleCodes = nullptr; // "Codes in angle brackets", off at start
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/: the session m_capture above
+    // plot/: null until first shown, so the receive path pays one test per frame before
+    PlotWindow *m_plot = nullptr;
 };

@@ -79,6 +79,8 @@ void Form_Comm::MSComm1_OnComm()
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
             WriteToFile(linePrefix(nowMs), FrameBuffer);
+            if (m_plot)
+                plotFrame(nowMs);
             FrameBuffer.resize(0); // keeps the storage for the next frame
         } else if (FrameBuffer.size() >= kMaxFrameLength) {
             cutFrame(linePrefix(nowMs));
@@ -106,6 +108,8 @@ void Form_Comm::MSComm1_OnComm()
     if (Read_buffer(*sChar)) {
         m_frameCut = false;
         txt_out->prependLine(StripFrame(FrameBuffer), nowMs);
+        if (m_plot)
+            plotFrame(nowMs);
         FlushFrame();
     } else if (FrameBuffer.size() >= kMaxFrameLength) {
         // Not a frame: written, but not shown as one.

@@ -626,6 +626,11 @@ QMenu *LineView::createContextMenu()
     times->setCheckable(true);
     times->setChecked(timesShown());
     times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    // Entries the window gives the pane (its actions) come last.
+    if (!actions().isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(actions());
+    }
     return menu;
 }
 
