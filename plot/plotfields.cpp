@@ -72,6 +72,7 @@ struct Number
     double value = 0;
     quint32 format = kPlotNoFormat;
     QByteArrayView unit;
+    QByteArrayView text;
 };
 
 // A number, optionally followed directly by a unit; nothing else.
@@ -81,6 +82,7 @@ Number parseNumber(QByteArrayView t)
     if (isNotANumberWord(t)) {
         n.ok = true;
         n.value = std::numeric_limits<double>::quiet_NaN();
+        n.text = t;
         return n;
     }
     qsizetype i = 0;
@@ -132,6 +134,7 @@ Number parseNumber(QByteArrayView t)
     if (i < size && !isUnitText(t.sliced(i)))
         return n;
     n.unit = t.sliced(i);
+    n.text = t.first(numberEnd);
     n.ok = true;
 
     const char *begin = t.data() + (t[0] == '+' ? 1 : 0);
@@ -270,6 +273,7 @@ void parsePlotFields(QByteArrayView frame, PlotHeader &header, std::vector<PlotR
         r.value = f.number.value;
         r.format = f.number.format;
         r.unit = f.number.unit;
+        r.text = f.number.text;
         if (f.kind == Field::Pair) {
             r.name = f.name;
         } else if (k > 0 && isLabel(fields[k - 1])) {

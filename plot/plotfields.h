@@ -32,6 +32,7 @@ struct PlotReading
     QByteArrayView name; // the series' name; empty for an unnamed number
     int position = 0;    // 1, 2, ... among the frame's unnamed numbers (0 when named)
     QByteArrayView unit; // empty when none
+    QByteArrayView text; // the number as written
     double value = 0;    // NaN when not a number (nan, inf, out of range)
     quint32 format = kPlotNoFormat;
 };
