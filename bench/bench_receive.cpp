@@ -14,11 +14,14 @@
 //                      (default: random lengths of 1 to 81)
 //   --extras           part 2 with the times shown in both panes and the line statistics
 //                      window open, to compare with a run without
+//   --readings         part 2 sends frames of four readings ("A:12.5 B:-3 C:0.25 D:71")
+//   --plot             as --readings, with the Plot window open; compare with --readings
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
+#include "plot/plotwindow.h"
 #include "port/qtserialcontrol.h"
 #include "receive/receiverules.h"
 #include "support/fakeoptionsprompt.h"
@@ -61,6 +64,22 @@ void appendRandomFrames(QByteArray &out, qsizetype bytes, QRandomGenerator &rng,
             out.append(c);
         }
         out.append(kEnds[rng.bounded(4)]);
+    }
+}
+
+// Frames of four named readings, each closed by one of the end codes.
+void appendReadingFrames(QByteArray &out, qsizetype bytes, QRandomGenerator &rng)
+{
+    static const char kEnds[] = {'\r', '\n', '\x06', '\x04'};
+    const qsizetype target = out.size() + bytes;
+    char text[96];
+    while (out.size() < target) {
+        const int n = std::snprintf(text, sizeof text, "\x02" "A:%d.%02d B:%d C:-%d.%d D:%d%c",
+                                    int(rng.bounded(1000)), int(rng.bounded(100)),
+                                    int(rng.bounded(100000)), int(rng.bounded(50)),
+                                    int(rng.bounded(10)), int(rng.bounded(256)),
+                                    kEnds[rng.bounded(4)]);
+        out.append(text, n);
     }
 }
 
@@ -157,7 +176,8 @@ bool benchWithoutWidgets(const QString &folder)
 }
 
 // Part 2: the window end to end through a pty.
-bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bool extras)
+bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bool extras,
+                 bool readings, bool plot)
 {
     Pty pty;
     PortMap map;
@@ -195,6 +215,10 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
             action->trigger();
         }
     }
+    if (plot) {
+        form.showPlot();
+        form.activateWindow();
+    }
 
     // At a bench the window is up, and known to assistive technology, before the
     // instrument sends: the stream starts after half a second of the window's event loop.
@@ -218,7 +242,11 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         QByteArray frame;
         while (sent < total) {
             chunk.resize(0);
-            appendRandomFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng, frameLength);
+            if (readings)
+                appendReadingFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng);
+            else
+                appendRandomFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng,
+                                   frameLength);
             for (char c : chunk) {
                 frame.append(c);
                 if (c == '\r' || c == '\n' || c == '\x06' || c == '\x04') {
@@ -290,15 +318,19 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         }
     }
     const bool complete = writerOk && size == expectedSize && hash == expectedHash;
+    const QByteArray plotText =
+        plot ? QByteArray::number(form.plotWindow()->store().seriesCount()) + " series shown"
+             : QByteArray("not shown");
     std::printf("end to end: %lld characters in %.2f s: %.2f M characters/s sustained (goal 2); "
                 "capture %s (%lld of %lld bytes); longest event-loop stall %.1f ms (goal < 50); "
                 "peak memory VmHWM %.1f MB (goal < 300); accessibility %s; times and "
-                "statistics window %s\n",
+                "statistics window %s; frames %s; plot %s\n",
                 qlonglong(total), seconds, total / seconds / 1e6,
                 complete ? "complete" : "INCOMPLETE", qlonglong(size),
                 qlonglong(expectedSize.load()), std::max<qint64>(0, longestGapNs - 5000000) / 1e6,
                 peakMemoryKiB() / 1024.0, QAccessible::isActive() ? "active" : "inactive",
-                extras ? "shown" : "not shown");
+                extras ? "shown" : "not shown", readings ? "of four readings" : "random",
+                plotText.constData());
     return complete;
 }
 
@@ -314,6 +346,8 @@ int main(int argc, char **argv)
     bool withoutWidgets = true;
     int frameLength = 0;
     bool extras = false;
+    bool readings = false;
+    bool plot = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--no-window")
@@ -322,6 +356,10 @@ int main(int argc, char **argv)
             withoutWidgets = false;
         else if (arg == "--extras")
             extras = true;
+        else if (arg == "--readings")
+            readings = true;
+        else if (arg == "--plot")
+            readings = plot = true;
         else if (arg == "--frame-length" && i + 1 < argc)
             frameLength = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg.toLongLong() > 0)
@@ -332,6 +370,6 @@ int main(int argc, char **argv)
         return 1;
     bool ok = !withoutWidgets || benchWithoutWidgets(folder.path());
     if (window)
-        ok = benchWindow(folder.path(), megabytes, frameLength, extras) && ok;
+        ok = benchWindow(folder.path(), megabytes, frameLength, extras, readings, plot) && ok;
     return ok ? 0 : 1;
 }

@@ -8,14 +8,30 @@
 
 namespace {
 
-// Kept free of branches the compiler cannot turn into min/max instructions: no value held
-// is NaN.
+// Four independent minimums and maximums, so the processor need not wait for each
+// comparison before the next; written as selections the compiler turns into min/max
+// instructions (no value held is NaN).
 void minMax(const double *v, qsizetype n, double &lo, double &hi)
 {
-    for (qsizetype i = 0; i < n; ++i) {
-        lo = v[i] < lo ? v[i] : lo;
-        hi = v[i] > hi ? v[i] : hi;
+    double l0 = lo, l1 = lo, l2 = lo, l3 = lo;
+    double h0 = hi, h1 = hi, h2 = hi, h3 = hi;
+    qsizetype i = 0;
+    for (; i + 4 <= n; i += 4) {
+        l0 = v[i] < l0 ? v[i] : l0;
+        h0 = v[i] > h0 ? v[i] : h0;
+        l1 = v[i + 1] < l1 ? v[i + 1] : l1;
+        h1 = v[i + 1] > h1 ? v[i + 1] : h1;
+        l2 = v[i + 2] < l2 ? v[i + 2] : l2;
+        h2 = v[i + 2] > h2 ? v[i + 2] : h2;
+        l3 = v[i + 3] < l3 ? v[i + 3] : l3;
+        h3 = v[i + 3] > h3 ? v[i + 3] : h3;
     }
+    for (; i < n; ++i) {
+        l0 = v[i] < l0 ? v[i] : l0;
+        h0 = v[i] > h0 ? v[i] : h0;
+    }
+    lo = std::min(std::min(l0, l1), std::min(l2, l3));
+    hi = std::max(std::max(h0, h1), std::max(h2, h3));
 }
 
 QByteArray csvName(const QString &name)
@@ -97,26 +113,83 @@ void PlotStore::addFrame(qint64 time, const std::vector<PlotReading> &readings)
         st.last = r.value;
         ++st.count;
         held = true;
-        if (s.size < m_capacity) {
-            s.values.push_back(r.value);
-            s.frames.push_back(quint32(seq));
-            s.formats.push_back(r.format);
-            ++s.size;
-            continue;
-        }
-        const size_t k = size_t(s.head);
-        s.values[k] = r.value;
-        s.frames[k] = quint32(seq);
-        s.formats[k] = r.format;
-        s.head = s.head + 1 == m_capacity ? 0 : s.head + 1;
-        ++m_dropped;
-        dropped = true;
+        dropped = s.size == m_capacity || dropped;
+        m_dropped += s.size == m_capacity;
+        append(s, r.value, quint32(seq), r.format);
     }
     if (!held)
         return;
     m_times.push_back(frameCount() ? std::max(time, m_times.back()) : time);
     if (dropped)
         dropOldFrames();
+}
+
+quint16 PlotStore::formatIndex(Series &s, quint32 format)
+{
+    if (format == s.lastFormat)
+        return s.lastFormatIndex;
+    const auto found = std::find(s.formatTable.begin(), s.formatTable.end(), format);
+    quint16 index = kNoFormatIndex;
+    if (found != s.formatTable.end()) {
+        index = quint16(found - s.formatTable.begin());
+    } else if (qsizetype(s.formatTable.size()) < kMaxFormats) {
+        index = quint16(s.formatTable.size());
+        s.formatTable.push_back(format);
+    }
+    s.lastFormat = format;
+    s.lastFormatIndex = index;
+    return index;
+}
+
+void PlotStore::append(Series &s, double value, quint32 frame, quint32 format)
+{
+    const quint16 f = format == kPlotNoFormat ? kNoFormatIndex : formatIndex(s, format);
+    qsizetype k = s.head;
+    if (s.size < m_capacity) {
+        k = s.size++;
+        s.values.push_back(value);
+        s.frames.push_back(frame);
+        s.formats.push_back(f);
+    } else {
+        s.values[size_t(k)] = value;
+        s.frames[size_t(k)] = frame;
+        s.formats[size_t(k)] = f;
+        s.head = k + 1 == m_capacity ? 0 : k + 1;
+    }
+    // A block complete again gets its summary.
+    if ((k + 1) % kBlock == 0 || k + 1 == m_capacity) {
+        const size_t block = size_t(k / kBlock);
+        const qsizetype start = qsizetype(block) * kBlock;
+        if (s.blockMin.size() <= block) {
+            s.blockMin.resize(block + 1);
+            s.blockMax.resize(block + 1);
+        }
+        double lo = value;
+        double hi = value;
+        minMax(s.values.data() + start, k + 1 - start, lo, hi);
+        s.blockMin[block] = lo;
+        s.blockMax[block] = hi;
+    }
+}
+
+void PlotStore::minMaxSlots(const Series &s, qsizetype a, qsizetype b, double &lo,
+                            double &hi) const
+{
+    const qsizetype next = s.size < m_capacity ? s.size : s.head;
+    const qsizetype partial = next % kBlock != 0 ? next / kBlock : -1;
+    while (a < b) {
+        const qsizetype block = a / kBlock;
+        const qsizetype end = std::min((block + 1) * kBlock, m_capacity);
+        if (a == block * kBlock && end <= b && block != partial) {
+            lo = std::min(lo, s.blockMin[size_t(block)]);
+            hi = std::max(hi, s.blockMax[size_t(block)]);
+            a = end;
+            continue;
+        }
+        const qsizetype stop = std::min(b, end);
+        minMax(s.values.data() + a, stop - a, lo, hi);
+        a = stop;
+    }
 }
 
 void PlotStore::dropOldFrames()
@@ -167,8 +240,22 @@ void PlotStore::reduce(int series, qint64 from, qint64 to, int width,
     const qint64 *times = m_times.data() + m_dead;
     const qint64 *timesEnd = m_times.data() + m_times.size();
     const qint64 span = to - from;
+    // The first frame at or after column c's start, searched onward from the last answer:
+    // one column's frames lie close together in memory, the whole store does not.
+    const qsizetype frames = timesEnd - times;
+    qsizetype frameFrom = 0;
     auto frameAt = [&](int c) {
-        return std::lower_bound(times, timesEnd, from + span * c / width) - times;
+        const qint64 bound = from + span * c / width;
+        qsizetype lo = frameFrom;
+        qsizetype hi = lo;
+        qsizetype step = 1;
+        while (hi < frames && times[hi] < bound) {
+            lo = hi + 1;
+            hi += step;
+            step *= 2;
+        }
+        frameFrom = std::lower_bound(times + lo, times + std::min(hi, frames), bound) - times;
+        return frameFrom;
     };
     qsizetype p = firstPointFrom(s, 0, frameAt(0));
     for (int c = 0; c < width && p < s.size; ++c) {
@@ -180,8 +267,8 @@ void PlotStore::reduce(int series, qint64 from, qint64 to, int width,
         // The ring holds [p, q) in at most two runs.
         const qsizetype a = slot(s, p);
         const qsizetype firstRun = std::min(q - p, m_capacity - a);
-        minMax(s.values.data() + a, firstRun, lo, hi);
-        minMax(s.values.data(), q - p - firstRun, lo, hi);
+        minMaxSlots(s, a, a + firstRun, lo, hi);
+        minMaxSlots(s, 0, q - p - firstRun, lo, hi);
         out.push_back({c, lo, hi});
         p = q;
     }
@@ -222,7 +309,10 @@ bool PlotStore::writeCsv(QIODevice &out) const
             while (next[k] < s.size && frameOf(s, next[k]) == f) {
                 if (first) {
                     const size_t i = size_t(slot(s, next[k]));
-                    text += plotNumberText(s.values[i], s.formats[i]);
+                    const quint16 f = s.formats[i];
+                    text += plotNumberText(s.values[i], f == kNoFormatIndex
+                                                            ? kPlotNoFormat
+                                                            : s.formatTable[f]);
                     any = true;
                     first = false;
                 }

@@ -3,12 +3,14 @@
 // each holding up to `capacity` points (the oldest dropped and counted past that), and the
 // arrival time of every frame that held a number.
 //
-// A point takes 16 bytes: its value, the low 32 bits of its frame's number, and how the
-// value was written (so an export writes it as it came). A frame takes 8 bytes, its time.
+// A point takes 14 bytes and an eighth: its value, the low 32 bits of its frame's number,
+// 2 bytes naming how the value was written (in a table per series: an instrument writes
+// few layouts), so an export writes it as it came, and its share of the minimum and
+// maximum kept per block of kBlock points. A frame takes 8 bytes, its time.
 //
 // For drawing, reduce() gives per pixel column of a time span the minimum and maximum of
-// the points in it: what a line drawn at that width can show, at a cost set by the width,
-// not by the points.
+// the points in it: what a line drawn at that width can show. Whole blocks inside a column
+// are read from their summary, so a wide span reads a fraction of its points.
 
 #include "plot/plotfields.h"
 
@@ -90,11 +92,25 @@ private:
         Stats stats;
         // Rings of size points from head (the oldest), growing until capacity.
         std::vector<double> values;
-        std::vector<quint32> frames; // low 32 bits of the frame's number
-        std::vector<quint32> formats;
+        std::vector<quint32> frames;  // low 32 bits of the frame's number
+        std::vector<quint16> formats; // index in formatTable; kNoFormatIndex: none
         qsizetype head = 0;
         qsizetype size = 0;
+        // Per block of kBlock ring slots, once all its slots are written; the block the
+        // next point goes to is read point by point while partly rewritten.
+        std::vector<double> blockMin;
+        std::vector<double> blockMax;
+        std::vector<quint32> formatTable;
+        quint32 lastFormat = kPlotNoFormat;
+        quint16 lastFormatIndex = kNoFormatIndex;
     };
+    static constexpr qsizetype kBlock = 128;
+    static constexpr quint16 kNoFormatIndex = 0xFFFF;
+    static constexpr qsizetype kMaxFormats = 4096;
+    static quint16 formatIndex(Series &s, quint32 format);
+    void append(Series &s, double value, quint32 frame, quint32 format);
+    // Minimum and maximum of ring slots [a, b) of s.
+    void minMaxSlots(const Series &s, qsizetype a, qsizetype b, double &lo, double &hi) const;
     int seriesFor(const PlotReading &r);
     // Index in the rings of point i of s.
     qsizetype slot(const Series &s, qsizetype i) const

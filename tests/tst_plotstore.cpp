@@ -130,15 +130,20 @@ private Q_SLOTS:
         store.addFrame(86'401'000, {reading("b,\"x\"", -2)});
         store.addFrame(86'401'005, {reading("a", NAN)}); // no number: no row
         store.addFrame(86'400'000, {reading("a", 0.1), reading("b,\"x\"", 1e300)});
+        PlotHeader header;
+        std::vector<PlotReading> parsed;
+        parsePlotFields("a:+0023.450 a:-0023.450", header, parsed); // written as they came
+        store.addFrame(86'402'000, parsed);
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         QVERIFY(store.writeCsv(out));
         QCOMPARE(out.data(), QByteArray("time,a,\"b,\"\"x\"\"\"\r\n"
                                         "1970-01-02T00:00:00.123,1.5,\r\n"
                                         "1970-01-02T00:00:01.000,,-2\r\n"
-                                        "1970-01-02T00:00:01.000,0.1,1e+300\r\n"));
+                                        "1970-01-02T00:00:01.000,0.1,1e+300\r\n"
+                                        "1970-01-02T00:00:02.000,+0023.450,\r\n"));
         QCOMPARE(store.stats(0).notNumbers, qint64(1));
-        QCOMPARE(store.stats(0).count, qint64(3));
+        QCOMPARE(store.stats(0).count, qint64(5));
     }
 };
 
