@@ -313,7 +313,9 @@ QByteArray plotNumberText(double value, quint32 format)
     if (a != 0) {
         std::snprintf(buffer, sizeof buffer, "%.16e", a);
         const int estimate = std::atoi(std::strchr(buffer, 'e') + 1);
-        const int count = estimate - lowest + 1;
+        // 1e99 prints as 9.99...e98 at 17 digits: one digit fewer than the last weight may
+        // still round up to it.
+        const int count = std::max(estimate - lowest + 1, estimate + 1 == lowest ? 1 : 0);
         if (count < 1 || count > 17)
             return plotNumberText(value, kPlotNoFormat);
         std::snprintf(buffer, sizeof buffer, "%.*e", count - 1, a);

@@ -54,8 +54,8 @@ private Q_SLOTS:
         row("a label is at most 16 characters")
             << none << QByteArray("abcdefghijklmnopq 5,abcdefghijklmnop 6")
             << QByteArray("#1=5; abcdefghijklmnop=6");
-        row("positional") << none << QByteArray("1.5, -2  3e2;-1.5e3\t1E+05")
-                          << QByteArray("#1=1.5; #2=-2; #3=3e2; #4=-1.5e3; #5=1E+05");
+        row("positional") << none << QByteArray("1.5, -2  3e2;-1.5e3\t1E+05 1e99")
+                          << QByteArray("#1=1.5; #2=-2; #3=3e2; #4=-1.5e3; #5=1E+05; #6=1e99");
         row("positional among unnamed numbers only")
             << none << QByteArray("a:1,7,b:2,8") << QByteArray("a=1; #1=7; b=2; #2=8");
         row("units attached") << none << QByteArray("12.5V 3.2mA 45% 7\xB5S 9kPa")
