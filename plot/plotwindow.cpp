@@ -134,12 +134,14 @@ void PlotWindow::buildLayout()
     controls->addStretch();
 
     m_chart = new QChart;
-    m_chart->legend()->setAlignment(Qt::AlignBottom);
-    m_chart->setMargins(QMargins(4, 4, 4, 4));
+    m_chart->legend()->setAlignment(Qt::AlignTop);
     m_timeAxis = new QDateTimeAxis(m_chart);
     m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
     m_timeAxis->setTickCount(6);
-    m_timeAxis->setTitleText(QStringLiteral("Time"));
+    // A time axis added with its default range is left out of the chart's layout for good,
+    // even once it has a range: give it one first.
+    const QDateTime now = QDateTime::currentDateTime();
+    m_timeAxis->setRange(now.addSecs(-60), now);
     m_valueAxis = new QValueAxis(m_chart);
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
@@ -147,7 +149,7 @@ void PlotWindow::buildLayout()
     m_view->setObjectName(QStringLiteral("chart"));
     m_view->setAccessibleName(QStringLiteral("Plot of the series; the table below holds the values"));
     m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
-    m_view->setMinimumSize(400, 250);
+    m_view->setMinimumSize(400, 300);
 
     m_model = new PlotSeriesModel(this);
     m_table = new QTableView(this);
@@ -155,6 +157,7 @@ void PlotWindow::buildLayout()
     m_table->setAccessibleName(QStringLiteral("Series"));
     m_table->setModel(m_model);
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -164,6 +167,7 @@ void PlotWindow::buildLayout()
     split->addWidget(m_table);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
+    split->setSizes({440, 160});
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
@@ -243,7 +247,12 @@ void PlotWindow::ensureDrawn(int series)
 {
     if (series < int(m_lines.size()))
         return;
+    // Sixteen colours told apart, one per line drawn.
+    static const QRgb kColours[kMaxDrawn] = {
+        0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
+        0xbcbd22, 0x17becf, 0x393b79, 0xad494a, 0x637939, 0xe7969c, 0x3182bd, 0x000000};
     auto *line = new QLineSeries(m_chart);
+    line->setColor(QColor(kColours[series % kMaxDrawn]));
     const PlotStore::Stats &s = m_store.stats(series);
     line->setName(s.unit.isEmpty() ? s.name : s.name + QStringLiteral(" (") + s.unit + u')');
     m_chart->addSeries(line);
@@ -313,6 +322,7 @@ void PlotWindow::refresh()
     } else if (lo <= hi) {
         const double pad = lo == hi ? std::max(1.0, std::fabs(lo) * 0.05) : (hi - lo) * 0.05;
         m_valueAxis->setRange(lo - pad, hi + pad);
+        m_valueAxis->applyNiceNumbers();
     }
 
     QStringList status;
