@@ -19,6 +19,7 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
@@ -150,6 +151,8 @@ void PlotWindow::buildLayout()
     m_view->setAccessibleName(QStringLiteral("Plot of the series; the table below holds the values"));
     m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_view->setMinimumSize(400, 300);
+    // Space pauses where no control takes it (a focused button or box keeps its own Space).
+    m_view->setFocusPolicy(Qt::StrongFocus);
 
     m_model = new PlotSeriesModel(this);
     m_table = new QTableView(this);
@@ -187,10 +190,6 @@ void PlotWindow::buildLayout()
     imageAction->setObjectName(QStringLiteral("act_saveImage"));
     m_view->addAction(imageAction);
     m_view->addAction(exportAction);
-    auto *pauseAction = new QAction(QStringLiteral("Pause"), this);
-    pauseAction->setShortcut(QKeySequence(Qt::Key_Space));
-    pauseAction->setShortcutContext(Qt::WindowShortcut);
-    addAction(pauseAction);
 
     connect(exportAction, &QAction::triggered, this, &PlotWindow::exportCsv);
     connect(exportButton, &QPushButton::clicked, this, &PlotWindow::exportCsv);
@@ -198,7 +197,6 @@ void PlotWindow::buildLayout()
     connect(imageButton, &QPushButton::clicked, this, &PlotWindow::saveImage);
     connect(clearButton, &QPushButton::clicked, this, &PlotWindow::clear);
     connect(m_pause, &QPushButton::toggled, this, &PlotWindow::setPaused);
-    connect(pauseAction, &QAction::triggered, this, [this] { setPaused(!m_paused); });
     connect(m_span, &QComboBox::currentIndexChanged, this, &PlotWindow::scheduleRefresh);
     connect(m_autoY, &QCheckBox::toggled, this, [this](bool on) {
         m_yMin->setEnabled(!on);
@@ -235,7 +233,19 @@ void PlotWindow::scheduleRefresh()
 void PlotWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (!focusWidget())
+        m_view->setFocus();
     scheduleRefresh();
+}
+
+void PlotWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        setPaused(!m_paused);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 qint64 PlotWindow::spanMs() const

@@ -64,6 +64,7 @@ public Q_SLOTS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildLayout();

@@ -144,6 +144,11 @@ private Q_SLOTS:
         QCOMPARE(w.form->plotWindow(), plot);
         QVERIFY(plot->isVisible());
         QCOMPARE(plot->store().frameCount(), qsizetype(1));
+        // Space on the plot pauses the view, not the collection.
+        QTest::keyClick(plot->findChild<QWidget *>(QStringLiteral("chart")), Qt::Key_Space);
+        QVERIFY(plot->isPaused());
+        w.fake->receive("\x02" "a:2\r");
+        QTRY_COMPARE(plot->store().frameCount(), qsizetype(2));
 
         const QString path = m_folder.newPath() + QStringLiteral("/missing/plot.csv");
         w.save->answers = {path};
