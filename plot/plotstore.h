@@ -28,7 +28,7 @@ class PlotStore
 public:
     static constexpr qsizetype kDefaultCapacity = qsizetype(1) << 20;
     // New names past this many series are not added; their readings are counted.
-    static constexpr int kMaxSeries = 1024;
+    static constexpr int kMaxSeries = 256;
 
     explicit PlotStore(qsizetype capacity = kDefaultCapacity);
 
