@@ -10,6 +10,8 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QLabel>
+#include <QChartView>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
@@ -149,6 +151,13 @@ private Q_SLOTS:
         QVERIFY(plot->isPaused());
         w.fake->receive("\x02" "a:2\r");
         QTRY_COMPARE(plot->store().frameCount(), qsizetype(2));
+        // Past 16 series the plot says how many it leaves out rather than going blank.
+        w.fake->receive("\x02" "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17\r");
+        QTRY_COMPARE(plot->store().seriesCount(), 18);
+        plot->refresh();
+        QVERIFY(plot->findChild<QLabel *>(QStringLiteral("status"))->text().contains(
+            QStringLiteral("2 more series not shown")));
+        QCOMPARE(plot->findChild<QChartView *>()->chart()->series().size(), PlotWindow::kMaxDrawn);
 
         const QString path = m_folder.newPath() + QStringLiteral("/missing/plot.csv");
         w.save->answers = {path};
