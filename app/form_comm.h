@@ -183,13 +183,13 @@ private:
 
     // capture/
     void setupCapture();
+    // Sets lbl_filename's caption and runs its change handler, as a caption change does.
+    void setFilenameCaption(const QString &text);
 
     // plot/
     void setupPlot();
     // Hands the finished frame in FrameBuffer to the plot; called only while it exists.
     void plotFrame(qint64 nowMs);
-    // Sets lbl_filename's caption and runs its change handler, as a caption change does.
-    void setFilenameCaption(const QString &text);
 
     // --- Serial control, dialogs, timer
     std::unique_ptr<SerialControl> MSComm1;
