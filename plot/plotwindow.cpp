@@ -45,7 +45,17 @@ public:
         setRenderHint(QPainter::Antialiasing, false);
     }
 
+    // How long the last painting took, in milliseconds.
+    qint64 lastPaintMs() const { return m_paintMs; }
+
 protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QElapsedTimer t;
+        t.start();
+        QChartView::paintEvent(event);
+        m_paintMs = t.elapsed();
+    }
     void mouseMoveEvent(QMouseEvent *event) override
     {
         const QPointF at = chart()->mapToValue(event->position());
@@ -56,6 +66,7 @@ protected:
 
 private:
     std::function<void(const QPoint &, qreal)> m_hover;
+    qint64 m_paintMs = 0;
 };
 
 namespace {
@@ -351,11 +362,11 @@ void PlotWindow::refresh()
         m_status->setText(text);
     m_changed = false;
 
-    // Live, the view follows the clock. Drawing may take at most a fifth of the time, so a
-    // plot of many points cannot starve the receive path.
+    // Live, the view follows the clock. Drawing (this and the painting it causes) may take
+    // at most a twentieth of the time, so a plot of many points cannot slow the receive path.
     if (isVisible() && !m_paused) {
-        const int next = std::clamp(int(cost.elapsed()) * 5, kRefreshMs, 1000);
-        m_timer->start(next);
+        const qint64 spent = cost.elapsed() + m_view->lastPaintMs();
+        m_timer->start(int(std::clamp<qint64>(spent * 20, kRefreshMs, 2000)));
     }
 }
 
