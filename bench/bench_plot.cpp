@@ -43,7 +43,9 @@ BENCHMARK(BM_Append1MPoints)->Unit(benchmark::kMillisecond);
 
 void BM_ParseFrame(benchmark::State &state)
 {
-    const QByteArray frame = "\x02" "0001 CH2 +0023.451 \xB0" "C";
+    const QByteArray frame = "\x02"
+                             "0001 CH2 +0023.451 \xB0"
+                             "C";
     PlotHeader header;
     std::vector<PlotReading> readings;
     for (auto _ : state) {

@@ -74,11 +74,13 @@ void appendReadingFrames(QByteArray &out, qsizetype bytes, QRandomGenerator &rng
     const qsizetype target = out.size() + bytes;
     char text[96];
     while (out.size() < target) {
-        const int n = std::snprintf(text, sizeof text, "\x02" "A:%d.%02d B:%d C:-%d.%d D:%d%c",
-                                    int(rng.bounded(1000)), int(rng.bounded(100)),
-                                    int(rng.bounded(100000)), int(rng.bounded(50)),
-                                    int(rng.bounded(10)), int(rng.bounded(256)),
-                                    kEnds[rng.bounded(4)]);
+        const int n =
+            std::snprintf(text, sizeof text,
+                          "\x02"
+                          "A:%d.%02d B:%d C:-%d.%d D:%d%c",
+                          int(rng.bounded(1000)), int(rng.bounded(100)), int(rng.bounded(100000)),
+                          int(rng.bounded(50)), int(rng.bounded(10)), int(rng.bounded(256)),
+                          kEnds[rng.bounded(4)]);
         out.append(text, n);
     }
 }

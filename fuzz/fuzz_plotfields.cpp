@@ -15,8 +15,8 @@ namespace {
 
 bool within(QByteArrayView part, QByteArrayView whole)
 {
-    return part.isEmpty() ||
-           (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
+    return part.isEmpty() || (part.data() >= whole.data() &&
+                              part.data() + part.size() <= whole.data() + whole.size());
 }
 
 } // namespace

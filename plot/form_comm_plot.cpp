@@ -13,7 +13,7 @@ void Form_Comm::setupPlot()
     show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     show->setShortcutContext(Qt::WindowShortcut);
     connect(show, &QAction::triggered, this, &Form_Comm::showPlot);
-    addAction(show);        // the shortcut works anywhere in the window
+    addAction(show);          // the shortcut works anywhere in the window
     txt_out->addAction(show); // and the received data pane's menu offers it
 }
 

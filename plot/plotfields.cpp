@@ -2,8 +2,8 @@
 
 #include <QVarLengthArray>
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 
 namespace {
 
-const char *const kColumns[] = {"Name", "Unit", "Last", "Minimum", "Maximum",
-                                "Mean", "Count", "Not a number"};
+const char *const kColumns[] = {"Name",    "Unit", "Last",  "Minimum",
+                                "Maximum", "Mean", "Count", "Not a number"};
 constexpr int kColumnCount = int(std::size(kColumns));
 
 QString number(double v)

@@ -37,8 +37,7 @@ void minMax(const double *v, qsizetype n, double &lo, double &hi)
 QByteArray csvName(const QString &name)
 {
     QByteArray text = name.toUtf8();
-    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') &&
-        !text.contains('\r'))
+    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
         return text;
     text.replace("\"", "\"\"");
     return '"' + text + '"';
@@ -172,8 +171,7 @@ void PlotStore::append(Series &s, double value, quint32 frame, quint32 format)
     }
 }
 
-void PlotStore::minMaxSlots(const Series &s, qsizetype a, qsizetype b, double &lo,
-                            double &hi) const
+void PlotStore::minMaxSlots(const Series &s, qsizetype a, qsizetype b, double &lo, double &hi) const
 {
     const qsizetype next = s.size < m_capacity ? s.size : s.head;
     const qsizetype partial = next % kBlock != 0 ? next / kBlock : -1;
@@ -310,9 +308,8 @@ bool PlotStore::writeCsv(QIODevice &out) const
                 if (first) {
                     const size_t i = size_t(slot(s, next[k]));
                     const quint16 f = s.formats[i];
-                    text += plotNumberText(s.values[i], f == kNoFormatIndex
-                                                            ? kPlotNoFormat
-                                                            : s.formatTable[f]);
+                    text += plotNumberText(s.values[i],
+                                           f == kNoFormatIndex ? kPlotNoFormat : s.formatTable[f]);
                     any = true;
                     first = false;
                 }

@@ -13,13 +13,13 @@
 #include <QDateTimeAxis>
 #include <QDoubleSpinBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMenu>
 #include <QMessageBox>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
@@ -139,9 +139,9 @@ void PlotWindow::buildLayout()
     exportButton->setToolTip(QStringLiteral("Ctrl+S"));
     auto *imageButton = new QPushButton(QStringLiteral("Save &image…"), this);
     imageButton->setObjectName(QStringLiteral("saveImage"));
-    for (QWidget *w : std::initializer_list<QWidget *>{spanLabel, m_span, m_autoY, minLabel, m_yMin,
-                                                       maxLabel, m_yMax, m_pause, clearButton,
-                                                       exportButton, imageButton})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{spanLabel, m_span, m_autoY, minLabel, m_yMin, maxLabel,
+                                          m_yMax, m_pause, clearButton, exportButton, imageButton})
         controls->addWidget(w);
     controls->addStretch();
 
@@ -159,7 +159,8 @@ void PlotWindow::buildLayout()
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
     m_view = new PlotChartView(m_chart, [this](const QPoint &p, qreal t) { hovered(p, t); });
     m_view->setObjectName(QStringLiteral("chart"));
-    m_view->setAccessibleName(QStringLiteral("Plot of the series; the table below holds the values"));
+    m_view->setAccessibleName(
+        QStringLiteral("Plot of the series; the table below holds the values"));
     m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_view->setMinimumSize(400, 300);
     // Space pauses where no control takes it (a focused button or box keeps its own Space).
@@ -229,14 +230,12 @@ void PlotWindow::takeFrame(QByteArrayView frame, qint64 time)
     if (m_readings.empty())
         return;
     m_store.addFrame(time, m_readings);
-    m_changed = true;
     if (!m_timer->isActive() && isVisible())
         m_timer->start(kRefreshMs);
 }
 
 void PlotWindow::scheduleRefresh()
 {
-    m_changed = true;
     if (!m_timer->isActive())
         m_timer->start(0);
 }
@@ -274,8 +273,6 @@ void PlotWindow::ensureDrawn(int series)
         0xbcbd22, 0x17becf, 0x393b79, 0xad494a, 0x637939, 0xe7969c, 0x3182bd, 0x000000};
     auto *line = new QLineSeries(m_chart);
     line->setColor(QColor(kColours[series % kMaxDrawn]));
-    const PlotStore::Stats &s = m_store.stats(series);
-    line->setName(s.unit.isEmpty() ? s.name : s.name + QStringLiteral(" (") + s.unit + u')');
     m_chart->addSeries(line);
     line->attachAxis(m_timeAxis);
     line->attachAxis(m_valueAxis);
@@ -320,6 +317,12 @@ void PlotWindow::refresh()
     for (int i = 0; i < drawn; ++i) {
         ensureDrawn(i);
         QLineSeries *line = m_lines[size_t(i)];
+        // The unit may come with a later reading than the name.
+        const PlotStore::Stats &st = m_store.stats(i);
+        const QString name =
+            st.unit.isEmpty() ? st.name : st.name + QStringLiteral(" (") + st.unit + u')';
+        if (line->name() != name)
+            line->setName(name);
         if (!line->isVisible())
             continue;
         // Time end + 1: a frame that arrived at end is in the span.
@@ -337,7 +340,8 @@ void PlotWindow::refresh()
         }
         line->replace(points);
     }
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(end));
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(start),
+                         QDateTime::fromMSecsSinceEpoch(end));
     if (!m_autoY->isChecked() && m_yMin->value() < m_yMax->value()) {
         m_valueAxis->setRange(m_yMin->value(), m_yMax->value());
     } else if (lo <= hi) {
@@ -360,7 +364,6 @@ void PlotWindow::refresh()
     const QString text = status.join(QStringLiteral("; "));
     if (m_status->text() != text)
         m_status->setText(text);
-    m_changed = false;
 
     // Live, the view follows the clock. Drawing (this and the painting it causes) may take
     // at most a twentieth of the time, so a plot of many points cannot slow the receive path.
@@ -401,7 +404,8 @@ void PlotWindow::hovered(const QPoint &globalPos, qreal time)
             continue;
         if (const auto p = m_store.pointAt(i, t)) {
             const PlotStore::Stats &s = m_store.stats(i);
-            lines << QStringLiteral("%1: %2 %3").arg(s.name, QString::number(p->value, 'g', 10), s.unit);
+            lines << QStringLiteral("%1: %2 %3")
+                         .arg(s.name, QString::number(p->value, 'g', 10), s.unit);
         }
     }
     QToolTip::showText(globalPos, lines.join(u'\n'), m_view);

@@ -101,5 +101,4 @@ private:
     bool m_paused = false;
     qint64 m_pausedAt = 0; // the right edge of a paused view
     qint64 m_viewEnd = 0;  // the right edge last drawn
-    bool m_changed = true; // frames or settings changed since the last drawing
 };

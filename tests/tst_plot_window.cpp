@@ -8,10 +8,10 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QChartView>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QLabel>
-#include <QChartView>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
@@ -71,17 +71,17 @@ private Q_SLOTS:
         PtyMonitor w;
         QVERIFY(w.portOpen());
         w.pick(profile);
-        const qint64 base = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5), Qt::UTC)
-                                .toMSecsSinceEpoch();
+        const qint64 base =
+            QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5), Qt::UTC).toMSecsSinceEpoch();
         qint64 now = base;
         w.form->setClock([&] { return QDateTime::fromMSecsSinceEpoch(now); });
         w.monitor(true);
         w.form->show();
         QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
 
-        const QList<std::pair<int, QByteArray>> frames{
-            {0, "T:20 H:40%"},   {250, "T:21 H:42%"}, {1000, "T: 22 H=44%"},
-            {1100, "T:nan"},     {1200, "hello"},     {2007, "S1 7.25 V"}};
+        const QList<std::pair<int, QByteArray>> frames{{0, "T:20 H:40%"},     {250, "T:21 H:42%"},
+                                                       {1000, "T: 22 H=44%"}, {1100, "T:nan"},
+                                                       {1200, "hello"},       {2007, "S1 7.25 V"}};
         int sent = 0;
         for (const auto &[offset, payload] : frames) {
             if (sent == 2) {
@@ -97,9 +97,9 @@ private Q_SLOTS:
         QCOMPARE(plot->windowTitle(), QStringLiteral("Plot"));
         plot->refresh();
         QList<QStringList> table;
-        for (const char *row : {"Name|Unit|Last|Minimum|Maximum|Mean|Count|Not a number",
-                                "T||22|20|22|21|3|1", "H|%|44|40|44|42|3|0",
-                                "S1|V|7.25|7.25|7.25|7.25|1|0"})
+        for (const char *row :
+             {"Name|Unit|Last|Minimum|Maximum|Mean|Count|Not a number", "T||22|20|22|21|3|1",
+              "H|%|44|40|44|42|3|0", "S1|V|7.25|7.25|7.25|7.25|1|0"})
             table << QString::fromUtf8(row).split(u'|');
         QCOMPARE(accessibleTable(plot->seriesTable()), table);
 
@@ -127,7 +127,8 @@ private Q_SLOTS:
         QApplication::sendEvent(w.out(), &click);
         auto *menu = w.out()->findChild<QMenu *>();
         QVERIFY(menu);
-        QAction *open = menu->findChild<QAction *>(QStringLiteral("act_plot"), Qt::FindDirectChildrenOnly);
+        QAction *open =
+            menu->findChild<QAction *>(QStringLiteral("act_plot"), Qt::FindDirectChildrenOnly);
         if (!open) {
             for (QAction *a : menu->actions())
                 open = a->text() == u"Plot…" ? a : open;
@@ -138,7 +139,8 @@ private Q_SLOTS:
         PlotWindow *plot = w.form->plotWindow();
         QVERIFY(plot && plot->isVisible());
 
-        w.fake->receive("\x02" "a:1\r");
+        w.fake->receive("\x02"
+                        "a:1\r");
         QTRY_COMPARE(plot->store().frameCount(), qsizetype(1));
         plot->close();
         QVERIFY(!plot->isVisible());
@@ -149,14 +151,17 @@ private Q_SLOTS:
         // Space on the plot pauses the view, not the collection.
         QTest::keyClick(plot->findChild<QWidget *>(QStringLiteral("chart")), Qt::Key_Space);
         QVERIFY(plot->isPaused());
-        w.fake->receive("\x02" "a:2\r");
+        w.fake->receive("\x02"
+                        "a:2\r");
         QTRY_COMPARE(plot->store().frameCount(), qsizetype(2));
         // Past 16 series the plot says how many it leaves out rather than going blank.
-        w.fake->receive("\x02" "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17\r");
+        w.fake->receive("\x02"
+                        "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17\r");
         QTRY_COMPARE(plot->store().seriesCount(), 18);
         plot->refresh();
-        QVERIFY(plot->findChild<QLabel *>(QStringLiteral("status"))->text().contains(
-            QStringLiteral("2 more series not shown")));
+        QVERIFY(plot->findChild<QLabel *>(QStringLiteral("status"))
+                    ->text()
+                    .contains(QStringLiteral("2 more series not shown")));
         QCOMPARE(plot->findChild<QChartView *>()->chart()->series().size(), PlotWindow::kMaxDrawn);
 
         const QString path = m_folder.newPath() + QStringLiteral("/missing/plot.csv");

@@ -15,8 +15,8 @@ QString describe(const std::vector<PlotReading> &readings)
 {
     QStringList parts;
     for (const PlotReading &r : readings) {
-        QString text = r.name.isEmpty() ? QStringLiteral("#%1").arg(r.position)
-                                        : QString::fromLatin1(r.name);
+        QString text =
+            r.name.isEmpty() ? QStringLiteral("#%1").arg(r.position) : QString::fromLatin1(r.name);
         text += u'=';
         text += std::isnan(r.value) ? QStringLiteral("nan")
                                     : QString::fromLatin1(plotNumberText(r.value, r.format));
@@ -39,16 +39,23 @@ private Q_SLOTS:
         columns<QByteArray, QByteArray, QByteArray>("before", "frame", "readings");
         const QByteArray none;
         auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
-        row("labelled") << none << QByteArray("temp:23.5,hum=40") << QByteArray("temp=23.5; hum=40");
-        row("space after the colon") << none << QByteArray("temp: 23.5  hum:   40%")
-                                     << QByteArray("temp=23.5; hum=40[%]");
-        row("labelled, unit in the next field")
-            << none << QByteArray("temp: 23.4 \xB0" "C") << QByteArray("temp=23.4[°C]");
-        row("label before the value, frame profile")
-            << none << QByteArray("\x02" "0001 CH2 +0023.451 \xB0" "C")
-            << QByteArray("#1=0001; CH2=+0023.451[°C]");
-        row("label before the value, line profile")
-            << none << QByteArray("0001;T1;+0023.45;\xB0" "C") << QByteArray("#1=0001; T1=+0023.45[°C]");
+        row("labelled") << none << QByteArray("temp:23.5,hum=40")
+                        << QByteArray("temp=23.5; hum=40");
+        row("space after the colon")
+            << none << QByteArray("temp: 23.5  hum:   40%") << QByteArray("temp=23.5; hum=40[%]");
+        row("labelled, unit in the next field") << none
+                                                << QByteArray("temp: 23.4 \xB0"
+                                                              "C")
+                                                << QByteArray("temp=23.4[°C]");
+        row("label before the value, frame profile") << none
+                                                     << QByteArray("\x02"
+                                                                   "0001 CH2 +0023.451 \xB0"
+                                                                   "C")
+                                                     << QByteArray("#1=0001; CH2=+0023.451[°C]");
+        row("label before the value, line profile") << none
+                                                    << QByteArray("0001;T1;+0023.45;\xB0"
+                                                                  "C")
+                                                    << QByteArray("#1=0001; T1=+0023.45[°C]");
         row("label and comma") << none << QByteArray("S1,12.5") << QByteArray("S1=12.5");
         row("a label starts with a letter") << none << QByteArray("_x 5") << QByteArray("#1=5");
         row("a label is at most 16 characters")
@@ -59,7 +66,8 @@ private Q_SLOTS:
         row("positional among unnamed numbers only")
             << none << QByteArray("a:1,7,b:2,8") << QByteArray("a=1; #1=7; b=2; #2=8");
         row("units attached") << none << QByteArray("12.5V 3.2mA 45% 7\xB5S 9kPa")
-                              << QByteArray("#1=12.5[V]; #2=3.2[mA]; #3=45[%]; #4=7[µS]; #5=9[kPa]");
+                              << QByteArray(
+                                     "#1=12.5[V]; #2=3.2[mA]; #3=45[%]; #4=7[µS]; #5=9[kPa]");
         row("a unit before a number is a label")
             << none << QByteArray("1 V 2") << QByteArray("#1=1; V=2");
         row("as written: zeros, points, signs")
@@ -71,10 +79,14 @@ private Q_SLOTS:
             << QByteArray("time=12; temp=23.4; hum=55; #4=9");
         row("labels still name their own")
             << QByteArray("time,temp") << QByteArray("x:1 2") << QByteArray("x=1; time=2");
-        row("one text field is no header") << QByteArray("ready") << QByteArray("1") << QByteArray("#1=1");
-        row("control characters separate")
-            << none << QByteArray("\x02" "A:1\x03" "B:2\x17\x7F" "3\x01")
-            << QByteArray("A=1; B=2; #1=3");
+        row("one text field is no header")
+            << QByteArray("ready") << QByteArray("1") << QByteArray("#1=1");
+        row("control characters separate") << none
+                                           << QByteArray("\x02"
+                                                         "A:1\x03"
+                                                         "B:2\x17\x7F"
+                                                         "3\x01")
+                                           << QByteArray("A=1; B=2; #1=3");
         row("no number") << none << QByteArray("hello world: ok") << QByteArray("");
         row("empty") << none << QByteArray() << QByteArray("");
         row("nan, inf and out of range are counted")
@@ -107,9 +119,12 @@ private Q_SLOTS:
     void longNumbers_data()
     {
         columns<QByteArray, QByteArray>("frame", "written");
-        QTest::newRow("15 digits as written") << QByteArray("123456789012345") << QByteArray("123456789012345");
-        QTest::newRow("16 digits") << QByteArray("1234567890123456") << QByteArray("1234567890123456");
-        QTest::newRow("17 digits rounds") << QByteArray("0.12345678901234567") << QByteArray("0.12345678901234566");
+        QTest::newRow("15 digits as written")
+            << QByteArray("123456789012345") << QByteArray("123456789012345");
+        QTest::newRow("16 digits")
+            << QByteArray("1234567890123456") << QByteArray("1234567890123456");
+        QTest::newRow("17 digits rounds")
+            << QByteArray("0.12345678901234567") << QByteArray("0.12345678901234566");
         QTest::newRow("subnormal") << QByteArray("1e-310") << QByteArray("1e-310");
     }
     void longNumbers()
