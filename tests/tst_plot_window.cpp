@@ -11,6 +11,8 @@
 #include <QChartView>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QImage>
+#include <QPushButton>
 #include <QLabel>
 #include <QMenu>
 #include <QTableView>
@@ -169,6 +171,16 @@ private Q_SLOTS:
         plot->exportCsv();
         QVERIFY(plot->shownError().contains(path));
         QVERIFY(!QFile::exists(path));
+
+        const QString image = m_folder.newPath() + QStringLiteral(".png");
+        w.save->answers = {image};
+        plot->findChild<QPushButton *>(QStringLiteral("saveImage"))->click();
+        QVERIFY(!QImage(image).isNull());
+
+        plot->findChild<QPushButton *>(QStringLiteral("clear"))->click();
+        QCOMPARE(plot->store().seriesCount(), 0);
+        plot->refresh();
+        QCOMPARE(plot->seriesTable()->model()->rowCount(), 0);
     }
 };
 
