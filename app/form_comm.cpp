@@ -90,6 +90,7 @@ Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<Save
     setupTransmit();
     setupCapture();
     setupStatistics();
+    setupPanes();
 
     Form_Load();
 }

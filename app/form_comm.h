@@ -257,4 +257,11 @@ private:
     QAction *m_angleCodes = nullptr; // "Codes in angle brackets", off at start
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/: the session m_capture above
+
+    // --- receive/, find and save in the panes (form_comm_panes.cpp)
+    void setupPanes();
+    // The pane that has the focus, or the received data pane when neither has it.
+    LineView *focusedPane() const;
+    // Asks for a file and writes the pane's lines to it; a failure is reported once.
+    void savePane(LineView *pane);
 };

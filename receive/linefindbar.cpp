@@ -1,0 +1,265 @@
+// Finding in a receive pane: the find bar, and the pane's side of it (opening the bar,
+// selecting a match clear of it).
+#include "receive/linefindbar.h"
+
+#include "receive/lineview.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QStyle>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cmath>
+
+LineFindBar::LineFindBar(LineView *view)
+    : QFrame(view)
+    , m_view(view)
+{
+    setObjectName(QStringLiteral("findBar"));
+    setFrameShape(QFrame::StyledPanel);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    setFocusPolicy(Qt::NoFocus);
+
+    auto *label = new QLabel(QStringLiteral("&Find:"), this);
+    m_field = new QLineEdit(this);
+    m_field->setObjectName(QStringLiteral("findField"));
+    m_field->setClearButtonEnabled(false);
+    label->setBuddy(m_field); // the field is read by the label's text
+    m_case = new QCheckBox(QStringLiteral("Match &case"), this);
+    m_case->setObjectName(QStringLiteral("matchCase"));
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("findStatus"));
+    auto *closeButton = new QToolButton(this);
+    closeButton->setObjectName(QStringLiteral("closeFind"));
+    closeButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    closeButton->setAutoRaise(true);
+    closeButton->setAccessibleName(QStringLiteral("Close find"));
+    closeButton->setToolTip(QStringLiteral("Close find (Escape)"));
+    closeButton->setFocusPolicy(Qt::NoFocus);
+    m_field->setToolTip(QStringLiteral("Return or F3: next match; Shift+Return or Shift+F3: "
+                                       "previous match; Escape: close"));
+
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(4, 3, 2, 3);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(m_field, 0, 1);
+    grid->addWidget(closeButton, 0, 2);
+    grid->addWidget(m_case, 1, 0, 1, 2);
+    grid->addWidget(m_status, 1, 1, 1, 2, Qt::AlignRight);
+    grid->setColumnStretch(1, 1);
+
+    m_field->installEventFilter(this);
+    connect(m_field, &QLineEdit::textEdited, this, &LineFindBar::search);
+    connect(m_case, &QCheckBox::toggled, this, &LineFindBar::search);
+    connect(closeButton, &QToolButton::clicked, this, &LineFindBar::dismiss);
+    hide();
+}
+
+QString LineFindBar::status() const
+{
+    return m_status->text();
+}
+
+void LineFindBar::open()
+{
+    show();
+    raise();
+    m_field->setFocus(Qt::ShortcutFocusReason);
+    m_field->selectAll();
+    m_finder = LineFinder(m_field->text(), m_case->isChecked());
+    m_view->setFindHighlight(m_finder);
+}
+
+void LineFindBar::dismiss()
+{
+    const bool hadFocus = isAncestorOf(focusWidget());
+    hide();
+    m_view->setFindHighlight(LineFinder());
+    if (hadFocus || !m_view->hasFocus())
+        m_view->setFocus(Qt::OtherFocusReason);
+}
+
+bool LineFindBar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_field && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool back = key->modifiers() & Qt::ShiftModifier;
+        switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_F3:
+            step(!back);
+            return true;
+        case Qt::Key_Escape:
+            dismiss();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+void LineFindBar::keyPressEvent(QKeyEvent *event)
+{
+    // From the case toggle: the same keys as in the field.
+    if (event->key() == Qt::Key_Escape) {
+        dismiss();
+        return;
+    }
+    if (event->key() == Qt::Key_F3) {
+        step(!(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+void LineFindBar::search()
+{
+    m_finder = LineFinder(m_field->text(), m_case->isChecked());
+    m_view->setFindHighlight(m_finder);
+    m_matchSeq = -1;
+    if (m_finder.isEmpty()) {
+        m_status->clear();
+        return;
+    }
+    const qsizetype top = std::max<qsizetype>(0, m_view->firstVisibleLine());
+    showMatch(m_finder.findNext(m_view->store(), top, 0), true);
+}
+
+void LineFindBar::step(bool forward)
+{
+    if (m_finder.isEmpty())
+        return;
+    const LineStore &store = m_view->store();
+    if (store.lineCount() == 0) {
+        showMatch({}, forward);
+        return;
+    }
+    qsizetype line = 0;
+    qsizetype start = 0;
+    qsizetype end = 0;
+    qsizetype selStart = 0;
+    qsizetype selEnd = 0;
+    m_view->selectionRange(&selStart, &selEnd);
+    const qsizetype matchLine = m_matchSeq - store.frontSeq();
+    if (m_matchSeq >= 0 && matchLine >= 0 && matchLine < store.lineCount() &&
+        selStart == m_selStart && selEnd == m_selEnd) {
+        // The match still selected: its own columns, which a selection cannot hold when
+        // they lie in a shown time.
+        line = matchLine;
+        start = m_match.start;
+        end = m_match.end;
+    } else if (m_view->hasSelection()) {
+        line = store.lineIndexAt(selStart);
+        start = selStart - store.lineOffset(line);
+        const qsizetype endLine = store.lineIndexAt(selEnd);
+        end = endLine == line ? selEnd - store.lineOffset(line) : start;
+    } else {
+        line = std::max<qsizetype>(0, m_view->firstVisibleLine());
+    }
+    showMatch(forward ? m_finder.findNext(store, line, end)
+                      : m_finder.findPrevious(store, line, start),
+              forward);
+}
+
+void LineFindBar::showMatch(const LineFinder::Match &match, bool forward)
+{
+    if (!match.isValid()) {
+        // Nothing stays selected that Ctrl+C could take for a match.
+        m_matchSeq = -1;
+        m_status->setText(QStringLiteral("No match"));
+        if (m_view->hasSelection())
+            m_view->clearSelection();
+        return;
+    }
+    m_status->setText(!match.wrapped ? QString()
+                      : forward      ? QStringLiteral("Wrapped to the top")
+                                     : QStringLiteral("Wrapped to the bottom"));
+    m_view->selectInLine(match.line, match.start, match.end);
+    m_match = match;
+    m_matchSeq = m_view->store().frontSeq() + match.line;
+    m_view->selectionRange(&m_selStart, &m_selEnd);
+}
+
+// ---------------------------------------------------------------------------------------
+// The pane's side
+
+void LineView::showFind()
+{
+    if (!m_findBar)
+        m_findBar = new LineFindBar(this);
+    placeFindBar();
+    m_findBar->open();
+}
+
+void LineView::placeFindBar()
+{
+    if (!m_findBar)
+        return;
+    const QRect area = viewport()->geometry();
+    const int width = std::min(area.width() - 4, std::max(240, m_findBar->sizeHint().width()));
+    const int height = m_findBar->sizeHint().height();
+    m_findBar->setGeometry(area.right() - 1 - width, area.top() + 2, width, height);
+}
+
+int LineView::rowsUnderFindBar() const
+{
+    if (!m_findBar || !m_findBar->isVisible())
+        return 0;
+    const int covered = m_findBar->geometry().bottom() + 1 - viewport()->geometry().top();
+    const int rows = (covered + m_lineHeight - 1) / m_lineHeight;
+    // A pane too short for both shows the match under the bar rather than nowhere.
+    return rows < visibleRows() ? rows : 0;
+}
+
+void LineView::setFindHighlight(const LineFinder &finder)
+{
+    m_highlight = finder;
+    viewport()->update();
+}
+
+void LineView::selectInLine(qsizetype line, qsizetype start, qsizetype end)
+{
+    if (line < 0 || line >= lineCount())
+        return;
+    flush(); // scroll ranges as they are now
+    const qsizetype at = m_store.lineOffset(line);
+    const qsizetype prefix = m_store.prefixLength();
+    if (end <= prefix) {
+        setSelection(at, m_store.offsetOf(line, lineLength(line)));
+        start = end = prefix; // scroll to the line's start
+    } else {
+        setSelection(at + std::max(start, prefix), at + end);
+    }
+
+    const int row = int(line) + topNoticeRows();
+    const int hidden = rowsUnderFindBar();
+    QScrollBar *v = verticalScrollBar();
+    if (row < v->value() + hidden)
+        v->setValue(row - hidden);
+    else if (row >= v->value() + visibleRows())
+        v->setValue(row - visibleRows() + 1);
+
+    // Sideways: the match's end in view, and its start when both fit.
+    const qsizetype from = std::max(start, prefix) - prefix;
+    const qsizetype to = std::max(end, prefix) - prefix;
+    QScrollBar *h = horizontalScrollBar();
+    const qreal x0 = characterRect(line, from).left() + h->value();
+    const qreal x1 = characterRect(line, to).left() + h->value();
+    const int width = viewport()->width();
+    int value = h->value();
+    if (x1 + kMargin > value + width)
+        value = int(std::ceil(x1 + kMargin - width));
+    if (x0 - kMargin < value)
+        value = int(std::floor(x0 - kMargin - (timesShown() ? m_timeWidth : 0)));
+    h->setValue(std::max(0, value));
+}
