@@ -4,8 +4,8 @@
 
 #include "receive/lineview.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
-#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,22 +45,47 @@ LineFindBar::LineFindBar(LineView *view)
     m_field->setToolTip(QStringLiteral("Return or F3: next match; Shift+Return or Shift+F3: "
                                        "previous match; Escape: close"));
 
-    auto *grid = new QGridLayout(this);
-    grid->setContentsMargins(4, 3, 2, 3);
-    grid->setHorizontalSpacing(4);
-    grid->setVerticalSpacing(2);
-    grid->addWidget(label, 0, 0);
-    grid->addWidget(m_field, 0, 1);
-    grid->addWidget(closeButton, 0, 2);
-    grid->addWidget(m_case, 1, 0, 1, 2);
-    grid->addWidget(m_status, 1, 1, 1, 2, Qt::AlignRight);
-    grid->setColumnStretch(1, 1);
+    m_label = label;
+    m_close = closeButton;
+    auto *rows = new QVBoxLayout(this);
+    rows->setContentsMargins(4, 3, 2, 3);
+    rows->setSpacing(2);
+    m_top = new QHBoxLayout;
+    m_bottom = new QHBoxLayout;
+    for (QHBoxLayout *row : {m_top, m_bottom}) {
+        row->setSpacing(4);
+        rows->addLayout(row);
+    }
+    setOneRow(false);
 
     m_field->installEventFilter(this);
     connect(m_field, &QLineEdit::textEdited, this, &LineFindBar::search);
     connect(m_case, &QCheckBox::toggled, this, &LineFindBar::search);
     connect(closeButton, &QToolButton::clicked, this, &LineFindBar::dismiss);
     hide();
+}
+
+void LineFindBar::setOneRow(bool oneRow)
+{
+    if (m_oneRow == oneRow && m_top->count() > 0)
+        return;
+    m_oneRow = oneRow;
+    for (QHBoxLayout *row : {m_top, m_bottom}) {
+        while (QLayoutItem *item = row->takeAt(0))
+            delete item; // the widgets stay, children of the bar
+    }
+    // Field, case and note side by side in a wide pane; the field alone on top in a narrow one.
+    m_top->addWidget(m_label);
+    m_top->addWidget(m_field, 1);
+    QHBoxLayout *rest = oneRow ? m_top : m_bottom;
+    rest->addWidget(m_case);
+    rest->addWidget(m_status, oneRow ? 0 : 1, Qt::AlignRight);
+    m_top->addWidget(m_close);
+    m_status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // In one row a note as wide as the longest, so the field does not jump as notes change.
+    m_status->setMinimumWidth(
+        oneRow ? m_status->fontMetrics().horizontalAdvance(QStringLiteral("Wrapped to the bottom"))
+               : 0);
 }
 
 QString LineFindBar::status() const
@@ -195,8 +220,12 @@ void LineFindBar::showMatch(const LineFinder::Match &match, bool forward)
 
 void LineView::showFind()
 {
-    if (!m_findBar)
+    if (!m_findBar) {
         m_findBar = new LineFindBar(this);
+        // The window's font rather than the pane's text font (the log's is larger).
+        if (parentWidget())
+            m_findBar->setFont(parentWidget()->font());
+    }
     placeFindBar();
     m_findBar->open();
 }
@@ -206,7 +235,10 @@ void LineView::placeFindBar()
     if (!m_findBar)
         return;
     const QRect area = viewport()->geometry();
-    const int width = std::min(area.width() - 4, std::max(240, m_findBar->sizeHint().width()));
+    const bool wide = area.width() >= 480;
+    m_findBar->setOneRow(wide);
+    const int width =
+        std::min(area.width() - 4, std::max(m_findBar->sizeHint().width(), wide ? 320 : 240));
     const int height = m_findBar->sizeHint().height();
     m_findBar->setGeometry(area.right() - 1 - width, area.top() + 2, width, height);
 }

@@ -11,6 +11,7 @@
 
 class LineView;
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 
@@ -26,6 +27,8 @@ public:
     void dismiss();
     void findNext() { step(true); }
     void findPrevious() { step(false); }
+    // Lays the bar out in one row (a wide pane) or two (a narrow one).
+    void setOneRow(bool oneRow);
 
     QLineEdit *field() const { return m_field; }
     QCheckBox *caseToggle() const { return m_case; }
@@ -43,6 +46,11 @@ private:
     void showMatch(const LineFinder::Match &match, bool forward);
 
     LineView *m_view = nullptr;
+    QHBoxLayout *m_top = nullptr;
+    QHBoxLayout *m_bottom = nullptr;
+    bool m_oneRow = false;
+    QWidget *m_label = nullptr;
+    QWidget *m_close = nullptr;
     QLineEdit *m_field = nullptr;
     QCheckBox *m_case = nullptr;
     QLabel *m_status = nullptr;

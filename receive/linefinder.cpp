@@ -47,10 +47,30 @@ LineFinder::Haystack LineFinder::haystack(const LineStore &store, qsizetype line
         // A match that starts in the bytes never reaches back into the time.
         return {reinterpret_cast<const uchar *>(bytes.data()), bytes.size(), prefix};
     }
-    m_text.clear();
-    LineStore::appendTimeText(m_text, store.lineTime(line));
-    m_text += bytes;
-    return {reinterpret_cast<const uchar *>(m_text.constData()), m_text.size(), 0};
+    // Written in place: a full log is searched per keystroke, a line in tens of nanoseconds.
+    if (m_text.size() < prefix + LineStore::kMaxLineBytes)
+        m_text.resize(prefix + LineStore::kMaxLineBytes);
+    char *out = m_text.data();
+    const qint64 time = store.lineTime(line);
+    if (time <= 0) {
+        std::memset(out, ' ', size_t(prefix));
+    } else {
+        if (time / 1000 != m_second) {
+            // Local time costs microseconds; lines share their second by the hundred.
+            m_second = time / 1000;
+            m_secondText.resize(0);
+            LineStore::appendTimeText(m_secondText, m_second * 1000);
+        }
+        const int ms = int(time % 1000);
+        std::memcpy(out, m_secondText.constData(), 9); // "HH:mm:ss."
+        out[9] = char('0' + ms / 100);
+        out[10] = char('0' + ms / 10 % 10);
+        out[11] = char('0' + ms % 10);
+        out[12] = ' ';
+    }
+    if (!bytes.isEmpty())
+        std::memcpy(out + prefix, bytes.data(), size_t(bytes.size()));
+    return {reinterpret_cast<const uchar *>(out), prefix + bytes.size(), 0};
 }
 
 qsizetype LineFinder::indexIn(const Haystack &h, qsizetype from) const

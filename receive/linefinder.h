@@ -68,4 +68,6 @@ private:
     bool m_mayTouchTime = false; // the first character can occur in a shown time
     std::array<uchar, 256> m_fold{};
     mutable QByteArray m_text; // a line's time and bytes, when the time must be searched
+    mutable qint64 m_second = -1;
+    mutable QByteArray m_secondText; // the time text of m_second's start
 };
