@@ -31,7 +31,8 @@ LineFindBar::LineFindBar(LineView *view)
     m_field->setObjectName(QStringLiteral("findField"));
     m_field->setClearButtonEnabled(false);
     label->setBuddy(m_field); // the field is read by the label's text
-    m_case = new QCheckBox(QStringLiteral("Match &case"), this);
+    // Alt+M: Alt+C is the window's Close.
+    m_case = new QCheckBox(QStringLiteral("&Match case"), this);
     m_case->setObjectName(QStringLiteral("matchCase"));
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("findStatus"));

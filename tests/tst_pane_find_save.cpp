@@ -129,6 +129,12 @@ private Q_SLOTS:
         QAccessibleInterface *status = QAccessible::queryAccessibleInterface(statusLabel);
         QVERIFY(status);
         QCOMPARE(status->text(QAccessible::Name), QStringLiteral("No match"));
+        // Reached from the pane, as a screen reader walks the window.
+        QAccessibleInterface *pane = QAccessible::queryAccessibleInterface(w->out());
+        QAccessibleInterface *barIface = QAccessible::queryAccessibleInterface(bar);
+        QVERIFY(pane && barIface);
+        QVERIFY(pane->indexOfChild(barIface) >= 0);
+        QCOMPARE(field->parent(), barIface);
         // The toggle is the next stop of the keyboard after the field.
         QTest::keyClick(bar->field(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), bar->caseToggle());
