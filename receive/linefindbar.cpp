@@ -4,6 +4,7 @@
 
 #include "receive/lineview.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -106,10 +107,10 @@ void LineFindBar::open()
 
 void LineFindBar::dismiss()
 {
-    const bool hadFocus = isAncestorOf(focusWidget());
+    const bool hadFocus = isAncestorOf(QApplication::focusWidget());
     hide();
     m_view->setFindHighlight(LineFinder());
-    if (hadFocus || !m_view->hasFocus())
+    if (hadFocus)
         m_view->setFocus(Qt::OtherFocusReason);
 }
 
@@ -152,7 +153,7 @@ void LineFindBar::search()
 {
     m_finder = LineFinder(m_field->text(), m_case->isChecked());
     m_view->setFindHighlight(m_finder);
-    m_matchSeq = -1;
+    m_matched = false;
     if (m_finder.isEmpty()) {
         m_status->clear();
         return;
@@ -170,30 +171,27 @@ void LineFindBar::step(bool forward)
         showMatch({}, forward);
         return;
     }
-    qsizetype line = 0;
-    qsizetype start = 0;
-    qsizetype end = 0;
     qsizetype selStart = 0;
     qsizetype selEnd = 0;
     m_view->selectionRange(&selStart, &selEnd);
+    qsizetype line = std::max<qsizetype>(0, m_view->firstVisibleLine());
+    qsizetype column = 0;
     const qsizetype matchLine = m_matchSeq - store.frontSeq();
-    if (m_matchSeq >= 0 && matchLine >= 0 && matchLine < store.lineCount() &&
-        selStart == m_selStart && selEnd == m_selEnd) {
+    const qsizetype matchAt =
+        matchLine >= 0 && matchLine < store.lineCount() ? store.lineOffset(matchLine) : 0;
+    if (m_matched && matchLine >= 0 && matchLine < store.lineCount() &&
+        selStart - matchAt == m_selStart && selEnd - matchAt == m_selEnd) {
         // The match still selected: its own columns, which a selection cannot hold when
         // they lie in a shown time.
         line = matchLine;
-        start = m_match.start;
-        end = m_match.end;
+        column = forward ? m_match.end : m_match.start;
     } else if (m_view->hasSelection()) {
-        line = store.lineIndexAt(selStart);
-        start = selStart - store.lineOffset(line);
-        const qsizetype endLine = store.lineIndexAt(selEnd);
-        end = endLine == line ? selEnd - store.lineOffset(line) : start;
-    } else {
-        line = std::max<qsizetype>(0, m_view->firstVisibleLine());
+        const qsizetype at = forward ? selEnd : selStart;
+        line = store.lineIndexAt(at);
+        column = at - store.lineOffset(line);
     }
-    showMatch(forward ? m_finder.findNext(store, line, end)
-                      : m_finder.findPrevious(store, line, start),
+    showMatch(forward ? m_finder.findNext(store, line, column)
+                      : m_finder.findPrevious(store, line, column),
               forward);
 }
 
@@ -201,7 +199,7 @@ void LineFindBar::showMatch(const LineFinder::Match &match, bool forward)
 {
     if (!match.isValid()) {
         // Nothing stays selected that Ctrl+C could take for a match.
-        m_matchSeq = -1;
+        m_matched = false;
         m_status->setText(QStringLiteral("No match"));
         if (m_view->hasSelection())
             m_view->clearSelection();
@@ -212,8 +210,12 @@ void LineFindBar::showMatch(const LineFinder::Match &match, bool forward)
                                      : QStringLiteral("Wrapped to the bottom"));
     m_view->selectInLine(match.line, match.start, match.end);
     m_match = match;
+    m_matched = true;
     m_matchSeq = m_view->store().frontSeq() + match.line;
+    // Kept from the line's start, which moves as lines come and go.
     m_view->selectionRange(&m_selStart, &m_selEnd);
+    m_selStart -= m_view->store().lineOffset(match.line);
+    m_selEnd -= m_view->store().lineOffset(match.line);
 }
 
 // ---------------------------------------------------------------------------------------

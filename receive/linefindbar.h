@@ -56,8 +56,10 @@ private:
     QLabel *m_status = nullptr;
     LineFinder m_finder;
     // The match shown last, its line numbered as LineStore::frontSeq() counts, and the
-    // selection it made: while that selection stands, the next step starts from the match.
-    qint64 m_matchSeq = -1;
+    // selection it made (offsets from the line's start): while that selection stands, the
+    // next step starts from the match.
+    bool m_matched = false;
+    qint64 m_matchSeq = 0;
     LineFinder::Match m_match;
     qsizetype m_selStart = -1;
     qsizetype m_selEnd = -1;
