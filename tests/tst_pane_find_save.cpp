@@ -48,12 +48,15 @@ class TestPaneFindSave : public QObject
 private Q_SLOTS:
     void findSelectsAndCopies_data()
     {
+        // Profile 2 (line mode) unless a row's name says frame mode (newest line on top).
         columns<bool, QString, bool, QString, QString>("inLog", "typed", "matchCase", "copied",
                                                        "status");
         QTest::newRow("received data pane, case ignored")
             << false << QStringLiteral("NEEDLE") << false << QStringLiteral("Needle") << QString();
         QTest::newRow("received data pane, case kept")
             << false << QStringLiteral("NEEDLE") << true << QString() << QStringLiteral("No match");
+        QTest::newRow("received data pane, frame mode")
+            << false << QStringLiteral("needle") << false << QStringLiteral("Needle") << QString();
         QTest::newRow("buffer log pane with the focus: a control character")
             << true << QStringLiteral("[\r: 13") << false << QStringLiteral("[\r: 13") << QString();
     }
@@ -64,7 +67,8 @@ private Q_SLOTS:
         QFETCH(bool, matchCase);
         QFETCH(QString, copied);
         QFETCH(QString, status);
-        auto w = shownMonitor(2);
+        auto w =
+            shownMonitor(QString::fromLatin1(QTest::currentDataTag()).contains(u"frame") ? 0 : 2);
         QVERIFY(w);
         w->fake->receive("first\nthe Needle here\r\nlast\n"); // one CR
         LineView *pane = inLog ? w->bffr() : w->out();
