@@ -14,12 +14,14 @@ int main(int argc, char *argv[])
         return *status;
     const CommandLine &line = std::get<CommandLine>(answered);
     Application app(argc, argv);
-    Form_Comm window(std::make_unique<PortRouter>(), std::make_unique<QtSaveDialog>(), nullptr,
-                     nullptr, Form_Comm::StartUp{line.port, line.settings});
-    app.setErrorReporter([&window](const QString &text) { window.reportError(text); });
+    // Before the window opens the port: a request that comes meanwhile waits for the event
+    // loop instead of ending the program (the signals' default action).
     PortHandOff handOff;
     if (!handOff.error().isEmpty())
         std::fprintf(stderr, "commtest: %s\n", qPrintable(handOff.error()));
+    Form_Comm window(std::make_unique<PortRouter>(), std::make_unique<QtSaveDialog>(), nullptr,
+                     nullptr, Form_Comm::StartUp{line.port, line.settings});
+    app.setErrorReporter([&window](const QString &text) { window.reportError(text); });
     QObject::connect(&handOff, &PortHandOff::releaseRequested, &window,
                      &Form_Comm::releasePortOnRequest);
     QObject::connect(&handOff, &PortHandOff::retakeRequested, &window,

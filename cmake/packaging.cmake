@@ -15,16 +15,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/dist/commtest.bash-completion
 install(FILES ${PROJECT_SOURCE_DIR}/dist/commtest-sim.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME commtest-sim)
 
-# Man pages and the changelog go in compressed, without a time stamp in the gzip header
-# (Debian's rule, so that two builds give the same package).
+# Man pages (with the project's version in their heading) and the changelog go in
+# compressed, without a time stamp in the gzip header (Debian's rule, so that two builds
+# give the same package).
 set(commtest_gzipped)
 foreach(doc dist/commtest.1 dist/commtest-sim.1 dist/changelog)
   get_filename_component(name ${doc} NAME)
+  configure_file(${PROJECT_SOURCE_DIR}/${doc} ${PROJECT_BINARY_DIR}/dist/${name} @ONLY)
   set(out ${PROJECT_BINARY_DIR}/dist/${name}.gz)
   add_custom_command(OUTPUT ${out}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/dist
-    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/${doc} > ${out}
-    DEPENDS ${PROJECT_SOURCE_DIR}/${doc}
+    COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/dist/${name} > ${out}
+    DEPENDS ${PROJECT_BINARY_DIR}/dist/${name}
     VERBATIM)
   list(APPEND commtest_gzipped ${out})
 endforeach()

@@ -73,6 +73,18 @@ private Q_SLOTS:
             QVERIFY2(files.contains(QLatin1String(path)), path);
     }
 
+    // A new version needs its changelog entry: the newest one names the package's version.
+    void changelogNamesThisVersion()
+    {
+        const QByteArray version =
+            run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Version")})
+                .trimmed();
+        QFile changelog(QStringLiteral(COMMTEST_SOURCE_DIR "/dist/changelog"));
+        QVERIFY(changelog.open(QIODevice::ReadOnly));
+        const QByteArray first = changelog.readLine();
+        QVERIFY2(first.startsWith("commtest (" + version + ") "), first.constData());
+    }
+
     void lintianFindsNoError()
     {
         const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
