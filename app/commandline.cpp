@@ -12,8 +12,9 @@ namespace {
 
 // Qt's own options, read by the application object; ours all have two dashes.
 constexpr std::array kQtValueOptions{
-    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry", "qwindowicon",
-    "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"};
+    "platform",        "platformpluginpath", "platformtheme", "plugin",
+    "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+    "display",         "geometry",           "style",         "stylesheet"};
 constexpr std::array kQtFlags{"reverse", "nograb", "dograb", "widgetcount"};
 
 bool contains(const auto &names, const QString &name)
@@ -54,28 +55,31 @@ QString usageText()
 
 QString helpText()
 {
-    return usageText() + QStringLiteral(
-        "\n"
-        "Exercise and monitor one serial (RS-232) port.\n"
-        "\n"
-        "Options:\n"
-        "  --port N           open COM N at start-up instead of COM 4\n"
-        "  --settings TEXT    the settings text at start-up, baud,parity,data,stop\n"
-        "                     (default 9600,n,8,1)\n"
-        "  --list             print each entry of the ports folder and what it maps to,\n"
-        "                     then each serial device attached now; no display needed\n"
-        "  --device-for N     print the device COM N opens (a network port's URL), and\n"
-        "                     \"mapped in ENTRY\" when the ports folder names it; exit 1\n"
-        "                     with the reason when it does not open\n"
-        "  -h, --help         print this help\n"
-        "  --version          print the version\n"
-        "\n"
-        "COM N is the entry comN in $XDG_CONFIG_HOME/commtest/ports (~/.config by default),\n"
-        "else /dev/ttyS<N-1>. While the window runs, SIGUSR2 releases the port (for a\n"
-        "flashing tool) and SIGUSR1 opens it again with the settings in force.\n"
-        "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n"
-        "\n"
-        "Exit status: 0 done, 1 the port of --device-for does not open, 2 a bad argument.\n");
+    return usageText() +
+           QStringLiteral(
+               "\n"
+               "Exercise and monitor one serial (RS-232) port.\n"
+               "\n"
+               "Options:\n"
+               "  --port N           open COM N at start-up instead of COM 4\n"
+               "  --settings TEXT    the settings text at start-up, baud,parity,data,stop\n"
+               "                     (default 9600,n,8,1)\n"
+               "  --list             print each entry of the ports folder and what it maps to,\n"
+               "                     then each serial device attached now; no display needed\n"
+               "  --device-for N     print the device COM N opens (a network port's URL), and\n"
+               "                     \"mapped in ENTRY\" when the ports folder names it; exit 1\n"
+               "                     with the reason when it does not open\n"
+               "  -h, --help         print this help\n"
+               "  --version          print the version\n"
+               "\n"
+               "COM N is the entry comN in $XDG_CONFIG_HOME/commtest/ports (~/.config by "
+               "default),\n"
+               "else /dev/ttyS<N-1>. While the window runs, SIGUSR2 releases the port (for a\n"
+               "flashing tool) and SIGUSR1 opens it again with the settings in force.\n"
+               "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n"
+               "\n"
+               "Exit status: 0 done, 1 the port of --device-for does not open, 2 a bad "
+               "argument.\n");
 }
 
 std::variant<CommandLine, CommandLineExit> parseCommandLine(const QStringList &arguments)
@@ -106,7 +110,8 @@ std::variant<CommandLine, CommandLineExit> parseCommandLine(const QStringList &a
 
         const qsizetype eq = arg.indexOf(u'=');
         const QString name = eq < 0 ? arg : arg.left(eq);
-        const bool takesValue = name == u"--port" || name == u"--settings" || name == u"--device-for";
+        const bool takesValue =
+            name == u"--port" || name == u"--settings" || name == u"--device-for";
         if (!takesValue && name != u"--list")
             return failure(QStringLiteral("unknown option '%1'").arg(name));
         QString value;
@@ -129,18 +134,17 @@ std::variant<CommandLine, CommandLineExit> parseCommandLine(const QStringList &a
             line.port = port;
         } else if (name == u"--settings") {
             if (!parseSettings(value))
-                return failure(
-                    QStringLiteral("--settings: '%1' is not a settings text "
-                                   "(baud,parity,data,stop, e.g. 9600,n,8,1)")
-                        .arg(value));
+                return failure(QStringLiteral("--settings: '%1' is not a settings text "
+                                              "(baud,parity,data,stop, e.g. 9600,n,8,1)")
+                                   .arg(value));
             line.settings = value;
         }
         if (name == u"--list" || name == u"--device-for") {
             if (query)
                 return failure(QStringLiteral("only one of --list and --device-for"));
             query = true;
-            line.action = name == u"--list" ? CommandLine::Action::List
-                                            : CommandLine::Action::DeviceFor;
+            line.action =
+                name == u"--list" ? CommandLine::Action::List : CommandLine::Action::DeviceFor;
         } else {
             window = true;
         }

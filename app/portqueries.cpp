@@ -29,7 +29,8 @@ QueryAnswer listPorts(const QString &configHome, const QList<SerialDevice> &devi
     for (const SerialDevice &device : devices)
         answer.out += deviceText(device) + u'\n';
     if (answer.out.isEmpty())
-        answer.err = QStringLiteral("No entries in %1 and no serial devices attached.\n").arg(folder);
+        answer.err =
+            QStringLiteral("No entries in %1 and no serial devices attached.\n").arg(folder);
     return answer;
 }
 

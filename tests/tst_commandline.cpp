@@ -38,12 +38,13 @@ private Q_SLOTS:
                                                                 "settings");
         using A = CommandLine::Action;
         QTest::newRow("none: the window as always") << QStringList{} << A::Window << 0 << QString();
-        QTest::newRow("--port N") << QStringList{u"--port"_s, u"5"_s} << A::Window << 5 << QString();
+        QTest::newRow("--port N") << QStringList{u"--port"_s, u"5"_s} << A::Window << 5
+                                  << QString();
         QTest::newRow("--port=N") << QStringList{u"--port=12"_s} << A::Window << 12 << QString();
-        QTest::newRow("--port highest") << QStringList{u"--port"_s, u"32767"_s} << A::Window << 32767
-                                        << QString();
-        QTest::newRow("--port twice: the last") << QStringList{u"--port"_s, u"2"_s, u"--port=3"_s}
-                                                << A::Window << 3 << QString();
+        QTest::newRow("--port highest")
+            << QStringList{u"--port"_s, u"32767"_s} << A::Window << 32767 << QString();
+        QTest::newRow("--port twice: the last")
+            << QStringList{u"--port"_s, u"2"_s, u"--port=3"_s} << A::Window << 3 << QString();
         QTest::newRow("--settings")
             << QStringList{u"--settings"_s, u"19200,E,7,2"_s} << A::Window << 0 << u"19200,E,7,2"_s;
         QTest::newRow("--settings= with blanks kept")
@@ -57,8 +58,8 @@ private Q_SLOTS:
         QTest::newRow("--device-for=N")
             << QStringList{u"--device-for=9"_s} << A::DeviceFor << 9 << QString();
         QTest::newRow("Qt's options pass")
-            << QStringList{u"-platform"_s, u"offscreen"_s, u"-style=Fusion"_s, u"-reverse"_s,
-                           u"--port"_s, u"6"_s}
+            << QStringList{u"-platform"_s, u"offscreen"_s, u"-style=Fusion"_s,
+                           u"-reverse"_s,  u"--port"_s,    u"6"_s}
             << A::Window << 6 << QString();
     }
     void acceptedArguments()
@@ -86,18 +87,18 @@ private Q_SLOTS:
         QTest::newRow("-h") << QStringList{u"-h"_s} << 0 << helpText();
         QTest::newRow("--help after options")
             << QStringList{u"--port"_s, u"5"_s, u"--help"_s} << 0 << helpText();
-        QTest::newRow("--version") << QStringList{u"--version"_s} << 0
-                                   << u"commtest " COMMTEST_PROJECT_VERSION "\n"_s;
-        QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << 2
-                                        << u"unknown option '--bogus'"_s;
+        QTest::newRow("--version")
+            << QStringList{u"--version"_s} << 0 << u"commtest " COMMTEST_PROJECT_VERSION "\n"_s;
+        QTest::newRow("unknown option")
+            << QStringList{u"--bogus"_s} << 2 << u"unknown option '--bogus'"_s;
         QTest::newRow("unknown option with value")
             << QStringList{u"--bogus=1"_s} << 2 << u"unknown option '--bogus'"_s;
-        QTest::newRow("unknown short option") << QStringList{u"-x"_s} << 2
-                                              << u"unknown option '-x'"_s;
-        QTest::newRow("a bare argument") << QStringList{u"COM 4"_s} << 2
-                                         << u"unexpected argument 'COM 4'"_s;
-        QTest::newRow("--port without value") << QStringList{u"--port"_s} << 2
-                                              << u"option '--port' needs a value"_s;
+        QTest::newRow("unknown short option")
+            << QStringList{u"-x"_s} << 2 << u"unknown option '-x'"_s;
+        QTest::newRow("a bare argument")
+            << QStringList{u"COM 4"_s} << 2 << u"unexpected argument 'COM 4'"_s;
+        QTest::newRow("--port without value")
+            << QStringList{u"--port"_s} << 2 << u"option '--port' needs a value"_s;
         QTest::newRow("--settings without value")
             << QStringList{u"--port"_s, u"5"_s, u"--settings"_s} << 2
             << u"option '--settings' needs a value"_s;
@@ -119,15 +120,15 @@ private Q_SLOTS:
         QTest::newRow("--device-for x")
             << QStringList{u"--device-for"_s, u"x"_s} << 2
             << u"--device-for needs a port number from 1 to 32767, not 'x'"_s;
-        for (const QString &bad : {u"9600,q,8,1"_s, u"9600,n,9,1"_s, u"0,n,8,1"_s, u""_s,
-                                   u"9600,n,8"_s}) {
+        for (const QString &bad :
+             {u"9600,q,8,1"_s, u"9600,n,9,1"_s, u"0,n,8,1"_s, u""_s, u"9600,n,8"_s}) {
             QTest::addRow("--settings '%s'", qPrintable(bad))
                 << QStringList{u"--settings"_s, bad} << 2
                 << u"--settings: '"_s + bad +
                        u"' is not a settings text (baud,parity,data,stop, e.g. 9600,n,8,1)"_s;
         }
-        QTest::newRow("--list with a value") << QStringList{u"--list=all"_s} << 2
-                                             << u"option '--list' takes no value"_s;
+        QTest::newRow("--list with a value")
+            << QStringList{u"--list=all"_s} << 2 << u"option '--list' takes no value"_s;
         QTest::newRow("--list and --device-for")
             << QStringList{u"--list"_s, u"--device-for"_s, u"2"_s} << 2
             << u"only one of --list and --device-for"_s;
@@ -185,7 +186,8 @@ private Q_SLOTS:
         const QStringList lines = answer.out.split(u'\n');
         QCOMPARE(lines.size(), 7); // six lines and the empty rest after the last newline
         QCOMPARE(lines[0].section(u" ("_s, 0, 0), u"COM 2 → "_s + pty.slavePath());
-        QVERIFY2(lines[1].startsWith(u"COM 3 → "_s + map.path() + u"/gone: "_s), qPrintable(lines[1]));
+        QVERIFY2(lines[1].startsWith(u"COM 3 → "_s + map.path() + u"/gone: "_s),
+                 qPrintable(lines[1]));
         QCOMPARE(lines[2], u"COM 6 → network port tcp://127.0.0.1:2002"_s);
         QVERIFY2(lines[3].startsWith(u"COM 7 → "_s) && lines[3].contains(u": "_s),
                  qPrintable(lines[3]));

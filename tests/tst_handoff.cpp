@@ -77,16 +77,16 @@ private Q_SLOTS:
         columns<QStringList, int, QString, QString>("arguments", "status", "out", "err");
         QTest::newRow("--help") << QStringList{u"--help"_s} << 0 << u"usage: commtest"_s
                                 << QString();
-        QTest::newRow("--version") << QStringList{u"--version"_s} << 0 << u"commtest "_s
-                                   << QString();
+        QTest::newRow("--version")
+            << QStringList{u"--version"_s} << 0 << u"commtest "_s << QString();
         QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << 2 << QString()
                                         << u"commtest: unknown option '--bogus'\nusage:"_s;
         QTest::newRow("bad settings text")
             << QStringList{u"--port"_s, u"5"_s, u"--settings"_s, u"9600,x,8,1"_s} << 2 << QString()
             << u"commtest: --settings: '9600,x,8,1' is not a settings text"_s;
         QTest::newRow("--list") << QStringList{u"--list"_s} << 0 << u"COM 5 → "_s << QString();
-        QTest::newRow("--device-for") << QStringList{u"--device-for"_s, u"5"_s} << 0
-                                      << u"/dev/"_s << QString();
+        QTest::newRow("--device-for")
+            << QStringList{u"--device-for"_s, u"5"_s} << 0 << u"/dev/"_s << QString();
     }
     void answeredWithoutDisplay()
     {
@@ -151,8 +151,8 @@ private Q_SLOTS:
             };
             QTRY_VERIFY_WITH_TIMEOUT(take(), 2000);
             QVERIFY(!holds(p.processId(), device));
-            QTRY_VERIFY_WITH_TIMEOUT((collect(), err.count("COM 5 released on request") == round + 1),
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (collect(), err.count("COM 5 released on request") == round + 1), 10000);
             QCOMPARE(p.state(), QProcess::Running);
             ::close(flasher);
 

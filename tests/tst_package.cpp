@@ -42,8 +42,8 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         int status = 0;
         const QByteArray out = run(QStringLiteral(COMMTEST_CPACK),
-                                   {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"),
-                                    m_dir.path(), QStringLiteral("--config"),
+                                   {QStringLiteral("-G"), QStringLiteral("DEB"),
+                                    QStringLiteral("-B"), m_dir.path(), QStringLiteral("--config"),
                                     QStringLiteral(COMMTEST_BUILD_DIR "/CPackConfig.cmake")},
                                    &status);
         QVERIFY2(status == 0, out.constData());
@@ -55,8 +55,8 @@ private Q_SLOTS:
     // dpkg-shlibdeps named the libraries' packages, so apt pulls them in.
     void dependsOnTheLinkedLibraries()
     {
-        const QString depends = QString::fromUtf8(
-            run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")}));
+        const QString depends = QString::fromUtf8(run(
+            QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")}));
         for (const char *package : {"libc6", "libqt6core6", "libqt6widgets6", "libqt6serialport6",
                                     "libqt6network6", "libtelnet2", "qt6-qpa-plugins"})
             QVERIFY2(depends.contains(QLatin1String(package)), qPrintable(depends));
@@ -66,19 +66,18 @@ private Q_SLOTS:
     {
         const QString files =
             QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb}));
-        for (const char *path : {"./usr/share/doc/commtest/copyright",
-                                 "./usr/share/doc/commtest/changelog.gz",
-                                 "./usr/share/man/man1/commtest.1.gz",
-                                 "./usr/share/man/man1/commtest-sim.1.gz"})
+        for (const char *path :
+             {"./usr/share/doc/commtest/copyright", "./usr/share/doc/commtest/changelog.gz",
+              "./usr/share/man/man1/commtest.1.gz", "./usr/share/man/man1/commtest-sim.1.gz"})
             QVERIFY2(files.contains(QLatin1String(path)), path);
     }
 
     // A new version needs its changelog entry: the newest one names the package's version.
     void changelogNamesThisVersion()
     {
-        const QByteArray version =
-            run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Version")})
-                .trimmed();
+        const QByteArray version = run(QStringLiteral("dpkg-deb"),
+                                       {QStringLiteral("-f"), m_deb, QStringLiteral("Version")})
+                                       .trimmed();
         QFile changelog(QStringLiteral(COMMTEST_SOURCE_DIR "/dist/changelog"));
         QVERIFY(changelog.open(QIODevice::ReadOnly));
         const QByteArray first = changelog.readLine();

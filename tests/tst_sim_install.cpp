@@ -48,8 +48,8 @@ private Q_SLOTS:
             << QStringLiteral("share/man/man1/commtest-sim.1.gz") << false;
         QTest::newRow("AppStream metadata")
             << QStringLiteral("share/metainfo/invalid.commtest.commtest.metainfo.xml") << false;
-        QTest::newRow("completion") << QStringLiteral("share/bash-completion/completions/commtest")
-                                    << false;
+        QTest::newRow("completion")
+            << QStringLiteral("share/bash-completion/completions/commtest") << false;
         QTest::newRow("simulator's completion")
             << QStringLiteral("share/bash-completion/completions/commtest-sim") << false;
         QTest::newRow("copyright") << QStringLiteral("share/doc/commtest/copyright") << false;
@@ -134,16 +134,16 @@ private Q_SLOTS:
         const QByteArray errors = p.readAllStandardError();
         QVERIFY2(p.exitCode() == 0 && errors.isEmpty(), errors.constData());
         // Plain text: bold and underline as overstrikes would hide the words.
-        const QString text =
-            QString::fromUtf8(p.readAllStandardOutput()).remove(QRegularExpression(QStringLiteral(".\\x08")));
+        const QString text = QString::fromUtf8(p.readAllStandardOutput())
+                                 .remove(QRegularExpression(QStringLiteral(".\\x08")));
         QVERIFY2(text.contains(name), qPrintable(text.left(400)));
     }
 
     // Valid for software centres, and tied to the installed menu entry.
     void metainfoValidates()
     {
-        const QString path =
-            m_prefix.filePath(QStringLiteral("share/metainfo/invalid.commtest.commtest.metainfo.xml"));
+        const QString path = m_prefix.filePath(
+            QStringLiteral("share/metainfo/invalid.commtest.commtest.metainfo.xml"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&f);
@@ -159,7 +159,8 @@ private Q_SLOTS:
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
         QCOMPARE(id + QStringLiteral(".metainfo.xml"), QFileInfo(path).fileName());
-        QVERIFY(QFileInfo::exists(m_prefix.filePath(QStringLiteral("share/applications/") + launchable)));
+        QVERIFY(QFileInfo::exists(
+            m_prefix.filePath(QStringLiteral("share/applications/") + launchable)));
 
         const QString validator = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
         if (validator.isEmpty())
@@ -181,16 +182,20 @@ private Q_SLOTS:
         columns<QString, QStringList, QStringList>("file", "words", "expected");
         const QString commtest = QStringLiteral("commtest");
         QTest::newRow("options") << commtest << QStringList{commtest, QStringLiteral("--")}
-                                 << QStringList{QStringLiteral("--device-for"), QStringLiteral("--help"),
-                                                QStringLiteral("--list"), QStringLiteral("--port"),
-                                                QStringLiteral("--settings"), QStringLiteral("--version")};
+                                 << QStringList{QStringLiteral("--device-for"),
+                                                QStringLiteral("--help"),
+                                                QStringLiteral("--list"),
+                                                QStringLiteral("--port"),
+                                                QStringLiteral("--settings"),
+                                                QStringLiteral("--version")};
         QTest::newRow("one option") << commtest << QStringList{commtest, QStringLiteral("--se")}
                                     << QStringList{QStringLiteral("--settings")};
         QTest::newRow("ports of the entries")
             << commtest << QStringList{commtest, QStringLiteral("--port"), QString()}
             << QStringList{QStringLiteral("12"), QStringLiteral("3")};
         QTest::newRow("device-for a port")
-            << commtest << QStringList{commtest, QStringLiteral("--device-for"), QStringLiteral("1")}
+            << commtest
+            << QStringList{commtest, QStringLiteral("--device-for"), QStringLiteral("1")}
             << QStringList{QStringLiteral("12")};
         QTest::newRow("a settings text")
             << commtest << QStringList{commtest, QStringLiteral("--settings"), QStringLiteral("11")}
@@ -215,8 +220,9 @@ private Q_SLOTS:
         QString script = QStringLiteral("source \"$1\"; COMP_WORDS=(");
         for (const QString &w : words)
             script += u'\'' + w + QStringLiteral("' ");
-        script += QStringLiteral("); COMP_CWORD=%1; $(complete -p \"$2\" | sed 's/.*-F \\([^ ]*\\).*/\\1/'); "
-                                 "printf '%s\\n' \"${COMPREPLY[@]}\"")
+        script += QStringLiteral(
+                      "); COMP_CWORD=%1; $(complete -p \"$2\" | sed 's/.*-F \\([^ ]*\\).*/\\1/'); "
+                      "printf '%s\\n' \"${COMPREPLY[@]}\"")
                       .arg(words.size() - 1);
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -224,10 +230,12 @@ private Q_SLOTS:
         p.setProcessEnvironment(env);
         p.start(QStringLiteral("bash"),
                 {QStringLiteral("-c"), script, QStringLiteral("bash"),
-                 m_prefix.filePath(QStringLiteral("share/bash-completion/completions/") + file), file});
+                 m_prefix.filePath(QStringLiteral("share/bash-completion/completions/") + file),
+                 file});
         QVERIFY(p.waitForFinished(30000));
         QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-        QStringList got = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QStringList got =
+            QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         got.sort();
         QCOMPARE(got, expected);
     }
