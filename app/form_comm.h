@@ -61,9 +61,17 @@ class Form_Comm : public QWidget
 {
     Q_OBJECT
 public:
+    // What the load sequence opens: the serial control's port (4) and the settings box's
+    // text, unless given here (the command line's --port and --settings).
+    struct StartUp
+    {
+        std::optional<qint16> port;
+        std::optional<QString> settings;
+    };
     // Without an options prompt the set-up asks through the options dialog Form_OutputCfg.
     Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
-              std::unique_ptr<OptionsPrompt> optionsPrompt = nullptr, QWidget *parent = nullptr);
+              std::unique_ptr<OptionsPrompt> optionsPrompt = nullptr, QWidget *parent = nullptr,
+              const StartUp &startUp = {});
     ~Form_Comm() override;
 
     // Appends sChar to the frame being assembled, logs it, and tells whether it ended the
@@ -121,6 +129,10 @@ public Q_SLOTS:
     void showLineStatistics();
     // Ctrl+G and the received data pane's context menu: the non-modal "Plot" window.
     void showPlot();
+    // Lending the port to another program (SIGUSR2 / SIGUSR1, app/porthandoff.h): closes
+    // it and says so once; opens it again with the settings in force. Capture goes on.
+    void releasePortOnRequest();
+    void retakePortOnRequest();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -240,6 +252,8 @@ private:
     QComboBox *cbo_SuffixCommand = nullptr;
 
     // --- Subsystem working state (each subsystem adds its own below its heading)
+    // app/
+    bool m_releasedOnRequest = false; // closed by releasePortOnRequest and not opened since
     // port/
     std::unique_ptr<DeviceDiscovery> m_discovery;
     NetworkUrlPrompt m_networkUrlPrompt;
@@ -267,6 +281,15 @@ private:
     QAction *m_angleCodes = nullptr; // "Codes in angle brackets", off at start
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/: the session m_capture above
-    // plot/: null until first shown, so the receive path pays one test per frame before
+
+    // --- receive/, find and save in the panes (form_comm_panes.cpp)
+    void setupPanes();
+    // The pane that has the focus, or the received data pane when neither has it.
+    LineView *focusedPane() const;
+    // Asks for a file and writes the pane's lines to it; a failure is reported once.
+    void savePane(LineView *pane);
+
+    // --- plot/ (form_comm_plot.cpp)
+    // null until first shown, so the receive path pays one test per frame before
     PlotWindow *m_plot = nullptr;
 };

@@ -413,7 +413,7 @@ void PlotWindow::hovered(const QPoint &globalPos, qreal time)
 
 void PlotWindow::exportCsv()
 {
-    m_saveDialog->ShowSave(this);
+    m_saveDialog->ShowSaveAs(this);
     const QString name = m_saveDialog->FileName();
     if (name.isEmpty())
         return;
@@ -429,7 +429,7 @@ void PlotWindow::exportCsv()
 
 void PlotWindow::saveImage()
 {
-    m_saveDialog->ShowSave(this);
+    m_saveDialog->ShowSaveAs(this);
     const QString name = m_saveDialog->FileName();
     if (name.isEmpty())
         return;
