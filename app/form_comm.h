@@ -23,6 +23,7 @@
 #include "port/replugwatch.h"
 #include "receive/linestatistics.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 
 #include <array>
@@ -258,6 +259,7 @@ private:
     QString m_hint;         // the port's tooltip
     // receive/
     bool m_panelRefreshPending = false;
+    QElapsedTimer m_panelRefreshed; // since the last refresh after a frame
     bool m_panelRefreshFailed = false; // reported; cleared by the next refresh that works
     bool m_receiveFailed = false;      // reported; cleared by the next read that works
     bool m_frameCut = false;           // the frame under way was cut at its longest length
