@@ -39,6 +39,9 @@ Monitor::Monitor(std::unique_ptr<SerialControl> control)
     options = prompt.get();
     form =
         std::make_unique<Form_Comm>(std::move(control), std::move(saveDialog), std::move(prompt));
+    auto openFile = std::make_unique<FakeOpenDialog>();
+    openDialog = openFile.get();
+    form->setOpenDialog(std::move(openFile));
 }
 
 Monitor::~Monitor() = default;

@@ -5,6 +5,7 @@
 // PtyMonitor puts the real serial layer on a pseudo-terminal mapped as port 4.
 
 #include "app/form_comm.h"
+#include "support/fakeopendialog.h"
 #include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
@@ -36,6 +37,7 @@ public:
     FakeSerialControl *fake = nullptr; // null unless the window runs on the fake
     FakeSaveDialog *save = nullptr;
     FakeOptionsPrompt *options = nullptr;
+    FakeOpenDialog *openDialog = nullptr; // "Send file" asks this one
     std::unique_ptr<Form_Comm> form;
 
     template<typename T>
