@@ -46,6 +46,7 @@ void Form_Comm::showRepeatDialog()
         startRepeat(m_repeatPeriodMs, m_repeatCount);
     });
     dialog->open(); // window-modal without a nested event loop
+    dialog->activateWindow();
 }
 
 void Form_Comm::startRepeat(int periodMs, int count)
