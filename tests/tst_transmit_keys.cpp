@@ -30,7 +30,7 @@ struct Window : Monitor
         box()->setFocus();
     }
     // Opens "Repeat command" with Ctrl+R, types the two fields and presses Return.
-    void repeat(const QString &command, const QString &period, const QString &count)
+    void repeatByKeys(const QString &command, const QString &period, const QString &count)
     {
         box()->setText(command);
         QTest::keyClick(box(), Qt::Key_R, Qt::ControlModifier);
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QFETCH(QString, told);
 
         Window w;
-        w.repeat(u"P"_qs, u"10"_qs, how == u"count" ? u"2"_qs : u"0"_qs);
+        w.repeatByKeys(u"P"_qs, u"10"_qs, how == u"count" ? u"2"_qs : u"0"_qs);
         QCOMPARE(w.fake->written.size(), 1);
         if (how == u"escape") {
             QTest::keyClick(w.box(), Qt::Key_Escape);
@@ -213,7 +213,7 @@ private Q_SLOTS:
         LineStatisticsWindow *stats = w.form->lineStatisticsWindow();
         QVERIFY(stats);
         QCOMPARE(stats->valueLabel(u"Command repeat"_qs)->text(), u"off"_qs);
-        w.repeat(u"P"_qs, u"60000"_qs, u"50"_qs);
+        w.repeatByKeys(u"P"_qs, u"60000"_qs, u"50"_qs);
         QTRY_COMPARE(stats->valueLabel(u"Command repeat"_qs)->text(),
                      u"Repeating every 60000 ms: 1 of 50 sent"_qs);
         QAccessibleInterface *a =

@@ -3,8 +3,11 @@
 #include "app/ledshape.h"
 #include "port/qtserialcontrol.h"
 #include "receive/lineview.h"
+#include "transmit/repeatdialog.h"
 
 #include <QAbstractItemView>
+#include <QAction>
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -141,6 +144,17 @@ void Monitor::send(const QString &command, const QString &suffix) const
     box()->setText(command);
     child<QComboBox>("cbo_SuffixCommand")->setCurrentText(suffix);
     QTest::mouseClick(child<QPushButton>("cmd_Send"), Qt::LeftButton);
+}
+
+void Monitor::repeat(const QString &command, int periodMs, int count) const
+{
+    box()->setText(command);
+    child<QAction>("act_repeat")->trigger();
+    auto *dialog = form->findChild<RepeatDialog *>();
+    QVERIFY(dialog);
+    dialog->periodBox()->setValue(periodMs);
+    dialog->countBox()->setValue(count);
+    dialog->accept();
 }
 
 bool Monitor::startCapture(const QString &path, bool timestamp, const QString &source)

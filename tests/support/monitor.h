@@ -68,6 +68,9 @@ public:
     void reset(const QString &portText = QStringLiteral("COM 4")) const;
     // The command typed in the box and sent with this suffix.
     void send(const QString &command, const QString &suffix) const;
+    // The command typed in the box and repeated through "Repeat command" (count 0: until
+    // stopped).
+    void repeat(const QString &command, int periodMs, int count) const;
 
     // Capture on through the window's set-up, one click on "output to file": the options
     // answered OK with timestamp and source, the save dialog with path. True when the
