@@ -117,6 +117,28 @@ private Q_SLOTS:
                      qPrintable(QString::number(maxQueued)));
     }
 
+    void progressTexts_data()
+    {
+        columns<qint64, double, QString, QString>("left", "rate", "rateText", "timeLeft");
+        QTest::newRow("unknown rate") << qint64(100) << 0.0 << u"0 B/s"_qs << QString();
+        QTest::newRow("bytes") << qint64(960) << 960.0 << u"960 B/s"_qs << u"0:01 left"_qs;
+        QTest::newRow("part of a second rounds up")
+            << qint64(961) << 960.0 << u"960 B/s"_qs << u"0:02 left"_qs;
+        QTest::newRow("KiB") << qint64(11520 * 75) << 11520.0 << u"11.3 KiB/s"_qs
+                             << u"1:15 left"_qs;
+        QTest::newRow("MiB, hours") << qint64(3 * 1048576) * 3723 << 3.0 * 1048576
+                                    << u"3.0 MiB/s"_qs << u"1:02:03 left"_qs;
+    }
+    void progressTexts()
+    {
+        QFETCH(qint64, left);
+        QFETCH(double, rate);
+        QFETCH(QString, rateText);
+        QFETCH(QString, timeLeft);
+        QCOMPARE(::rateText(rate), rateText);
+        QCOMPARE(::timeLeftText(left, rate), timeLeft);
+    }
+
     // kind: how the path is made; error: what the message says.
     void fileFaults_data()
     {

@@ -23,6 +23,7 @@ bool FileSender::start(const QString &path)
     m_running = true;
     m_clock.start();
     m_lastProgressMs = 0;
+    m_samples.assign(1, {0, 0});
     m_timer.start();
     pump();
     return true;
@@ -30,8 +31,11 @@ bool FileSender::start(const QString &path)
 
 double FileSender::rate() const
 {
-    const qint64 ms = m_clock.isValid() ? m_clock.elapsed() : 0;
-    return ms > 0 ? double(m_sent) * 1000.0 / double(ms) : 0.0;
+    if (m_samples.size() < 2)
+        return 0.0;
+    const auto &[fromMs, fromSent] = m_samples.front();
+    const auto &[toMs, toSent] = m_samples.back();
+    return toMs > fromMs ? double(toSent - fromSent) * 1000.0 / double(toMs - fromMs) : 0.0;
 }
 
 void FileSender::stop(Outcome outcome, const QString &by, bool portGone)
@@ -92,6 +96,10 @@ void FileSender::pump()
     }
     if (now - m_lastProgressMs >= 100) {
         m_lastProgressMs = now;
+        // A recent rate: a port that stalls shows as stalled, not as slowly averaging down.
+        m_samples.emplace_back(now, m_sent);
+        while (m_samples.size() > 2 && now - m_samples[1].first >= 2000)
+            m_samples.pop_front();
         Q_EMIT progressed();
     }
 }

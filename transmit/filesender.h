@@ -11,6 +11,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
+#include <utility>
+
 class SerialControl;
 
 class FileSender : public QObject
@@ -42,7 +45,7 @@ public:
     qint64 total() const { return m_reader.size(); }
     // Bytes that have left the window (handed to the port, less what it still holds).
     qint64 sent() const { return m_sent; }
-    // Average since the start, bytes per second; 0 until some went.
+    // Bytes per second over about the last two seconds; 0 while the port takes nothing.
     double rate() const;
     // What the operator reads at the end: how many bytes went, and why it stopped.
     QString outcomeText() const { return m_outcomeText; }
@@ -61,6 +64,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_lastProgressMs = 0;
+    std::deque<std::pair<qint64, qint64>> m_samples; // (ms, sent) at each progress report
     qint64 m_handed = 0;
     qint64 m_sent = 0;
     bool m_running = false;

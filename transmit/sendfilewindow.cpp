@@ -84,7 +84,8 @@ void SendFileWindow::refresh()
     if (m_sender->isRunning()) {
         const double rate = m_sender->rate();
         setValue(m_rate, rateText(rate));
-        setValue(m_left, timeLeftText(total - sent, rate));
+        setValue(m_left, rate > 0 ? timeLeftText(total - sent, rate)
+                                  : QStringLiteral("waiting for the port to take more"));
         setValue(m_status, QStringLiteral("Sending"));
     }
 }
