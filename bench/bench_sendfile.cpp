@@ -117,8 +117,7 @@ int main(int argc, char **argv)
     reader.join();
 
     std::printf("file: %lld MiB through a pty\n", megabytes);
-    std::printf("rate: %.1f MiB/s (%lld ms)\n", double(size) / 1048576.0 * 1000.0 / double(ms),
-                ms);
+    std::printf("rate: %.1f MiB/s (%lld ms)\n", double(size) / 1048576.0 * 1000.0 / double(ms), ms);
     std::printf("arrived whole and in order: %s (%lld of %lld bytes)\n",
                 arrived == size && inOrder ? "yes" : "NO", qint64(arrived), size);
     std::printf("longest event-loop gap (5 ms timer): %lld ms\n", longestGap);

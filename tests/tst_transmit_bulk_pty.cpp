@@ -109,6 +109,30 @@ private Q_SLOTS:
         QCOMPARE(b.form->shownError(), QString());
     }
 
+    // A 10 ms repeat on a port that takes nothing (the other end does not read): ticks are
+    // skipped and counted, the port never holds more than one command, and once the other
+    // end reads, what arrives is whole commands, as many as were counted sent.
+    void repeatOnAPortThatCannotKeepUp()
+    {
+        Bench b;
+        QVERIFY(b.portOpen());
+        const QByteArray command(4000, 'x');
+        b.repeat(QString::fromLatin1(command), 10, 0);
+        const QRegularExpression status(u"^Repeating every 10 ms: (\\d+) sent, (\\d+) skipped"_qs);
+        qint64 maxHeld = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (maxHeld = std::max<qint64>(maxHeld, b.serial->OutBufferCount().value_or(-1)),
+             status.match(b.form->repeatStatus()).captured(2).toInt() >= 50),
+            30000);
+        QVERIFY2(maxHeld <= command.size(), qPrintable(QString::number(maxHeld)));
+        QTest::keyClick(b.box(), Qt::Key_Escape);
+        QVERIFY(b.pump([&] { return b.serial->OutBufferCount().value_or(-1) == 0; }, 30000));
+        b.more();
+        QCOMPARE(b.got.size() % command.size(), 0);
+        QCOMPARE(quint64(b.got.size()), b.form->lineStatistics().sent);
+        QVERIFY(b.got.size() < 20 * command.size()); // far fewer than the ticks
+    }
+
     // A hang-up ends the repeat, told once; the re-open after the replug sends nothing.
     void hangUpStopsTheRepeatOnce()
     {
@@ -187,7 +211,8 @@ private Q_SLOTS:
         b.more();
         QCOMPARE(b.got.size(), said);
         QVERIFY(content.startsWith(b.got));
-        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w->valueLabel(u"Status"_qs));
+        QAccessibleInterface *a =
+            QAccessible::queryAccessibleInterface(w->valueLabel(u"Status"_qs));
         QCOMPARE(a->text(QAccessible::Name), status);
         QCOMPARE(b.form->shownError(), QString());
     }

@@ -60,21 +60,6 @@ private Q_SLOTS:
         QCOMPARE(r.statusText(), status);
     }
 
-    void repeatPeriodIsKeptInRange_data()
-    {
-        columns<int, int>("asked", "period");
-        QTest::newRow("0") << 0 << RepeatSchedule::kMinPeriodMs;
-        QTest::newRow("10") << 10 << 10;
-        QTest::newRow("3600000") << 3600000 << 3600000;
-        QTest::newRow("3600001") << 3600001 << RepeatSchedule::kMaxPeriodMs;
-    }
-    void repeatPeriodIsKeptInRange()
-    {
-        QFETCH(int, asked);
-        QFETCH(int, period);
-        QCOMPARE(RepeatSchedule(asked, 1).periodMs(), period);
-    }
-
     // A simulated port that takes `rate` bytes per ms, looked at every 2 ms for 20 s: it is
     // kept busy, and never holds more than leaves in about two tenths of a second.
     void pacingFollowsThePort_data()
@@ -112,8 +97,8 @@ private Q_SLOTS:
             QCOMPARE(written, double(SendPacing::kStart));
         // What the port holds leaves soon: a cancel stops the line within about that.
         if (rate > 0 && rate * tickMs < SendPacing::kMax)
-            QVERIFY2(maxQueued <= std::max(rate * 2 * SendPacing::kTargetMs,
-                                           2.0 * SendPacing::kStart),
+            QVERIFY2(maxQueued <=
+                         std::max(rate * 2 * SendPacing::kTargetMs, 2.0 * SendPacing::kStart),
                      qPrintable(QString::number(maxQueued)));
     }
 
@@ -126,8 +111,8 @@ private Q_SLOTS:
             << qint64(961) << 960.0 << u"960 B/s"_qs << u"0:02 left"_qs;
         QTest::newRow("KiB") << qint64(11520 * 75) << 11520.0 << u"11.3 KiB/s"_qs
                              << u"1:15 left"_qs;
-        QTest::newRow("MiB, hours") << qint64(3 * 1048576) * 3723 << 3.0 * 1048576
-                                    << u"3.0 MiB/s"_qs << u"1:02:03 left"_qs;
+        QTest::newRow("MiB, hours")
+            << qint64(3 * 1048576) * 3723 << 3.0 * 1048576 << u"3.0 MiB/s"_qs << u"1:02:03 left"_qs;
     }
     void progressTexts()
     {

@@ -68,9 +68,8 @@ void FileSender::pump()
 {
     const std::optional<qint16> queued = m_port->OutBufferCount();
     if (!queued) {
-        stop(Outcome::Failed,
-             QStringLiteral("the port's output buffer could not be read (%1).")
-                 .arg(m_port->lastError()));
+        stop(Outcome::Failed, QStringLiteral("the port's output buffer could not be read (%1).")
+                                  .arg(m_port->lastError()));
         return;
     }
     m_sent = std::max<qint64>(0, m_handed - *queued);
@@ -88,8 +87,7 @@ void FileSender::pump()
         }
         if (!m_port->setOutput(*chunk)) {
             stop(Outcome::Failed,
-                 QStringLiteral("the port refused the data (%1).").arg(m_port->lastError()),
-                 true);
+                 QStringLiteral("the port refused the data (%1).").arg(m_port->lastError()), true);
             return;
         }
         m_handed += chunk->size();

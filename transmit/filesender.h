@@ -20,8 +20,7 @@ class FileSender : public QObject
 {
     Q_OBJECT
 public:
-    enum class Outcome
-    {
+    enum class Outcome {
         Done,    // every byte left the window
         Stopped, // by the operator: Cancel, a port pick, Reset Comm, the window closing
         Failed,  // by a fault of the port or the file; the operator is to be told

@@ -35,7 +35,8 @@ bool FileChunkReader::open(const QString &path)
     m_file.setFileName(path);
     // Opening is what tells whether the file can be read; permissions alone do not say so.
     if (!m_file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("The file %1 cannot be read: %2.").arg(path, m_file.errorString()));
+        return fail(
+            QStringLiteral("The file %1 cannot be read: %2.").arg(path, m_file.errorString()));
     m_size = m_file.size();
     if (m_size == 0)
         return fail(QStringLiteral("The file %1 is empty: there is nothing to send.").arg(path));

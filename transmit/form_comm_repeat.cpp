@@ -133,6 +133,6 @@ void Form_Comm::stopSending(const QString &why, bool fault)
     // Only the stops that concern the port reach a file send; Escape and "Stop repeating"
     // come without a reason.
     if (m_fileSender && m_fileSender->isRunning() && !why.isEmpty())
-        m_fileSender->stop(fault ? FileSender::Outcome::Failed : FileSender::Outcome::Stopped,
-                           why, fault);
+        m_fileSender->stop(fault ? FileSender::Outcome::Failed : FileSender::Outcome::Stopped, why,
+                           fault);
 }

@@ -10,8 +10,7 @@ public:
     static constexpr int kMinPeriodMs = 10;
     static constexpr int kMaxPeriodMs = 3600000;
 
-    enum class Step
-    {
+    enum class Step {
         Send, // send once now, then report sent()
         Skip, // the port still holds earlier bytes: this tick is counted as skipped
         Done, // the count is reached

@@ -7,12 +7,12 @@
 
 #include <QAbstractItemView>
 #include <QAction>
-#include <QSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 namespace {
