@@ -144,7 +144,7 @@ private Q_SLOTS:
         b.pty->closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(b.form->repeatStatus(), QString(), 10000);
         QTRY_VERIFY(b.form->shownError().startsWith(u"Repeating stopped after "_qs));
-        QVERIFY2(b.form->shownError().contains(u"the port was lost"_qs),
+        QVERIFY2(b.form->shownError().contains(u"Device vanished"_qs),
                  qPrintable(b.form->shownError()));
         b.replug();
         QTRY_VERIFY_WITH_TIMEOUT(b.portOpen(), 10000);
@@ -223,7 +223,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("told");
-        QTest::newRow("hang-up") << u"hang-up"_qs << u"stopped: the port was lost"_qs;
+        QTest::newRow("hang-up") << u"hang-up"_qs << u"big.bin stopped: the port"_qs;
         QTest::newRow("file removed") << u"removed"_qs << u"was removed while it was being sent"_qs;
     }
     void stopsMidway()

@@ -163,7 +163,7 @@ private Q_SLOTS:
         QTest::newRow("the window closes") << u"close"_qs << QString();
         QTest::newRow("count reached") << u"count"_qs << QString();
         QTest::newRow("the port closed beneath it")
-            << u"closed"_qs << u"Repeating stopped after 1 sent: The port is not open."_qs;
+            << u"closed"_qs << u"Repeating stopped after 1 sent: the port is closed."_qs;
         QTest::newRow("the port lost")
             << u"lost"_qs << u"Repeating stopped after 1 sent: the port was lost (unplugged)."_qs;
     }

@@ -66,6 +66,15 @@ void FileSender::stop(Outcome outcome, const QString &by, bool portGone)
 
 void FileSender::pump()
 {
+    // Once closed, the port reports nothing held: that must not pass for "all sent".
+    if (!m_port->PortOpen().value_or(false)) {
+        const QString why = m_port->lastError();
+        stop(Outcome::Failed,
+             why.isEmpty() ? QStringLiteral("the port is closed.")
+                           : QStringLiteral("the port is closed (%1).").arg(why),
+             true);
+        return;
+    }
     const std::optional<qint16> queued = m_port->OutBufferCount();
     if (!queued) {
         stop(Outcome::Failed, QStringLiteral("the port's output buffer could not be read (%1).")

@@ -73,6 +73,14 @@ void Form_Comm::repeatTick()
 {
     if (!m_repeat)
         return;
+    // A port that closed beneath the repeat may tell why only later; say it now, once.
+    if (!MSComm1->PortOpen().value_or(false)) {
+        const QString why = MSComm1->lastError();
+        stopSending(why.isEmpty() ? QStringLiteral("the port is closed.")
+                                  : QStringLiteral("the port is closed (%1).").arg(why),
+                    true);
+        return;
+    }
     const bool busy = MSComm1->OutBufferCount().value_or(0) > 0;
     const RepeatSchedule::Step step = m_repeat->tick(busy);
     if (step == RepeatSchedule::Step::Done) {

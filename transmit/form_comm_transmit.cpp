@@ -59,7 +59,7 @@ void Form_Comm::setupTransmit()
     m_angleCodes->setObjectName(QStringLiteral("act_angleCodes"));
     m_angleCodes->setCheckable(true);
     m_angleCodes->setToolTip(
-        QStringLiteral("Send <STX>, <CR>, <0> to <255> as that byte; << sends <"));
+        QStringLiteral("Send <STX>, <CR>, <0> to <255>, <0x1B> as that byte; << sends <"));
     txt_send->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(txt_send, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         QMenu *menu = txt_send->createStandardContextMenu();
