@@ -189,9 +189,8 @@ private:
     // A read of the serial control failed while receiving: tells the operator once.
     void receiveFailed(const QString &member);
 
-    // transmit/
+    // transmit/: the command box, its history, repeat and file sending
     void setupTransmit();
-    // transmit/: history, repeat and file sending
     void setupRepeat();
     void setupSendFile();
     // Ends a repeat and a file send. why: for the operator; a fault is told once, a stop by
