@@ -6,6 +6,7 @@
 #include "capture/savedialog.h"
 #include "port/serialcontrol.h"
 #include "receive/lineview.h"
+#include "transmit/opendialog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -304,6 +305,7 @@ void Form_Comm::Form_Load()
 
 void Form_Comm::Form_Unload()
 {
+    stopSending(QStringLiteral("Stopped when the window closed"), false);
     // Closes the stream and releases it and the file service; a failed close cannot stop
     // the window from closing.
     (void)m_capture.stop();

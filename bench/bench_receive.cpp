@@ -16,6 +16,11 @@
 //                      window open, to compare with a run without
 //   --readings         part 2 sends frames of four readings ("A:12.5 B:-3 C:0.25 D:71")
 //   --plot             as --readings, with the Plot window open; compare with --readings
+//   --paced RATE       part 2 as an instrument sends: RATE characters/s of 47-character
+//                      frames for --seconds S (default 10), written every --tick MS
+//                      (default 20); prints the share of one core the window's process used
+//                      over the stream and one second after it (the writer thread not
+//                      counted), instead of a rate
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
 #include "app/form_comm.h"
@@ -43,6 +48,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -178,8 +184,29 @@ bool benchWithoutWidgets(const QString &folder)
 }
 
 // Part 2: the window end to end through a pty.
+struct Pacing
+{
+    int rate = 0; // characters per second; 0: as fast as the pty takes them
+    double seconds = 10;
+    int tickMs = 20;
+};
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bool extras,
-                 bool readings, bool plot)
+                 const Pacing &pacing, bool readings, bool plot)
 {
     Pty pty;
     PortMap map;
@@ -231,12 +258,58 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
 
     // The writer makes the frames as it goes, so they do not count in this process's
     // peak memory beyond one chunk.
-    const qsizetype total = megabytes << 20;
+    const qsizetype total =
+        pacing.rate > 0 ? qsizetype(pacing.rate * pacing.seconds) : megabytes << 20;
     std::atomic<bool> writerDone{false};
+    std::atomic<double> writerCpu{0};
+    const double cpuStart = processCpuSeconds();
     std::atomic<bool> writerOk{true};
     std::atomic<qint64> expectedSize{0};
     quint64 expectedHash = kFnvStart;
+    std::thread paced([&] {
+        if (pacing.rate <= 0)
+            return;
+        // The frames peer monitors are measured with: 8 digits, a comma, 36 characters, CR LF.
+        const double start = threadCpuSeconds();
+        QElapsedTimer t;
+        t.start();
+        qsizetype sent = 0;
+        int i = 0;
+        QByteArray chunk;
+        QByteArray frame;
+        QByteArray record;
+        while (sent < total) {
+            const qsizetype due =
+                std::min<qsizetype>(total, qsizetype(t.nsecsElapsed() / 1e9 * pacing.rate));
+            chunk.resize(0);
+            while (sent + chunk.size() < due) {
+                frame = QByteArray::number(i++).rightJustified(8, '0') +
+                        ",0123456789abcdefghijklmnopqrstuvwxyz\r";
+                record.resize(0);
+                appendCaptureRecord(record, {}, frame);
+                expectedSize += record.size();
+                expectedHash = fnv1a(expectedHash, record);
+                chunk += frame;
+                // The LF after the CR is a frame of its own.
+                record.resize(0);
+                appendCaptureRecord(record, {}, "\n");
+                expectedSize += record.size();
+                expectedHash = fnv1a(expectedHash, record);
+                chunk += '\n';
+            }
+            if (!chunk.isEmpty() && !pty.write(chunk, 60000)) {
+                writerOk = false;
+                break;
+            }
+            sent += chunk.size();
+            std::this_thread::sleep_for(std::chrono::milliseconds(pacing.tickMs));
+        }
+        writerCpu = threadCpuSeconds() - start;
+        writerDone = true;
+    });
     std::thread writer([&] {
+        if (pacing.rate > 0)
+            return;
         QRandomGenerator rng(2);
         QByteArray chunk;
         QByteArray record;
@@ -268,10 +341,31 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         writerDone = true;
     });
 
-    // The longest time the event loop went without running a 5 ms timer, and when it last
-    // ran late: the window is idle once it runs on time for a while.
     QElapsedTimer clock;
     clock.start();
+    if (pacing.rate > 0) {
+        // The window's own event loop and nothing else of this program's, for the stream and
+        // one second after it, as the window would be measured from outside.
+        QEventLoop loop;
+        QTimer::singleShot(int(pacing.seconds * 1000) + 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double cpuShare =
+            (processCpuSeconds() - cpuStart - writerCpu) / (clock.nsecsElapsed() / 1e9);
+        paced.join();
+        writer.join();
+        const qint64 size = QFileInfo(path).size();
+        const bool complete = writerOk && size == expectedSize;
+        std::printf("paced: %lld characters at %d/s in writes every %d ms: %.1f%% of one core; "
+                    "capture %s (%lld of %lld bytes); accessibility %s\n",
+                    qlonglong(total), pacing.rate, pacing.tickMs, 100 * cpuShare,
+                    complete ? "complete" : "INCOMPLETE", qlonglong(size),
+                    qlonglong(expectedSize.load()),
+                    QAccessible::isActive() ? "active" : "inactive");
+        return complete;
+    }
+
+    // The longest time the event loop went without running a 5 ms timer, and when it last
+    // ran late: the window is idle once it runs on time for a while.
     QElapsedTimer sinceTick;
     sinceTick.start();
     qint64 longestGapNs = 0;
@@ -308,6 +402,7 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         (completeNs < 0 ? clock.nsecsElapsed() : std::max(completeNs, lastBusyNs)) / 1e9;
     ticker.stop();
     writer.join();
+    paced.join();
 
     QFile file(path);
     quint64 hash = kFnvStart;
@@ -348,6 +443,7 @@ int main(int argc, char **argv)
     bool withoutWidgets = true;
     int frameLength = 0;
     bool extras = false;
+    Pacing pacing;
     bool readings = false;
     bool plot = false;
     for (int i = 1; i < argc; ++i) {
@@ -362,6 +458,12 @@ int main(int argc, char **argv)
             readings = true;
         else if (arg == "--plot")
             readings = plot = true;
+        else if (arg == "--paced" && i + 1 < argc)
+            pacing.rate = std::max(1, QByteArray(argv[++i]).toInt());
+        else if (arg == "--seconds" && i + 1 < argc)
+            pacing.seconds = std::max(0.1, QByteArray(argv[++i]).toDouble());
+        else if (arg == "--tick" && i + 1 < argc)
+            pacing.tickMs = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg == "--frame-length" && i + 1 < argc)
             frameLength = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg.toLongLong() > 0)
@@ -372,6 +474,7 @@ int main(int argc, char **argv)
         return 1;
     bool ok = !withoutWidgets || benchWithoutWidgets(folder.path());
     if (window)
-        ok = benchWindow(folder.path(), megabytes, frameLength, extras, readings, plot) && ok;
+        ok = benchWindow(folder.path(), megabytes, frameLength, extras, pacing, readings, plot) &&
+             ok;
     return ok ? 0 : 1;
 }
