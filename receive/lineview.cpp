@@ -1,4 +1,5 @@
 #include "receive/lineview.h"
+#include "receive/panescrollbar.h"
 
 #include "receive/linefindbar.h"
 #include "receive/lineviewaccessible.h"
@@ -45,6 +46,8 @@ LineView::LineView(QWidget *parent)
     installLineViewAccessibleFactory();
 
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new PaneScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new PaneScrollBar(Qt::Horizontal, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
