@@ -8,13 +8,14 @@
 // with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1, and prints both rates and their ratio.
 //
 // Usage: bench_a11y [megabytes, default 20] [--frame-length N, default 46] [--runs N, default 1]
-//                   [--cpu [--seconds S, default 10]]
+//                   [--cpu [--seconds S, default 10] [--prefill]]
 //   --runs N   N pairs of runs, off and on in turn, for a machine whose load varies: prints
 //              each pair, then the median of each and the ratio of the medians.
 //   --cpu      instead of the flood: the share of one core the window uses while an
 //              instrument sends 47-character frames at 1,152 and 11,520 characters/s in
 //              writes every 20 ms and every 1 ms, capture on, with accessibility off and on
-//              (bench_receive --paced); with --runs, the median of each.
+//              (bench_receive --paced); with --runs, the median of each. --prefill: with
+//              both panes at their line limits first, as after a while at the bench.
 // Exits 77 with a message when Xvfb, dbus-daemon, at-spi2-core or python3-pyatspi is missing.
 
 #include <QCoreApplication>
@@ -180,11 +181,14 @@ int main(int argc, char **argv)
     QString frameLength = QStringLiteral("46");
     int runs = 1;
     bool cpu = false;
+    bool prefill = false;
     QString seconds = QStringLiteral("10");
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == u"--cpu")
             cpu = true;
+        else if (args[i] == u"--prefill")
+            prefill = true;
         else if (args[i] == u"--seconds" && i + 1 < args.size())
             seconds = args[++i];
         else if (args[i] == u"--frame-length" && i + 1 < args.size())
@@ -303,9 +307,11 @@ int main(int argc, char **argv)
         for (const auto &[rate, tick] : streams) {
             std::vector<double> off;
             std::vector<double> on;
-            const QStringList paced{QStringLiteral("--window-only"), QStringLiteral("--paced"),
+            QStringList paced{QStringLiteral("--window-only"), QStringLiteral("--paced"),
                                     QString::number(rate), QStringLiteral("--tick"),
                                     QString::number(tick), QStringLiteral("--seconds"), seconds};
+            if (prefill)
+                paced << QStringLiteral("--prefill");
             for (int r = 0; r < runs; ++r) {
                 for (bool a11y : {false, true}) {
                     const Run run = runChild(bench, paced, env, a11y, listener);
