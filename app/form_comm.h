@@ -215,6 +215,9 @@ private:
     // the operator (or by the port opening again) is not.
     void stopSending(const QString &why, bool fault);
     void startRepeat(int periodMs, int count);
+    // The command box's text as bytes (angle codes decoded when on); nullopt after telling
+    // why it cannot be sent.
+    std::optional<QByteArray> commandBoxBytes(const QString &command);
     void repeatTick();
     void showRepeatStatus();
 

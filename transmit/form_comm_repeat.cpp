@@ -52,14 +52,9 @@ void Form_Comm::showRepeatDialog()
 void Form_Comm::startRepeat(int periodMs, int count)
 {
     const QString command = txt_send->text();
-    QString error;
-    std::optional<QByteArray> bytes = commandBytes(command, &error);
-    if (bytes && m_angleCodes->isChecked())
-        bytes = decodeAngleCodes(*bytes, &error);
-    if (!bytes) {
-        reportError(error);
+    const std::optional<QByteArray> bytes = commandBoxBytes(command);
+    if (!bytes)
         return;
-    }
     stopRepeating(); // a new repeat replaces the one running
     m_repeat.emplace(periodMs, count);
     m_repeatCommand = *bytes;

@@ -94,20 +94,26 @@ void Form_Comm::setupTransmit()
     setupSendFile();
 }
 
-void Form_Comm::cmd_Send_Click()
+std::optional<QByteArray> Form_Comm::commandBoxBytes(const QString &command)
 {
-    const QString command = txt_send->text();
-    const QString suffix = cbo_SuffixCommand->currentText();
-
     // A character with no single-byte code would go out as '?': refuse and keep the box.
     QString error;
     std::optional<QByteArray> bytes = commandBytes(command, &error);
     if (bytes && m_angleCodes->isChecked())
         bytes = decodeAngleCodes(*bytes, &error);
-    if (!bytes) {
+    if (!bytes)
         reportError(error);
+    return bytes;
+}
+
+void Form_Comm::cmd_Send_Click()
+{
+    const QString command = txt_send->text();
+    const QString suffix = cbo_SuffixCommand->currentText();
+
+    const std::optional<QByteArray> bytes = commandBoxBytes(command);
+    if (!bytes)
         return;
-    }
 
     if (const std::optional<qint16> port = MSComm1->CommPort())
         m_sendPort = *port;
