@@ -1,9 +1,9 @@
 #include "app/diagnostics.h"
 
 #include "app/form_comm.h"
+#include "port/portmapping.h"
 #include "port/portrules.h"
 #include "port/propertypanel.h"
-#include "port/qtserialcontrol.h"
 #include "port/serialcontrol.h"
 
 #include <QCoreApplication>
@@ -46,16 +46,15 @@ int answerDeviceFor(const QString &portText)
         return 2;
     }
     // The serial control itself, so the answer is the device and the reason the window gets.
-    QtSerialControl serial;
+    SerialControl serial;
     serial.setCommPort(*port);
     const bool opened = serial.setPortOpen(true);
     const QString reason = serial.lastError();
     serial.setPortOpen(false);
     std::printf("%s\n", qPrintable(serial.devicePath()));
-    // deviceForPort names the ports-folder entry when there is one, else the legacy device.
-    const QString named = deviceForPort(*port);
-    if (named != QStringLiteral("/dev/ttyS") + QString::number(*port - 1))
-        std::printf("mapped in %s\n", qPrintable(named));
+    if (const PortMapping mapping = readPortMapping(*port);
+        mapping.kind != PortMapping::Kind::Default)
+        std::printf("mapped in %s\n", qPrintable(mapping.entry));
     std::fflush(stdout);
     if (opened)
         return 0;

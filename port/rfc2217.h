@@ -93,9 +93,6 @@ struct Reply
 // when it is not a valid reply.
 std::variant<Reply, QString> decodeReply(QByteArrayView payload);
 
-// The settings text ("9600,n,8,1") of line settings.
-QString settingsText(const LineSettings &settings);
-
 } // namespace Rfc2217
 
 // The first line of a ports-folder file that names a network port.

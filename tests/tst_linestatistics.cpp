@@ -1,5 +1,5 @@
 // Rates over the last second from timer-tick samples, and counters since a reset.
-#include "port/portrouter.h"
+#include "port/serialcontrol.h"
 #include "receive/linestatistics.h"
 #include "support/fakeserialcontrol.h"
 #include "support/tables.h"
@@ -108,13 +108,14 @@ private Q_SLOTS:
         QCOMPARE(receiveIndicatorTip(s, errors), u"Receiving 1000 characters/s; 15 line errors");
     }
 
-    // The window reads the counters through the router that picks local or network ports.
-    void routerPassesTheDeviceCounters()
+    // The device's counters reach the window through the control while the port is open.
+    void controlPassesTheDeviceCounters()
     {
-        auto local = std::make_unique<FakeSerialControl>();
-        local->errors = LineErrorCounts{7, 0, 1, 0, 2};
-        PortRouter router(std::move(local), std::make_unique<FakeSerialControl>());
-        QCOMPARE(router.errorCounters(), std::optional(LineErrorCounts{7, 0, 1, 0, 2}));
+        FakeSerialControl control;
+        control.errors = LineErrorCounts{7, 0, 1, 0, 2};
+        QCOMPARE(control.errorCounters(), std::nullopt);
+        QVERIFY(control.setPortOpen(true));
+        QCOMPARE(control.errorCounters(), std::optional(LineErrorCounts{7, 0, 1, 0, 2}));
     }
 };
 

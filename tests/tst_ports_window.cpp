@@ -1,7 +1,7 @@
 // The window's side of the port mapping: the port menu from a fixed device list, the
 // port tooltips, and re-opening a lost port by itself once its device is back.
 #include "capture/capturerecord.h"
-#include "port/portrouter.h"
+#include "port/serialcontrol.h"
 #include "support/fakedevicediscovery.h"
 #include "support/files.h"
 #include "support/monitor.h"
@@ -197,7 +197,7 @@ private Q_SLOTS:
         SerialDevice adapter = ftdi;
         adapter.path = node;
         adapter.byIdPath = byId;
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>(QList{adapter}));
         QCOMPARE(w.val(2), u"True"_s);
         const QString expected =
@@ -214,7 +214,7 @@ private Q_SLOTS:
         QVERIFY(p.ok());
         CaptureFolder folder;
         const QString path = folder.newPath();
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         QCOMPARE(w.val(2), u"True"_s);
         QVERIFY(w.startCapture(path));
@@ -266,7 +266,7 @@ private Q_SLOTS:
         QVERIFY(server->start(pty.slavePath(), true));
         const quint16 tcpPort = server->port();
         QVERIFY(mapToUrl(map.path(), 4, server->url(true)));
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         QCOMPARE(w.val(2), u"True"_s);
         server.reset();
@@ -283,7 +283,7 @@ private Q_SLOTS:
     {
         PtyPort p(4);
         QVERIFY(p.ok());
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         p.pty->closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"False"_s, 20000);
