@@ -41,44 +41,24 @@ QString shownTarget(const QString &mapped)
 
 QSerialPort::Parity toQt(Parity p)
 {
-    switch (p) {
-    case Parity::Even:
-        return QSerialPort::EvenParity;
-    case Parity::Odd:
-        return QSerialPort::OddParity;
-    case Parity::Mark:
-        return QSerialPort::MarkParity;
-    case Parity::Space:
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
+    constexpr QSerialPort::Parity kParities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                                 QSerialPort::OddParity, QSerialPort::MarkParity,
+                                                 QSerialPort::SpaceParity};
+    return kParities[int(p)];
 }
 
 QSerialPort::StopBits toQt(StopBits s)
 {
-    switch (s) {
-    case StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case StopBits::Two:
-        return QSerialPort::TwoStop;
-    default:
-        return QSerialPort::OneStop;
-    }
+    constexpr QSerialPort::StopBits kStops[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
+                                                QSerialPort::TwoStop};
+    return kStops[int(s)];
 }
 
-// QSerialPort has no mode for RTS/CTS together with XON/XOFF, so 3 falls back to RTS/CTS.
-QSerialPort::FlowControl flowControlFor(qint32 mode)
+QSerialPort::FlowControl toQt(FlowControl f)
 {
-    switch (mode) {
-    case 1:
-        return QSerialPort::SoftwareControl;
-    case 2:
-    case 3:
-        return QSerialPort::HardwareControl;
-    default:
-        return QSerialPort::NoFlowControl;
-    }
+    constexpr QSerialPort::FlowControl kFlows[] = {
+        QSerialPort::NoFlowControl, QSerialPort::SoftwareControl, QSerialPort::HardwareControl};
+    return kFlows[int(f)];
 }
 
 } // namespace
@@ -147,7 +127,7 @@ SerialTransport::Opened LocalTransport::open(const PortMapping &port, const Line
     opened.line = applied.inForce;
     if (!applied.note.isEmpty())
         opened.notes << applied.note;
-    if (!m_port->setFlowControl(flowControlFor(handshaking)))
+    if (!m_port->setFlowControl(toQt(handshakingFlow(handshaking))))
         opened.notes << u"Handshaking %1 not supported by %2"_s.arg(handshaking).arg(m_device);
     m_linesReadable = true;
     if (const auto p = pins()) {
@@ -246,7 +226,7 @@ LineSettings LocalTransport::lineInForce() const
 
 QString LocalTransport::setFlowControl(qint32 mode)
 {
-    if (m_port->setFlowControl(flowControlFor(mode)))
+    if (m_port->setFlowControl(toQt(handshakingFlow(mode))))
         return {};
     return u"Handshaking %1 not supported by %2 (%3)"_s.arg(QString::number(mode), m_device,
                                                             m_port->errorString());

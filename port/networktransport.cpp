@@ -56,9 +56,7 @@ std::variant<QHostAddress, QString> resolve(const QString &host, const QDeadline
 
 } // namespace
 
-NetworkTransport::NetworkTransport(QObject *parent)
-    : SerialTransport(parent)
-{}
+NetworkTransport::NetworkTransport() = default;
 
 NetworkTransport::~NetworkTransport()
 {

@@ -25,23 +25,25 @@ class NetworkTransport : public SerialTransport
 {
     Q_OBJECT
 public:
-    explicit NetworkTransport(QObject *parent = nullptr);
+    NetworkTransport();
     ~NetworkTransport() override;
 
     Opened open(const PortMapping &port, const LineSettings &line, const QString &lineText,
                 qint32 handshaking) override;
     void close() override;
-    bool isOpen() const override { return m_open; }
     QString describe(const PortMapping &port) const override;
-    Line setLine(const LineSettings &wanted, const QString &wantedText) override;
-    QString setFlowControl(qint32 mode) override;
-    QString setBreak(bool on) override;
-    QString write(const QByteArray &data) override;
+    // Bytes, and the modem lines the server reports.
     void fetch(qsizetype max) override;
     qint64 pending() const override;
     qint64 unsent() const override;
     std::optional<ModemLines> lines() const override;
+    QString write(const QByteArray &data) override;
+    bool isOpen() const override { return m_open; }
     bool busy() const override { return m_waiting; }
+    // Requests the server confirms; a raw TCP port takes none.
+    Line setLine(const LineSettings &wanted, const QString &wantedText) override;
+    QString setBreak(bool on) override;
+    QString setFlowControl(qint32 mode) override;
 
     static constexpr int kOpenMs = 3000;
     // How long a setting, break or handshaking change waits for the server's answer.

@@ -51,6 +51,10 @@ std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError
     }
     const QByteArray head = file.read(kMaxUrlFile);
     const qsizetype end = head.indexOf('\n');
+    if (end < 0 && !file.atEnd())
+        return QStringLiteral("No port URL: the first line is longer than %1 bytes (%2)")
+            .arg(kMaxUrlFile)
+            .arg(path);
     auto url = parsePortUrl(QString::fromUtf8(end < 0 ? head : head.left(end)));
     if (auto *reason = std::get_if<QString>(&url))
         *reason += QStringLiteral(" (") + path + u')';

@@ -43,6 +43,19 @@ bool noSerialHardware(const QString &device, std::optional<int> serialType)
     return true;
 }
 
+FlowControl handshakingFlow(qint32 handshaking)
+{
+    switch (handshaking) {
+    case 1:
+        return FlowControl::XonXoff;
+    case 2:
+    case 3:
+        return FlowControl::RtsCts;
+    default:
+        return FlowControl::None;
+    }
+}
+
 std::optional<LineSettings> parseSettings(const QString &text)
 {
     const QStringList fields = text.split(u',');

@@ -36,6 +36,15 @@ enum class StopBits {
     Two
 };
 
+// How a Handshaking mode (0 to 3) paces the line. Mode 3, RTS/CTS with XON/XOFF, is
+// RTS/CTS on the wire: neither a driver nor RFC 2217 has a value for both together.
+enum class FlowControl {
+    None,
+    XonXoff,
+    RtsCts
+};
+FlowControl handshakingFlow(qint32 handshaking);
+
 struct LineSettings
 {
     qint32 baudRate = 9600;

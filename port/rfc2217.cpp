@@ -93,15 +93,8 @@ QByteArray purgeData(Purge what)
 
 Control flowControlFor(qint32 handshaking)
 {
-    switch (handshaking) {
-    case 1:
-        return Control::XonXoffFlow;
-    case 2:
-    case 3:
-        return Control::HardwareFlow;
-    default:
-        return Control::NoFlow;
-    }
+    constexpr Control kValues[] = {Control::NoFlow, Control::XonXoffFlow, Control::HardwareFlow};
+    return kValues[int(handshakingFlow(handshaking))];
 }
 
 std::variant<Reply, QString> decodeReply(QByteArrayView payload)

@@ -75,8 +75,7 @@ QByteArray setStopSize(StopBits stop);
 QByteArray setControl(Control value);
 QByteArray setModemStateMask(unsigned char mask);
 QByteArray purgeData(Purge what);
-// Handshaking modes 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both (RTS/CTS on the wire: the
-// option has no value for both together).
+// The SET-CONTROL value of a Handshaking mode (see handshakingFlow).
 Control flowControlFor(qint32 handshaking);
 
 // One server message, checked: a value outside what the command allows is no reply.

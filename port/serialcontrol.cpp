@@ -32,7 +32,8 @@ QString boolText(bool b)
 SerialControl::SerialControl(QObject *parent)
     : SerialControl(std::make_unique<LocalTransport>(), parent)
 {
-    m_network = std::make_unique<NetworkTransport>(this);
+    m_network = std::make_unique<NetworkTransport>();
+    m_network->setParent(this);
     m_network->attach(this);
 }
 
