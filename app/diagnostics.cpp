@@ -1,13 +1,14 @@
 #include "app/diagnostics.h"
 
 #include "app/form_comm.h"
+#include "app/portqueries.h"
+#include "port/devicediscovery.h"
 #include "port/portmapping.h"
 #include "port/portrules.h"
 #include "port/propertypanel.h"
 #include "port/serialcontrol.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 
@@ -36,45 +37,35 @@ void reportPanel(const Form_Comm &window)
     std::fflush(stdout);
 }
 
-int answerDeviceFor(const QString &portText)
+void print(std::FILE *stream, const QString &text)
 {
-    const std::optional<qint16> port = portNumberFromText(portText);
-    if (!port || *port <= 0) {
-        std::fprintf(stderr,
-                     "commtest: --device-for needs a port number from 1 to 32767, not '%s'\n",
-                     qPrintable(portText));
-        return 2;
-    }
-    // The serial control itself, so the answer is the device and the reason the window gets.
-    SerialControl serial;
-    serial.setCommPort(*port);
-    const bool opened = serial.setPortOpen(true);
-    const QString reason = serial.lastError();
-    serial.setPortOpen(false);
-    std::printf("%s\n", qPrintable(serial.devicePath()));
-    if (const PortMapping mapping = readPortMapping(*port);
-        mapping.kind != PortMapping::Kind::Default)
-        std::printf("mapped in %s\n", qPrintable(mapping.entry));
-    std::fflush(stdout);
-    if (opened)
-        return 0;
-    std::fprintf(stderr, "%s\n", qPrintable(reason));
-    return 1;
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
 }
 
 } // namespace
 
-std::optional<int> answerQuery(int argc, char *argv[])
+std::variant<int, CommandLine> answerCommandLine(int argc, char *argv[])
 {
-    if (argc < 2 || qstrcmp(argv[1], "--device-for") != 0)
-        return std::nullopt;
-    // Core only: the query must work where no display is.
-    QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: commtest --device-for N\n");
-        return 2;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const std::variant<CommandLine, CommandLineExit> parsed = parseCommandLine(arguments);
+    if (const auto *done = std::get_if<CommandLineExit>(&parsed)) {
+        print(done->status == 0 ? stdout : stderr, done->text);
+        return done->status;
     }
-    return answerDeviceFor(QString::fromLocal8Bit(argv[2]));
+    const CommandLine &line = std::get<CommandLine>(parsed);
+    if (line.action == CommandLine::Action::Window)
+        return line;
+    // Core only: the queries must work where no display is.
+    QCoreApplication app(argc, argv);
+    const QueryAnswer answer = line.action == CommandLine::Action::List
+                                   ? listPorts(userConfigHome(), SystemDeviceDiscovery().list())
+                                   : deviceFor(*line.port);
+    print(stdout, answer.out);
+    print(stderr, answer.err);
+    return answer.status;
 }
 
 void startDiagnostics(Form_Comm &window)

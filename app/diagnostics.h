@@ -6,19 +6,17 @@
 //   COMMTEST_QUIT_AFTER_MS=N   after N ms close the window as "&Close" does, and end
 // Unset, they change nothing.
 //
-// A query answered from the command line, without a window or a display:
-//   commtest --device-for N    opens port N as the window would and closes it again; prints
-//                              the device on standard output, then "mapped in ENTRY" when
-//                              the ports folder names it. Exit status 0 when it opened, 1
-//                              with the reason on standard error when it did not, 2 for a
-//                              bad port number.
+// The command line (app/commandline.h): --help, --version, a bad argument and the queries
+// --list and --device-for are answered here, without a window or a display.
 
-#include <optional>
+#include "app/commandline.h"
+
+#include <variant>
 
 class Form_Comm;
 
 void startDiagnostics(Form_Comm &window);
 
-// The exit status when the arguments are a command-line query (answered here), nothing
-// when the window should start. Call before creating the application object.
-std::optional<int> answerQuery(int argc, char *argv[]);
+// The exit status when the command line is answered here; else what the window starts
+// with. Call before creating the application object.
+std::variant<int, CommandLine> answerCommandLine(int argc, char *argv[]);

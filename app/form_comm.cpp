@@ -66,7 +66,8 @@ QPixmap connectorPicture()
 } // namespace
 
 Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
-                     std::unique_ptr<OptionsPrompt> optionsPrompt, QWidget *parent)
+                     std::unique_ptr<OptionsPrompt> optionsPrompt, QWidget *parent,
+                     const StartUp &startUp)
     : QWidget(parent)
     , MSComm1(std::move(serial))
     , CommonDialog1(std::move(saveDialog))
@@ -90,7 +91,13 @@ Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<Save
     setupTransmit();
     setupCapture();
     setupStatistics();
+    setupPanes();
 
+    // Form_Load opens the control's port with the box's text.
+    if (startUp.port)
+        MSComm1->setCommPort(*startUp.port);
+    if (startUp.settings)
+        txt_Settings->setText(*startUp.settings);
     Form_Load();
 }
 

@@ -60,9 +60,17 @@ class Form_Comm : public QWidget
 {
     Q_OBJECT
 public:
+    // What the load sequence opens: the serial control's port (4) and the settings box's
+    // text, unless given here (the command line's --port and --settings).
+    struct StartUp
+    {
+        std::optional<qint16> port;
+        std::optional<QString> settings;
+    };
     // Without an options prompt the set-up asks through the options dialog Form_OutputCfg.
     Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<SaveDialog> saveDialog,
-              std::unique_ptr<OptionsPrompt> optionsPrompt = nullptr, QWidget *parent = nullptr);
+              std::unique_ptr<OptionsPrompt> optionsPrompt = nullptr, QWidget *parent = nullptr,
+              const StartUp &startUp = {});
     ~Form_Comm() override;
 
     // Appends sChar to the frame being assembled, logs it, and tells whether it ended the
@@ -116,6 +124,10 @@ public Q_SLOTS:
     void lbl_filename_Change();
     // Ctrl+I and the "Rec" indicator's context menu: the non-modal statistics window.
     void showLineStatistics();
+    // Lending the port to another program (SIGUSR2 / SIGUSR1, app/porthandoff.h): closes
+    // it and says so once; opens it again with the settings in force. Capture goes on.
+    void releasePortOnRequest();
+    void retakePortOnRequest();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -230,6 +242,8 @@ private:
     QComboBox *cbo_SuffixCommand = nullptr;
 
     // --- Subsystem working state (each subsystem adds its own below its heading)
+    // app/
+    bool m_releasedOnRequest = false; // closed by releasePortOnRequest and not opened since
     // port/
     std::unique_ptr<DeviceDiscovery> m_discovery;
     NetworkUrlPrompt m_networkUrlPrompt;
@@ -257,4 +271,11 @@ private:
     QAction *m_angleCodes = nullptr; // "Codes in angle brackets", off at start
     qint16 m_sendPort = 4; // last port number read; 4 is what start-up opens when unreadable
     // capture/: the session m_capture above
+
+    // --- receive/, find and save in the panes (form_comm_panes.cpp)
+    void setupPanes();
+    // The pane that has the focus, or the received data pane when neither has it.
+    LineView *focusedPane() const;
+    // Asks for a file and writes the pane's lines to it; a failure is reported once.
+    void savePane(LineView *pane);
 };

@@ -1,10 +1,13 @@
 // Cost of the receive panes: adding lines to a full line store without any widget (the
 // log holds 100,000, the frame pane 10,000), raw text one character at a time, the memory
 // 100,000 log lines take, the view's coalesced update with and without a screen reader's
-// notifications, and one paint of a full viewport.
+// notifications, and one paint of a full viewport; a find over a full log (what one
+// keystroke in the find bar costs) and saving a full log to a file.
 //
 // Usage: bench_lineview [--benchmark_filter=...] (runs offscreen unless QT_QPA_PLATFORM is set)
 
+#include "receive/linefinder.h"
+#include "receive/linesave.h"
 #include "receive/linestore.h"
 #include "receive/lineview.h"
 
@@ -13,8 +16,10 @@
 #include <QAccessibleEvent>
 #include <QApplication>
 #include <QByteArrayList>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 
 #include <malloc.h>
 
@@ -189,6 +194,88 @@ void BM_Paint(benchmark::State &state)
     state.counters["rows"] = double(v.viewport()->height() / v.fontMetrics().lineSpacing());
 }
 BENCHMARK(BM_Paint)->Arg(0)->Arg(1)->ArgNames({"framePane"})->Unit(benchmark::kMicrosecond);
+
+// A full log with times, one line a millisecond apart, as the buffer log holds it.
+void fillTimed(LineStore &s, bool timesShown)
+{
+    const QByteArrayList lines = logLines();
+    const qint64 t0 = 1'796'000'000'000;
+    s.setMaxLines(100000);
+    for (qsizetype i = 0; i < 100000; ++i)
+        s.appendLine(lines[i % lines.size()], t0 + i);
+    s.setTimesShown(timesShown);
+}
+
+// One keystroke in the find bar over a full log when nothing matches, the most it costs:
+// every line is searched once. Kinds: 0 case ignored, 1 case kept, 2 times shown and a
+// needle that could start in a time (each line's time is searched too).
+void BM_Find_NoMatch_Full100k(benchmark::State &state)
+{
+    const int kind = int(state.range(0));
+    LineStore s;
+    fillTimed(s, kind == 2);
+    const QString needle =
+        kind == 2 ? QStringLiteral("12:34:56.789 Bffr[99]") : QStringLiteral("Bffr[99]");
+    for (auto _ : state) {
+        const LineFinder finder(needle, kind == 1);
+        const LineFinder::Match m = finder.findNext(s, 50000, 0);
+        if (m.isValid())
+            state.SkipWithError("matched");
+    }
+}
+BENCHMARK(BM_Find_NoMatch_Full100k)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgNames({"kind"})
+    ->Unit(benchmark::kMillisecond);
+
+// One keystroke in the find bar of the shown log pane, as the bar runs it: the search from
+// the top of the visible part, the match selected and scrolled into view, and a repaint
+// that marks every visible match. found:0 is a needle with no match (the whole log read).
+void BM_Find_Keystroke_View(benchmark::State &state)
+{
+    LineView v;
+    v.resize(209, 601);
+    v.setFont(logFont());
+    v.setMaxLines(100000);
+    fill(v, 100000, false);
+    const QString needle = state.range(0) ? QStringLiteral("[5: 53") : QStringLiteral("[5: 54");
+    QImage image(v.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        const LineFinder finder(needle, false);
+        v.setFindHighlight(finder);
+        const LineFinder::Match m =
+            finder.findNext(v.store(), std::max<qsizetype>(0, v.firstVisibleLine()), 0);
+        if (m.isValid())
+            v.selectInLine(m.line, m.start, m.end);
+        v.viewport()->render(&image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(BM_Find_Keystroke_View)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"found"})
+    ->Unit(benchmark::kMillisecond);
+
+// Saving a full log: its text built and written through a temporary file renamed over the
+// target; with times:1 each line begins with its time.
+void BM_Save_Full100k(benchmark::State &state)
+{
+    LineStore s;
+    fillTimed(s, state.range(0) != 0);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    qint64 size = 0;
+    for (auto _ : state) {
+        if (!saveLines(s, path).isEmpty())
+            state.SkipWithError("save failed");
+        size = QFileInfo(path).size();
+    }
+    state.counters["MB"] = double(size) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_Save_Full100k)->Arg(0)->Arg(1)->ArgNames({"times"})->Unit(benchmark::kMillisecond);
 
 } // namespace
 

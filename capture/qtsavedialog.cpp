@@ -8,3 +8,8 @@ void QtSaveDialog::ShowSave(QWidget *owner)
     m_fileName = QFileDialog::getSaveFileName(owner, QString(), QString(), QString(), nullptr,
                                               QFileDialog::DontConfirmOverwrite);
 }
+
+void QtSaveDialog::ShowSaveAs(QWidget *owner)
+{
+    m_fileName = QFileDialog::getSaveFileName(owner);
+}

@@ -7,6 +7,7 @@ class QtSaveDialog : public SaveDialog
 {
 public:
     void ShowSave(QWidget *owner) override;
+    void ShowSaveAs(QWidget *owner) override;
     QString FileName() const override { return m_fileName; }
 
 private:

@@ -259,7 +259,8 @@ bool Form_Comm::networkServerAnswers(const QString &url)
 
 void Form_Comm::replugTick()
 {
-    if (!m_replug.isWaiting()) {
+    // A port lent to another program is not taken back behind its back.
+    if (!m_replug.isWaiting() || m_releasedOnRequest) {
         m_replugServerUp = false;
         return;
     }

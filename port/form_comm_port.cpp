@@ -34,6 +34,7 @@ void Form_Comm::setupPort()
 void Form_Comm::OpenPort(const PortArgument &port, const std::optional<QString> &settings)
 {
     // Each step on its own: a refused step is skipped and the next one runs.
+    m_releasedOnRequest = false; // any open ends a hand-off
     MSComm1->setPortOpen(false);
     MSComm1->setSettings(settings ? *settings
                                   : trimBlanks(txt_Settings->text())); // spaces only, not tabs

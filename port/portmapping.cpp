@@ -21,11 +21,6 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString portsFolder(const QString &configHome)
-{
-    return configHome + QStringLiteral("/commtest/ports");
-}
-
 QString entryPath(int port, const QString &configHome)
 {
     return portsFolder(configHome) + QStringLiteral("/com") + QString::number(port);
@@ -165,6 +160,11 @@ QString userConfigHome()
     if (!xdg.isEmpty())
         return xdg;
     return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString portsFolder(const QString &configHome)
+{
+    return configHome + QStringLiteral("/commtest/ports");
 }
 
 QString deviceForPort(int port, const QString &configHome)

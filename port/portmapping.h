@@ -48,6 +48,8 @@ PortMapping readPortMapping(int port, const QString &configHome);
 PortMapping readPortMapping(int port);
 // $XDG_CONFIG_HOME, or ~/.config when unset or empty.
 QString userConfigHome();
+// <configHome>/commtest/ports, where the entries com<n> live.
+QString portsFolder(const QString &configHome);
 // The path port n opens: its ports-folder entry when there is one (normally a link to a
 // device), otherwise its legacy device /dev/ttyS<n-1>. Empty for ports 0 and below.
 QString deviceForPort(int port, const QString &configHome);

@@ -46,7 +46,7 @@ void Form_Comm::showLineStatistics()
 
 void Form_Comm::resetStatistics()
 {
-    m_stats.reset(MSComm1->errorCounters());
+    m_stats.reset(m_clock(), MSComm1->errorCounters());
     refreshStatistics();
 }
 

@@ -2,11 +2,16 @@
 
 #include <algorithm>
 
-void LineStatistics::tick(qint64 nowMs)
+void LineStatistics::takeSample(qint64 nowMs)
 {
     m_samples[size_t(m_next)] = {nowMs, received};
     m_next = (m_next + 1) % int(m_samples.size());
     m_count = std::min(m_count + 1, int(m_samples.size()));
+}
+
+void LineStatistics::tick(qint64 nowMs)
+{
+    takeSample(nowMs);
 
     // The oldest sample at least a second old, else the oldest there is: the rate then
     // covers a whole second whenever the ticks allow it.
@@ -25,9 +30,18 @@ void LineStatistics::tick(qint64 nowMs)
     m_peak = std::max(m_peak, m_rate);
 }
 
-void LineStatistics::reset(const std::optional<LineErrorCounts> &deviceErrors)
+void LineStatistics::reset(qint64 nowMs, const std::optional<LineErrorCounts> &deviceErrors)
 {
+    auto samples = m_samples;
+    for (Sample &sample : samples)
+        sample.received = 0;
+    const int count = m_count;
+    const int next = m_next;
     *this = LineStatistics();
+    m_samples = samples;
+    m_count = count;
+    m_next = next;
+    takeSample(nowMs);
     if (deviceErrors)
         m_errorBase = *deviceErrors;
 }

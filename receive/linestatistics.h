@@ -36,14 +36,18 @@ public:
     double rate() const { return m_rate; }
     double peakRate() const { return m_peak; }
 
-    // Zero everything: counts, rates, the samples, and the baseline the device's error
-    // counters are shown against.
-    void reset(const std::optional<LineErrorCounts> &deviceErrors);
+    // Zero the counts, the rates and the baseline the device's error counters are shown
+    // against, at nowMs (the tick clock). The samples keep their times with their counts
+    // zeroed, and one is taken now: characters that arrive before the next tick still
+    // make a rate, and the rate covers the same second as it does without a reset.
+    void reset(qint64 nowMs, const std::optional<LineErrorCounts> &deviceErrors);
     // The device's counters since the last reset; nullopt when the device reports none.
     std::optional<LineErrorCounts> errorsSinceReset(
         const std::optional<LineErrorCounts> &deviceErrors) const;
 
 private:
+    void takeSample(qint64 nowMs);
+
     struct Sample
     {
         qint64 ms = 0;

@@ -137,11 +137,12 @@ qsizetype LineStore::characterCount() const
     return qsizetype(b.absStart + m_prefix + b.len - m_lines.front().absStart);
 }
 
-QString LineStore::timeText(qint64 time)
+namespace {
+
+// "HH:mm:ss" in local time for time (> 0). Working out local time costs microseconds;
+// lines arrive many to a second.
+const QString &secondText(qint64 time)
 {
-    if (time <= 0)
-        return QString(kTimeLength - 1, QLatin1Char(' '));
-    // Working out local time costs microseconds; lines arrive many to a second.
     thread_local qint64 cachedSecond = -1;
     thread_local QString cachedText;
     const qint64 second = time / 1000;
@@ -149,13 +150,38 @@ QString LineStore::timeText(qint64 time)
         cachedText = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(u"HH:mm:ss");
         cachedSecond = second;
     }
+    return cachedText;
+}
+
+} // namespace
+
+QString LineStore::timeText(qint64 time)
+{
+    if (time <= 0)
+        return QString(kTimeLength - 1, QLatin1Char(' '));
     const int ms = int(time % 1000);
-    QString out = cachedText;
+    QString out = secondText(time);
     out += QLatin1Char('.');
     out += QLatin1Char(char('0' + ms / 100));
     out += QLatin1Char(char('0' + ms / 10 % 10));
     out += QLatin1Char(char('0' + ms % 10));
     return out;
+}
+
+void LineStore::appendTimeText(QByteArray &out, qint64 time)
+{
+    if (time <= 0) {
+        out.append(kTimeLength, ' ');
+        return;
+    }
+    for (QChar c : secondText(time))
+        out += char(c.unicode());
+    const int ms = int(time % 1000);
+    out += '.';
+    out += char('0' + ms / 100);
+    out += char('0' + ms / 10 % 10);
+    out += char('0' + ms % 10);
+    out += ' ';
 }
 
 void LineStore::setTimesShown(bool on)

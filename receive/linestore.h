@@ -71,6 +71,9 @@ public:
     static constexpr qsizetype kTimeLength = 13;
     // "HH:mm:ss.zzz" in local time; blanks for an unknown time (0).
     static QString timeText(qint64 time);
+    // Appends timeText(time) and its blank as Latin-1: the kTimeLength characters a line's
+    // text begins with while times are shown.
+    static void appendTimeText(QByteArray &out, qint64 time);
     // Shows or hides the times in text() and every offset; costs a pass over the lines.
     // Records no edit: a tracking caller announces the whole text afresh.
     void setTimesShown(bool on);

@@ -1,5 +1,6 @@
 #include "receive/lineview.h"
 
+#include "receive/linefindbar.h"
 #include "receive/lineviewaccessible.h"
 
 #include <QClipboard>
@@ -9,6 +10,7 @@
 #include <QKeySequence>
 #include <QLocale>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -281,6 +283,7 @@ void LineView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    placeFindBar();
 }
 
 void LineView::changeEvent(QEvent *event)
@@ -575,6 +578,23 @@ void LineView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    if (event->matches(QKeySequence::Find)) {
+        showFind();
+        event->accept();
+        return;
+    }
+    // The find bar's keys work from the pane too while it is open.
+    if (m_findBar && m_findBar->isVisible() &&
+        (event->key() == Qt::Key_F3 || event->key() == Qt::Key_Escape)) {
+        if (event->key() == Qt::Key_Escape)
+            m_findBar->dismiss();
+        else if (event->modifiers() & Qt::ShiftModifier)
+            m_findBar->findPrevious();
+        else
+            m_findBar->findNext();
+        event->accept();
+        return;
+    }
     // Arrows and pages scroll; Home and End go sideways, with Ctrl to the top and bottom.
     using A = QAbstractSlider;
     struct Binding
@@ -626,6 +646,14 @@ QMenu *LineView::createContextMenu()
     times->setCheckable(true);
     times->setChecked(timesShown());
     times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    menu->addSeparator();
+    QAction *find = menu->addAction(tr("&Find\u2026"), this, &LineView::showFind);
+    find->setObjectName(QStringLiteral("find"));
+    find->setShortcut(QKeySequence::Find);
+    QAction *save = menu->addAction(tr("Sa&ve\u2026"), this, &LineView::saveRequested);
+    save->setObjectName(QStringLiteral("save"));
+    save->setShortcut(QKeySequence::Save);
+    save->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&LineView::saveRequested)));
     return menu;
 }
 

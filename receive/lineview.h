@@ -9,6 +9,7 @@
 // Control characters are drawn as small boxed names (a carriage return as CR), which
 // needs no particular font; copied text keeps the raw characters, with CR LF between lines.
 
+#include "receive/linefinder.h"
 #include "receive/linestore.h"
 
 #include <QAbstractScrollArea>
@@ -23,8 +24,10 @@
 
 #include <array>
 
+class LineFindBar;
 class QAccessibleEvent;
 class QMenu;
+class QPainter;
 
 class LineView : public QAbstractScrollArea
 {
@@ -132,9 +135,24 @@ public:
         return m_store.offsetOf(hitTest(viewportPos));
     }
 
+    // Find (linefindbar.cpp). Opens the find bar over the pane's top right corner, or
+    // puts the focus back in it; Ctrl+F in the pane does the same.
+    void showFind();
+    // The find bar once opened (null before).
+    LineFindBar *findBar() const { return m_findBar; }
+    // Marks every visible match of finder (none when it is empty).
+    void setFindHighlight(const LineFinder &finder);
+    const LineFinder &findHighlight() const { return m_highlight; }
+    // Selects columns [start, end) of line's text (see LineFinder) and scrolls them into
+    // view clear of the find bar. A match wholly inside a shown time selects its line,
+    // whose copy begins with that time.
+    void selectInLine(qsizetype line, qsizetype start, qsizetype end);
+
 Q_SIGNALS:
     // The times were shown or hidden (from the context menu too).
     void timesShownChanged(bool shown);
+    // "Save…" was chosen in the context menu.
+    void saveRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -163,6 +181,8 @@ private:
     void remeasureAll();
     qreal lineWidth(qsizetype i) const;
     void updateFontTables();
+    // Marks the find matches of line i, drawn at y; its byte c0 starts at x.
+    void paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0);
 
     qsizetype lineLength(qsizetype i) const { return m_store.lineBytes(i).size(); }
     // Where a line's bytes start, in content coordinates (after the time column).
@@ -180,6 +200,10 @@ private:
     void onVerticalScrolled(int value);
     void autoScroll();
     QMenu *createContextMenu();
+    // Keeps the find bar at the viewport's top right.
+    void placeFindBar();
+    // Viewport rows the find bar hides at the top (0 while it is closed).
+    int rowsUnderFindBar() const;
 
     LineStore m_store;
 
@@ -217,4 +241,8 @@ private:
     QPoint m_tripleClickPoint;
     QBasicTimer m_autoScrollTimer;
     QPoint m_lastMousePos;
+
+    // Find.
+    LineFindBar *m_findBar = nullptr;
+    LineFinder m_highlight;
 };

@@ -201,6 +201,8 @@ void LineView::paintEvent(QPaintEvent *event)
         qreal xb = xa;
         for (qsizetype c = a; c < b; ++c)
             xb += m_advance[d[c]];
+        if (!m_highlight.isEmpty())
+            paintMatches(p, i, y, x, c0);
         if (b > a)
             p.fillRect(QRectF(xa, y, xb - xa, m_lineHeight), highlight);
         // The selected line break shows as a space-wide mark at the line's end.
@@ -209,5 +211,44 @@ void LineView::paintEvent(QPaintEvent *event)
         drawRun(x, y, d, c0, a, textColor, base);
         drawRun(xa, y, d, a, b, highlightedText, highlight);
         drawRun(xb, y, d, b, c1, textColor, base);
+    }
+}
+
+void LineView::paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0)
+{
+    // Amber under the text, whatever the palette: the selection drawn over it stays the
+    // one that shows which match is current.
+    static const QColor kMatch(255, 190, 0, 130);
+    const QList<LineFinder::Match> matches = m_highlight.matchesIn(m_store, i);
+    if (matches.isEmpty())
+        return;
+    const qsizetype prefix = m_store.prefixLength();
+    const QByteArrayView l = m_store.lineBytes(i);
+    const uchar *d = udata(l);
+    const qreal hx = horizontalScrollBar()->value();
+    const QString time = prefix > 0 ? LineStore::timeText(m_store.lineTime(i)) : QString();
+    const QFontMetricsF fm(m_paintFont, viewport());
+    // x of column c of the line's text; columns come in order, so bytes are summed once.
+    qsizetype col = c0;
+    qreal xCol = x;
+    auto xOf = [&](qsizetype c) -> qreal {
+        if (c < prefix)
+            return kMargin - hx + fm.horizontalAdvance(time.first(std::min(c, time.size())));
+        c -= prefix;
+        if (c < col) {
+            col = 0;
+            xCol = textLeft() - hx;
+        }
+        for (; col < c && col < l.size(); ++col)
+            xCol += m_advance[d[col]];
+        return xCol;
+    };
+    const qreal right = viewport()->width();
+    for (const LineFinder::Match &m : matches) {
+        const qreal x0 = xOf(m.start);
+        if (x0 > right)
+            break;
+        const qreal x1 = xOf(m.end);
+        p.fillRect(QRectF(x0, y, std::max<qreal>(x1 - x0, 1), m_lineHeight), kMatch);
     }
 }

@@ -18,7 +18,7 @@ commtest_add_test(tst_sim_install SOURCES tst_sim_install.cpp LIBS Qt6::Core TIM
 target_compile_definitions(tst_sim_install PRIVATE
   COMMTEST_CMAKE="${CMAKE_COMMAND}"
   COMMTEST_BUILD_DIR="${PROJECT_BINARY_DIR}")
-add_dependencies(tst_sim_install commtest commtest-sim)
+add_dependencies(tst_sim_install commtest commtest-sim commtest_docs)
 
 # Simulator -> pty -> monitor window over the real serial layer -> capture file.
 commtest_add_test(tst_sim_e2e SOURCES tst_sim_e2e.cpp LIBS commtest_gui commtest_sim TIMEOUT 180)

@@ -45,6 +45,32 @@ private Q_SLOTS:
         QCOMPARE(s.peakRate(), peak);
     }
 
+    // A reset (every open) keeps the ticks going: characters that arrive before the next
+    // tick make a rate, over the same second as without the reset.
+    void rateAcrossAReset_data()
+    {
+        columns<Samples, qint64, double>("before", "resetAt", "rate");
+        QTest::newRow("steady ticks before") << Samples{{0, 5}, {500, 9}, {1000, 20}} << 1100ll
+                                             << 1000.0;
+        QTest::newRow("first open") << Samples{} << 1000ll << 2000.0;
+    }
+    void rateAcrossAReset()
+    {
+        QFETCH(Samples, before);
+        QFETCH(qint64, resetAt);
+        QFETCH(double, rate);
+        LineStatistics s;
+        for (const auto &[ms, received] : before) {
+            s.received = received;
+            s.tick(ms);
+        }
+        s.reset(resetAt, std::nullopt);
+        s.received = 1000; // one burst before the next tick
+        s.tick(1500);
+        QCOMPARE(s.rate(), rate);
+        QCOMPARE(s.peakRate(), rate);
+    }
+
     void resetAndErrors()
     {
         LineStatistics s;
@@ -59,7 +85,7 @@ private Q_SLOTS:
         QVERIFY(s.rate() > 0);
 
         const LineErrorCounts atReset{3, 2, 1, 0, 4};
-        s.reset(atReset);
+        s.reset(600, atReset);
         QCOMPARE(s.received, 0u);
         QCOMPARE(s.sent + s.frames + s.records, 0u);
         QCOMPARE(s.lastReceiveMs, -1);

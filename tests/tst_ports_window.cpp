@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTcpSocket>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -277,6 +278,84 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(w.form->shownError(),
                                   u"COM 4 is back: re-opened "_s + server->url(true), 20000);
         QCOMPARE(w.val(2), u"True"_s);
+    }
+
+    // A refused control request (ser2net on a pty does not switch break off) leaves the
+    // port receiving and sending: Break clicked on and off with capture on, then frames
+    // arrive, are captured, and a command reaches the device; again after the server has
+    // dropped the connection (another client took it over) and the window re-opened it.
+    void networkPortWorksAfterBreakClicks()
+    {
+        if (!Ser2net::installed())
+            QSKIP("ser2net is not installed (Debian package ser2net)");
+        PortMap map;
+        ServedPty s;
+        QVERIFY(s.start(map.path(), 4, true));
+        CaptureFolder folder;
+        const QString path = folder.newPath();
+        Monitor w(std::make_unique<SerialControl>());
+        w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
+        QCOMPARE(w.val(2), u"True"_s);
+        QVERIFY(w.startCapture(path));
+        w.monitor(true);
+        QByteArray expected;
+        int next = 1;
+        const auto send = [&](int count) {
+            QByteArray wire;
+            for (; count > 0; --count) {
+                const QByteArray frame = "frame " + QByteArray::number(next++) + '\r';
+                wire += frame;
+                appendCaptureRecord(expected, {}, frame);
+            }
+            return s.pty.write(wire);
+        };
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1) {
+                QTcpSocket other; // ser2net hands the device to the newest client
+                other.connectToHost(QHostAddress::LocalHost, s.server.port());
+                QVERIFY(other.waitForConnected(10000));
+                QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"False"_s, 20000);
+                other.abort();
+                QTRY_VERIFY_WITH_TIMEOUT(w.form->shownError().startsWith(u"COM 4 is back"_s),
+                                         20000);
+            }
+            QVERIFY(send(20));
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path), expected, 20000);
+            for (int click = 0; click < 2; ++click) {
+                QTest::mouseClick(w.child<QLabel>("lblfield_3"), Qt::LeftButton); // Break
+                QVERIFY(send(20));
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path), expected, 20000);
+            QCOMPARE(w.val(2), u"True"_s);
+            s.pty.readAvailable(200);
+            w.send(u"READ"_s, u"CrLf"_s);
+            QByteArray sent;
+            QTRY_COMPARE_WITH_TIMEOUT((sent += s.pty.readAvailable(0), sent),
+                                      QByteArray("READ\r\n"), 10000);
+        }
+    }
+
+    // The counters and the rate follow a re-open by the window itself as they follow one by
+    // the operator: a burst after it shows a rate.
+    void statisticsFollowTheReplugReopen()
+    {
+        PtyPort p(4);
+        QVERIFY(p.ok());
+        Monitor w(std::make_unique<SerialControl>());
+        w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
+        w.monitor(true);
+        QVERIFY(p.pty->write("12345\r"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received, quint64(6), 20000);
+        p.pty->closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"False"_s, 20000);
+        p.replug();
+        QVERIFY(p.ok());
+        QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"True"_s, 20000);
+        QCOMPARE(w.form->lineStatistics().received, quint64(0));
+        QVERIFY(p.pty->write(QByteArray(999, 'x') + '\r'));
+        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received, quint64(1000), 20000);
+        QCOMPARE(w.form->lineStatistics().frames, quint64(1));
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->lineStatistics().peakRate() > 0, 20000);
     }
 
     void lostPortWaitEndsWithResetComm()
