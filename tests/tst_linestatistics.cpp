@@ -9,6 +9,16 @@
 
 using Samples = QList<QPair<qint64, quint64>>; // tick time in ms, characters received by then
 
+namespace {
+
+// Characters arrive, at the last receive time, until total have been received.
+void receivedUpTo(LineStatistics &s, quint64 total)
+{
+    s.noteReceived(s.lastReceiveMs(), qsizetype(total - s.received()));
+}
+
+} // namespace
+
 class TestLineStatistics : public QObject
 {
     Q_OBJECT
@@ -38,7 +48,7 @@ private Q_SLOTS:
         QFETCH(double, peak);
         LineStatistics s;
         for (const auto &[ms, received] : ticks) {
-            s.received = received;
+            receivedUpTo(s, received);
             s.tick(ms);
         }
         QCOMPARE(s.rate(), rate);
@@ -61,11 +71,11 @@ private Q_SLOTS:
         QFETCH(double, rate);
         LineStatistics s;
         for (const auto &[ms, received] : before) {
-            s.received = received;
+            receivedUpTo(s, received);
             s.tick(ms);
         }
         s.reset(resetAt, std::nullopt);
-        s.received = 1000; // one burst before the next tick
+        receivedUpTo(s, 1000); // one burst before the next tick
         s.tick(1500);
         QCOMPARE(s.rate(), rate);
         QCOMPARE(s.peakRate(), rate);
@@ -75,20 +85,20 @@ private Q_SLOTS:
     {
         LineStatistics s;
         s.noteReceived(1234);
-        s.sent = 5;
-        s.frames = 2;
-        s.records = 1;
+        s.noteSent(5);
+        s.noteFrames(2);
+        s.noteRecords(1);
         s.tick(0);
-        s.received = 500;
+        receivedUpTo(s, 500);
         s.tick(500);
-        QCOMPARE(s.lastReceiveMs, 1234);
+        QCOMPARE(s.lastReceiveMs(), 1234);
         QVERIFY(s.rate() > 0);
 
         const LineErrorCounts atReset{3, 2, 1, 0, 4};
         s.reset(600, atReset);
-        QCOMPARE(s.received, 0u);
-        QCOMPARE(s.sent + s.frames + s.records, 0u);
-        QCOMPARE(s.lastReceiveMs, -1);
+        QCOMPARE(s.received(), 0u);
+        QCOMPARE(s.sent() + s.frames() + s.records(), 0u);
+        QCOMPARE(s.lastReceiveMs(), -1);
         QCOMPARE(s.rate(), 0.0);
         QCOMPARE(s.peakRate(), 0.0);
 
@@ -104,12 +114,12 @@ private Q_SLOTS:
     void shownFigures()
     {
         LineStatistics s;
-        s.received = 46;
-        s.sent = 7;
-        s.frames = 2;
-        s.records = 1;
+        receivedUpTo(s, 46);
+        s.noteSent(7);
+        s.noteFrames(2);
+        s.noteRecords(1);
         s.tick(0);
-        s.received = 1046;
+        receivedUpTo(s, 1046);
         s.tick(1000);
         const QDateTime last(QDate(2026, 12, 8), QTime(14, 3, 5, 123));
 

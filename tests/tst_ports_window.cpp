@@ -345,16 +345,16 @@ private Q_SLOTS:
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         w.monitor(true);
         QVERIFY(p.pty->write("12345\r"));
-        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received, quint64(6), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received(), quint64(6), 20000);
         p.pty->closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"False"_s, 20000);
         p.replug();
         QVERIFY(p.ok());
         QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"True"_s, 20000);
-        QCOMPARE(w.form->lineStatistics().received, quint64(0));
+        QCOMPARE(w.form->lineStatistics().received(), quint64(0));
         QVERIFY(p.pty->write(QByteArray(999, 'x') + '\r'));
-        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received, quint64(1000), 20000);
-        QCOMPARE(w.form->lineStatistics().frames, quint64(1));
+        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received(), quint64(1000), 20000);
+        QCOMPARE(w.form->lineStatistics().frames(), quint64(1));
         QTRY_VERIFY_WITH_TIMEOUT(w.form->lineStatistics().peakRate() > 0, 20000);
     }
 
