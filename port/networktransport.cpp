@@ -96,8 +96,8 @@ SerialTransport::Opened NetworkTransport::open(const PortMapping &port, const Li
         opened.notes << u"Settings not applied: %1 carries bytes only"_s.arg(urlText());
         return opened;
     }
-    sendComPort(Rfc2217::setModemStateMask(Rfc2217::Modem::Cts | Rfc2217::Modem::Dsr |
-                                           Rfc2217::Modem::Cd));
+    sendComPort(
+        Rfc2217::setModemStateMask(Rfc2217::Modem::Cts | Rfc2217::Modem::Dsr | Rfc2217::Modem::Cd));
     if (const QString note = applyLine(line, lineText); !note.isEmpty())
         opened.notes << note;
     opened.line = m_confirmed;
@@ -118,14 +118,16 @@ QString NetworkTransport::connectSocket(const PortUrl &url, const QDeadlineTimer
     m_socket = new QTcpSocket(this);
     m_socket->setReadBufferSize(kSocketBuffer);
     if (url.kind == PortUrl::Kind::Rfc2217) {
-        m_telnet = std::make_unique<TelnetLink>(TelnetLink::Callbacks{
-            [this](QByteArrayView out) {
-                if (m_socket)
-                    m_socket->write(out.data(), out.size());
-            },
-            [this](QByteArrayView data) { sink()->arrived(data); },
-            [this](QByteArrayView payload) { onComPort(payload); },
-            [this](const QString &error) { connectionLost(u"Telnet protocol error: "_s + error); }});
+        m_telnet = std::make_unique<TelnetLink>(
+            TelnetLink::Callbacks{[this](QByteArrayView out) {
+                                      if (m_socket)
+                                          m_socket->write(out.data(), out.size());
+                                  },
+                                  [this](QByteArrayView data) { sink()->arrived(data); },
+                                  [this](QByteArrayView payload) { onComPort(payload); },
+                                  [this](const QString &error) {
+                                      connectionLost(u"Telnet protocol error: "_s + error);
+                                  }});
     }
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { sink()->readable(); });
     connect(m_socket, &QTcpSocket::disconnected, this,
@@ -367,7 +369,8 @@ QString NetworkTransport::write(const QByteArray &data)
     return {};
 }
 
-SerialTransport::Line NetworkTransport::setLine(const LineSettings &wanted, const QString &wantedText)
+SerialTransport::Line NetworkTransport::setLine(const LineSettings &wanted,
+                                                const QString &wantedText)
 {
     if (rawTcp())
         return {};

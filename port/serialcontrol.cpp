@@ -104,6 +104,13 @@ bool SerialControl::store(QLatin1StringView member, T &field, T value)
     return true;
 }
 
+bool SerialControl::storeCount(QLatin1StringView member, qint16 &field, qint16 value)
+{
+    if (value < 0)
+        return fail(u"Invalid "_s + member.chopped(1) + u": "_s + QString::number(value));
+    return store(member, field, value);
+}
+
 // --- Opening and closing
 
 SerialTransport &SerialControl::transportFor(const PortMapping &port) const
@@ -232,9 +239,7 @@ std::optional<qint16> SerialControl::CommPort() const
 
 bool SerialControl::setInputLen(qint16 value)
 {
-    if (value < 0)
-        return fail(u"Invalid InputLen: "_s + QString::number(value));
-    return store("InputLen="_L1, m_inputLen, value);
+    return storeCount("InputLen="_L1, m_inputLen, value);
 }
 
 std::optional<qint16> SerialControl::InputLen() const
@@ -244,9 +249,7 @@ std::optional<qint16> SerialControl::InputLen() const
 
 bool SerialControl::setRThreshold(qint16 value)
 {
-    if (value < 0)
-        return fail(u"Invalid RThreshold: "_s + QString::number(value));
-    return store("RThreshold="_L1, m_rThreshold, value);
+    return storeCount("RThreshold="_L1, m_rThreshold, value);
 }
 
 std::optional<qint16> SerialControl::RThreshold() const
@@ -256,9 +259,7 @@ std::optional<qint16> SerialControl::RThreshold() const
 
 bool SerialControl::setSThreshold(qint16 value)
 {
-    if (value < 0)
-        return fail(u"Invalid SThreshold: "_s + QString::number(value));
-    return store("SThreshold="_L1, m_sThreshold, value);
+    return storeCount("SThreshold="_L1, m_sThreshold, value);
 }
 
 std::optional<qint16> SerialControl::SThreshold() const
@@ -345,34 +346,36 @@ std::optional<qint32> SerialControl::Handshaking() const
 
 // --- Line states and buffers
 
+std::optional<bool> SerialControl::modemLine(QLatin1StringView member, bool ModemLines::*line) const
+{
+    // A device without modem lines (a pty) reads False, not an error.
+    const std::optional<ModemLines> lines = isOpen() ? m_current->lines() : std::nullopt;
+    return read(member, lines && (*lines).*line);
+}
+
 std::optional<bool> SerialControl::CDHolding() const
 {
-    const auto lines = isOpen() ? m_current->lines() : std::nullopt;
-    return read("CDHolding"_L1, lines && lines->cd);
+    return modemLine("CDHolding"_L1, &ModemLines::cd);
 }
 
 std::optional<bool> SerialControl::CTSHolding() const
 {
-    const auto lines = isOpen() ? m_current->lines() : std::nullopt;
-    return read("CTSHolding"_L1, lines && lines->cts);
+    return modemLine("CTSHolding"_L1, &ModemLines::cts);
 }
 
 std::optional<bool> SerialControl::DSRHolding() const
 {
-    const auto lines = isOpen() ? m_current->lines() : std::nullopt;
-    return read("DSRHolding"_L1, lines && lines->dsr);
+    return modemLine("DSRHolding"_L1, &ModemLines::dsr);
 }
 
 std::optional<bool> SerialControl::DTREnable() const
 {
-    const auto lines = isOpen() ? m_current->lines() : std::nullopt;
-    return read("DTREnable"_L1, lines && lines->dtr);
+    return modemLine("DTREnable"_L1, &ModemLines::dtr);
 }
 
 std::optional<bool> SerialControl::RTSEnable() const
 {
-    const auto lines = isOpen() ? m_current->lines() : std::nullopt;
-    return read("RTSEnable"_L1, lines && lines->rts);
+    return modemLine("RTSEnable"_L1, &ModemLines::rts);
 }
 
 std::optional<bool> SerialControl::NullDiscard() const

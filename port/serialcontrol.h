@@ -144,6 +144,9 @@ private:
     std::optional<T> read(QLatin1StringView member, T value) const;
     template<typename T>
     bool store(QLatin1StringView member, T &field, T value);
+    std::optional<bool> modemLine(QLatin1StringView member, bool ModemLines::*line) const;
+    // A count the window sets (InputLen, the thresholds): never below 0.
+    bool storeCount(QLatin1StringView member, qint16 &field, qint16 value);
 
     // Receiving (serialdelivery.cpp).
     void takeIncoming(qsizetype max);

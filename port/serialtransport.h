@@ -63,8 +63,8 @@ public:
 
     struct Opened
     {
-        QString error{};     // empty: the port is open
-        QStringList notes{}; // what the device did not take
+        QString error{};                    // empty: the port is open
+        QStringList notes{};                // what the device did not take
         std::optional<LineSettings> line{}; // in force; none: the port carries bytes only
     };
     struct Line
@@ -77,8 +77,8 @@ public:
     void attach(Sink *sink) { m_sink = sink; }
 
     // Opens the port the mapping names, with these line settings and handshaking mode.
-    virtual Opened open(const PortMapping &port, const LineSettings &line,
-                        const QString &lineText, qint32 handshaking) = 0;
+    virtual Opened open(const PortMapping &port, const LineSettings &line, const QString &lineText,
+                        qint32 handshaking) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // The device or URL the mapping leads to, as messages name it; while open, the open one.

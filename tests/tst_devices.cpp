@@ -120,7 +120,8 @@ private Q_SLOTS:
     {
         // url: the URL the entry names; empty: none
         columns<QByteArray, QString>("file", "url");
-        QTest::newRow("rfc2217") << QByteArray("rfc2217://lab-pc:2000\n") << u"rfc2217://lab-pc:2000"_s;
+        QTest::newRow("rfc2217") << QByteArray("rfc2217://lab-pc:2000\n")
+                                 << u"rfc2217://lab-pc:2000"_s;
         QTest::newRow("scheme case, slash, blanks, CRLF, notes after")
             << QByteArray("  TCP://Host_1.lan:7/ \r\nbench 3\n") << u"tcp://Host_1.lan:7"_s;
         QTest::newRow("IPv6") << QByteArray("rfc2217://[::1]:2217") << u"rfc2217://[::1]:2217"_s;
@@ -131,7 +132,8 @@ private Q_SLOTS:
         QTest::newRow("blank in host") << QByteArray("tcp://lab pi:1\n") << QString();
         QTest::newRow("URL on the second line") << QByteArray("\ntcp://lab:1\n") << QString();
         QTest::newRow("first line too long")
-            << QByteArray("tcp://lab:1") + QByteArray(5000, ' ') + "\n" << QString();
+            << QByteArray("tcp://lab:1") + QByteArray(5000, ' ') + "\n"
+            << QString();
     }
     void urlEntries()
     {

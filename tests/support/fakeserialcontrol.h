@@ -47,8 +47,7 @@ public:
     }
 
     // --- SerialTransport
-    Opened open(const PortMapping &port, const LineSettings &line, const QString &,
-                qint32) override
+    Opened open(const PortMapping &port, const LineSettings &line, const QString &, qint32) override
     {
         m_port = qint16(port.port);
         if (absentPorts.contains(m_port))
