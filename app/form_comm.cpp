@@ -6,6 +6,7 @@
 #include "capture/savedialog.h"
 #include "port/serialcontrol.h"
 #include "receive/lineview.h"
+#include "transmit/opendialog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -92,6 +93,7 @@ Form_Comm::Form_Comm(std::unique_ptr<SerialControl> serial, std::unique_ptr<Save
     setupCapture();
     setupStatistics();
     setupPanes();
+    setupPlot();
 
     // Form_Load opens the control's port with the box's text.
     if (startUp.port)
@@ -303,6 +305,7 @@ void Form_Comm::Form_Load()
 
 void Form_Comm::Form_Unload()
 {
+    stopSending(QStringLiteral("Stopped when the window closed"), false);
     // Closes the stream and releases it and the file service; a failed close cannot stop
     // the window from closing.
     (void)m_capture.stop();

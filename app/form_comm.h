@@ -22,7 +22,10 @@
 #include "port/propertypanel.h"
 #include "port/replugwatch.h"
 #include "receive/linestatistics.h"
+#include "transmit/commandhistory.h"
+#include "transmit/repeatschedule.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 
 #include <array>
@@ -49,9 +52,13 @@ class DeviceDiscovery;
 class LedShape;
 class LineStatisticsWindow;
 class LineView;
+class PlotWindow;
 class QAction;
 class SerialControl;
 class SaveDialog;
+class FileSender;
+class OpenDialog;
+class SendFileWindow;
 
 // A port argument: a number (start-up) or a port number text (from the port list).
 using PortArgument = std::variant<qint16, QString>;
@@ -91,6 +98,8 @@ public:
     const LineStatistics &lineStatistics() const { return m_stats; }
     // The "Line statistics" window once shown (null before).
     LineStatisticsWindow *lineStatisticsWindow() const;
+    // The "Plot" window once shown (null before).
+    PlotWindow *plotWindow() const;
 
     // The clock the receive path and the indicator read; tests pin it.
     void setClock(std::function<QDateTime()> clock);
@@ -109,6 +118,12 @@ public:
     // Builds the port menu (COM 1 to 9, what each maps to, map, remove, network port) and
     // shows it at globalPos without waiting; it deletes itself when closed.
     QMenu *showPortMenu(const QPoint &globalPos);
+    // Where "Send file" asks for the file; Qt's open-file dialog by default.
+    void setOpenDialog(std::unique_ptr<OpenDialog> dialog);
+    // "Repeating every 100 ms: 12 of 50 sent" while a repeat runs; empty otherwise.
+    QString repeatStatus() const;
+    // The "Sending file" window once shown (null before).
+    SendFileWindow *sendFileWindow() const;
 
 public Q_SLOTS:
     // Handlers, named by control and event.
@@ -124,10 +139,17 @@ public Q_SLOTS:
     void lbl_filename_Change();
     // Ctrl+I and the "Rec" indicator's context menu: the non-modal statistics window.
     void showLineStatistics();
+    // Ctrl+G and the received data pane's context menu: the non-modal "Plot" window.
+    void showPlot();
     // Lending the port to another program (SIGUSR2 / SIGUSR1, app/porthandoff.h): closes
     // it and says so once; opens it again with the settings in force. Capture goes on.
     void releasePortOnRequest();
     void retakePortOnRequest();
+    // transmit/: Ctrl+R in the command box asks for a period and count and repeats the
+    // command; Escape there stops it. Ctrl+O asks for a file and sends it.
+    void showRepeatDialog();
+    void stopRepeating();
+    void showSendFile();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -185,13 +207,26 @@ private:
     // A read of the serial control failed while receiving: tells the operator once.
     void receiveFailed(const QString &member);
 
-    // transmit/
+    // transmit/: the command box, its history, repeat and file sending
     void setupTransmit();
+    void setupRepeat();
+    void setupSendFile();
+    // Ends a repeat and a file send. why: for the operator; a fault is told once, a stop by
+    // the operator (or by the port opening again) is not.
+    void stopSending(const QString &why, bool fault);
+    void startRepeat(int periodMs, int count);
+    void repeatTick();
+    void showRepeatStatus();
 
     // capture/
     void setupCapture();
     // Sets lbl_filename's caption and runs its change handler, as a caption change does.
     void setFilenameCaption(const QString &text);
+
+    // plot/
+    void setupPlot();
+    // Hands the finished frame in FrameBuffer to the plot; called only while it exists.
+    void plotFrame(qint64 nowMs);
 
     // --- Serial control, dialogs, timer
     std::unique_ptr<SerialControl> MSComm1;
@@ -258,6 +293,7 @@ private:
     QString m_hint;         // the port's tooltip
     // receive/
     bool m_panelRefreshPending = false;
+    QElapsedTimer m_panelRefreshed; // since the last refresh after a frame
     bool m_panelRefreshFailed = false; // reported; cleared by the next refresh that works
     bool m_receiveFailed = false;      // reported; cleared by the next read that works
     bool m_frameCut = false;           // the frame under way was cut at its longest length
@@ -278,4 +314,24 @@ private:
     LineView *focusedPane() const;
     // Asks for a file and writes the pane's lines to it; a failure is reported once.
     void savePane(LineView *pane);
+
+    // --- transmit/: command history, repeated sending, file sending
+    CommandHistory m_history;
+    std::optional<RepeatSchedule> m_repeat; // while a repeat runs
+    QByteArray m_repeatCommand;             // its bytes before the suffix
+    QString m_repeatText;                   // as typed, for the history
+    QTimer *m_repeatTimer = nullptr;
+    int m_repeatPeriodMs = 1000; // what the dialog offers next
+    int m_repeatCount = 0;
+    QString m_sendTip; // the command box's tooltip when nothing repeats
+    QAction *m_repeatAction = nullptr;
+    QAction *m_stopRepeatAction = nullptr;
+    QAction *m_sendFileAction = nullptr;
+    std::unique_ptr<OpenDialog> m_openDialog;
+    FileSender *m_fileSender = nullptr;
+    QPointer<SendFileWindow> m_sendFileWindow;
+
+    // --- plot/ (form_comm_plot.cpp)
+    // null until first shown, so the receive path pays one test per frame before
+    PlotWindow *m_plot = nullptr;
 };

@@ -14,11 +14,19 @@
 //                      (default: random lengths of 1 to 81)
 //   --extras           part 2 with the times shown in both panes and the line statistics
 //                      window open, to compare with a run without
+//   --readings         part 2 sends frames of four readings ("A:12.5 B:-3 C:0.25 D:71")
+//   --plot             as --readings, with the Plot window open; compare with --readings
+//   --paced RATE       part 2 as an instrument sends: RATE characters/s of 47-character
+//                      frames for --seconds S (default 10), written every --tick MS
+//                      (default 20); prints the share of one core the window's process used
+//                      over the stream and one second after it (the writer thread not
+//                      counted), instead of a rate
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
+#include "plot/plotwindow.h"
 #include "port/serialcontrol.h"
 #include "receive/receiverules.h"
 #include "support/fakeoptionsprompt.h"
@@ -40,6 +48,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -61,6 +70,24 @@ void appendRandomFrames(QByteArray &out, qsizetype bytes, QRandomGenerator &rng,
             out.append(c);
         }
         out.append(kEnds[rng.bounded(4)]);
+    }
+}
+
+// Frames of four named readings, each closed by one of the end codes.
+void appendReadingFrames(QByteArray &out, qsizetype bytes, QRandomGenerator &rng)
+{
+    static const char kEnds[] = {'\r', '\n', '\x06', '\x04'};
+    const qsizetype target = out.size() + bytes;
+    char text[96];
+    while (out.size() < target) {
+        const int n =
+            std::snprintf(text, sizeof text,
+                          "\x02"
+                          "A:%d.%02d B:%d C:-%d.%d D:%d%c",
+                          int(rng.bounded(1000)), int(rng.bounded(100)), int(rng.bounded(100000)),
+                          int(rng.bounded(50)), int(rng.bounded(10)), int(rng.bounded(256)),
+                          kEnds[rng.bounded(4)]);
+        out.append(text, n);
     }
 }
 
@@ -157,7 +184,29 @@ bool benchWithoutWidgets(const QString &folder)
 }
 
 // Part 2: the window end to end through a pty.
-bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bool extras)
+struct Pacing
+{
+    int rate = 0; // characters per second; 0: as fast as the pty takes them
+    double seconds = 10;
+    int tickMs = 20;
+};
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bool extras,
+                 const Pacing &pacing, bool readings, bool plot)
 {
     Pty pty;
     PortMap map;
@@ -195,6 +244,10 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
             action->trigger();
         }
     }
+    if (plot) {
+        form.showPlot();
+        form.activateWindow();
+    }
 
     // At a bench the window is up, and known to assistive technology, before the
     // instrument sends: the stream starts after half a second of the window's event loop.
@@ -205,12 +258,58 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
 
     // The writer makes the frames as it goes, so they do not count in this process's
     // peak memory beyond one chunk.
-    const qsizetype total = megabytes << 20;
+    const qsizetype total =
+        pacing.rate > 0 ? qsizetype(pacing.rate * pacing.seconds) : megabytes << 20;
     std::atomic<bool> writerDone{false};
+    std::atomic<double> writerCpu{0};
+    const double cpuStart = processCpuSeconds();
     std::atomic<bool> writerOk{true};
     std::atomic<qint64> expectedSize{0};
     quint64 expectedHash = kFnvStart;
+    std::thread paced([&] {
+        if (pacing.rate <= 0)
+            return;
+        // The frames peer monitors are measured with: 8 digits, a comma, 36 characters, CR LF.
+        const double start = threadCpuSeconds();
+        QElapsedTimer t;
+        t.start();
+        qsizetype sent = 0;
+        int i = 0;
+        QByteArray chunk;
+        QByteArray frame;
+        QByteArray record;
+        while (sent < total) {
+            const qsizetype due =
+                std::min<qsizetype>(total, qsizetype(t.nsecsElapsed() / 1e9 * pacing.rate));
+            chunk.resize(0);
+            while (sent + chunk.size() < due) {
+                frame = QByteArray::number(i++).rightJustified(8, '0') +
+                        ",0123456789abcdefghijklmnopqrstuvwxyz\r";
+                record.resize(0);
+                appendCaptureRecord(record, {}, frame);
+                expectedSize += record.size();
+                expectedHash = fnv1a(expectedHash, record);
+                chunk += frame;
+                // The LF after the CR is a frame of its own.
+                record.resize(0);
+                appendCaptureRecord(record, {}, "\n");
+                expectedSize += record.size();
+                expectedHash = fnv1a(expectedHash, record);
+                chunk += '\n';
+            }
+            if (!chunk.isEmpty() && !pty.write(chunk, 60000)) {
+                writerOk = false;
+                break;
+            }
+            sent += chunk.size();
+            std::this_thread::sleep_for(std::chrono::milliseconds(pacing.tickMs));
+        }
+        writerCpu = threadCpuSeconds() - start;
+        writerDone = true;
+    });
     std::thread writer([&] {
+        if (pacing.rate > 0)
+            return;
         QRandomGenerator rng(2);
         QByteArray chunk;
         QByteArray record;
@@ -218,7 +317,11 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         QByteArray frame;
         while (sent < total) {
             chunk.resize(0);
-            appendRandomFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng, frameLength);
+            if (readings)
+                appendReadingFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng);
+            else
+                appendRandomFrames(chunk, std::min<qsizetype>(1 << 20, total - sent), rng,
+                                   frameLength);
             for (char c : chunk) {
                 frame.append(c);
                 if (c == '\r' || c == '\n' || c == '\x06' || c == '\x04') {
@@ -238,10 +341,31 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         writerDone = true;
     });
 
-    // The longest time the event loop went without running a 5 ms timer, and when it last
-    // ran late: the window is idle once it runs on time for a while.
     QElapsedTimer clock;
     clock.start();
+    if (pacing.rate > 0) {
+        // The window's own event loop and nothing else of this program's, for the stream and
+        // one second after it, as the window would be measured from outside.
+        QEventLoop loop;
+        QTimer::singleShot(int(pacing.seconds * 1000) + 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double cpuShare =
+            (processCpuSeconds() - cpuStart - writerCpu) / (clock.nsecsElapsed() / 1e9);
+        paced.join();
+        writer.join();
+        const qint64 size = QFileInfo(path).size();
+        const bool complete = writerOk && size == expectedSize;
+        std::printf("paced: %lld characters at %d/s in writes every %d ms: %.1f%% of one core; "
+                    "capture %s (%lld of %lld bytes); accessibility %s\n",
+                    qlonglong(total), pacing.rate, pacing.tickMs, 100 * cpuShare,
+                    complete ? "complete" : "INCOMPLETE", qlonglong(size),
+                    qlonglong(expectedSize.load()),
+                    QAccessible::isActive() ? "active" : "inactive");
+        return complete;
+    }
+
+    // The longest time the event loop went without running a 5 ms timer, and when it last
+    // ran late: the window is idle once it runs on time for a while.
     QElapsedTimer sinceTick;
     sinceTick.start();
     qint64 longestGapNs = 0;
@@ -278,6 +402,7 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         (completeNs < 0 ? clock.nsecsElapsed() : std::max(completeNs, lastBusyNs)) / 1e9;
     ticker.stop();
     writer.join();
+    paced.join();
 
     QFile file(path);
     quint64 hash = kFnvStart;
@@ -290,15 +415,19 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         }
     }
     const bool complete = writerOk && size == expectedSize && hash == expectedHash;
+    const QByteArray plotText =
+        plot ? QByteArray::number(form.plotWindow()->store().seriesCount()) + " series shown"
+             : QByteArray("not shown");
     std::printf("end to end: %lld characters in %.2f s: %.2f M characters/s sustained (goal 2); "
                 "capture %s (%lld of %lld bytes); longest event-loop stall %.1f ms (goal < 50); "
                 "peak memory VmHWM %.1f MB (goal < 300); accessibility %s; times and "
-                "statistics window %s\n",
+                "statistics window %s; frames %s; plot %s\n",
                 qlonglong(total), seconds, total / seconds / 1e6,
                 complete ? "complete" : "INCOMPLETE", qlonglong(size),
                 qlonglong(expectedSize.load()), std::max<qint64>(0, longestGapNs - 5000000) / 1e6,
                 peakMemoryKiB() / 1024.0, QAccessible::isActive() ? "active" : "inactive",
-                extras ? "shown" : "not shown");
+                extras ? "shown" : "not shown", readings ? "of four readings" : "random",
+                plotText.constData());
     return complete;
 }
 
@@ -314,6 +443,9 @@ int main(int argc, char **argv)
     bool withoutWidgets = true;
     int frameLength = 0;
     bool extras = false;
+    Pacing pacing;
+    bool readings = false;
+    bool plot = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--no-window")
@@ -322,6 +454,16 @@ int main(int argc, char **argv)
             withoutWidgets = false;
         else if (arg == "--extras")
             extras = true;
+        else if (arg == "--readings")
+            readings = true;
+        else if (arg == "--plot")
+            readings = plot = true;
+        else if (arg == "--paced" && i + 1 < argc)
+            pacing.rate = std::max(1, QByteArray(argv[++i]).toInt());
+        else if (arg == "--seconds" && i + 1 < argc)
+            pacing.seconds = std::max(0.1, QByteArray(argv[++i]).toDouble());
+        else if (arg == "--tick" && i + 1 < argc)
+            pacing.tickMs = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg == "--frame-length" && i + 1 < argc)
             frameLength = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg.toLongLong() > 0)
@@ -332,6 +474,7 @@ int main(int argc, char **argv)
         return 1;
     bool ok = !withoutWidgets || benchWithoutWidgets(folder.path());
     if (window)
-        ok = benchWindow(folder.path(), megabytes, frameLength, extras) && ok;
+        ok = benchWindow(folder.path(), megabytes, frameLength, extras, pacing, readings, plot) &&
+             ok;
     return ok ? 0 : 1;
 }

@@ -33,6 +33,8 @@ void Form_Comm::setupPort()
 
 void Form_Comm::OpenPort(const PortArgument &port, const std::optional<QString> &settings)
 {
+    // A repeat or a file send belongs to the port as it was: it ends here.
+    stopSending(QStringLiteral("Stopped when the port was opened again"), false);
     // Each step on its own: a refused step is skipped and the next one runs.
     m_releasedOnRequest = false; // any open ends a hand-off
     MSComm1->setPortOpen(false);

@@ -79,6 +79,8 @@ void Form_Comm::MSComm1_OnComm()
         if (Read_buffer(*sChar)) {
             m_frameCut = false;
             WriteToFile(linePrefix(nowMs), FrameBuffer);
+            if (m_plot)
+                plotFrame(nowMs);
             FrameBuffer.resize(0); // keeps the storage for the next frame
         } else if (FrameBuffer.size() >= kMaxFrameLength) {
             cutFrame(linePrefix(nowMs));
@@ -106,6 +108,8 @@ void Form_Comm::MSComm1_OnComm()
     if (Read_buffer(*sChar)) {
         m_frameCut = false;
         txt_out->prependLine(StripFrame(FrameBuffer), nowMs);
+        if (m_plot)
+            plotFrame(nowMs);
         FlushFrame();
     } else if (FrameBuffer.size() >= kMaxFrameLength) {
         // Not a frame: written, but not shown as one.
@@ -170,13 +174,18 @@ void Form_Comm::cbo_APP_Click()
 
 void Form_Comm::schedulePanelRefresh()
 {
-    // Once per burst of received characters rather than per frame: the panel is current
-    // when the burst is done, and a fast instrument does not stall the window.
+    // Once per burst of received characters rather than per frame, and at most once per
+    // frame of the screen: the panel is current when the burst is done and never more than
+    // one screen frame behind, and an instrument that sends in many small writes costs a
+    // panel read per screen frame instead of one per write.
+    constexpr qint64 kScreenFrameMs = 16;
     if (m_panelRefreshPending)
         return;
     m_panelRefreshPending = true;
-    QTimer::singleShot(0, this, [this] {
+    const qint64 since = m_panelRefreshed.isValid() ? m_panelRefreshed.elapsed() : kScreenFrameMs;
+    QTimer::singleShot(int(std::max<qint64>(0, kScreenFrameMs - since)), this, [this] {
         m_panelRefreshPending = false;
+        m_panelRefreshed.start();
         if (RefreshPropertyPanel()) {
             m_panelRefreshFailed = false;
         } else if (!m_panelRefreshFailed) {

@@ -62,6 +62,9 @@ void Form_Comm::refreshStatistics()
         const QDateTime last = m_stats.lastReceiveMs() < 0
                                    ? QDateTime()
                                    : QDateTime::fromMSecsSinceEpoch(m_stats.lastReceiveMs());
-        m_statsWindow->showRows(statisticsRows(m_stats, errors, last));
+        QList<StatisticsRow> rows = statisticsRows(m_stats, errors, last);
+        rows.append({QStringLiteral("Command repeat"),
+                     m_repeat ? m_repeat->statusText() : QStringLiteral("off")});
+        m_statsWindow->showRows(rows);
     }
 }

@@ -654,6 +654,11 @@ QMenu *LineView::createContextMenu()
     save->setObjectName(QStringLiteral("save"));
     save->setShortcut(QKeySequence::Save);
     save->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&LineView::saveRequested)));
+    // Entries the window gives the pane (its actions) come last.
+    if (!actions().isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(actions());
+    }
     return menu;
 }
 

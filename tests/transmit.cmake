@@ -1,3 +1,6 @@
 commtest_add_test(tst_transmit_framing SOURCES tst_transmit_framing.cpp LIBS commtest_core)
 commtest_add_test(tst_transmit_window SOURCES tst_transmit_window.cpp LIBS commtest_gui)
 commtest_add_test(tst_transmit_pty SOURCES tst_transmit_pty.cpp LIBS commtest_gui)
+commtest_add_test(tst_transmit_sending SOURCES tst_transmit_sending.cpp LIBS commtest_core)
+commtest_add_test(tst_transmit_keys SOURCES tst_transmit_keys.cpp LIBS commtest_gui)
+commtest_add_test(tst_transmit_bulk_pty SOURCES tst_transmit_bulk_pty.cpp LIBS commtest_gui TIMEOUT 300)

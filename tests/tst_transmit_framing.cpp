@@ -145,6 +145,12 @@ private Q_SLOTS:
         QTest::newRow("lower case name") << QByteArray("<stx>x<eot>") << hex("027804") << 0;
         QTest::newRow("<0>") << QByteArray("<0>") << QByteArray(1, '\0') << 0;
         QTest::newRow("<255>") << QByteArray("<255>") << hex("ff") << 0;
+        QTest::newRow("hex <0x1B>") << QByteArray("<0x1B>[<0xf>") << hex("1b5b0f") << 0;
+        QTest::newRow("hex <0XFF>, <0x00>") << QByteArray("<0XFF><0x00>") << hex("ff00") << 0;
+        QTest::newRow("hex 3 digits") << QByteArray("<0x100>") << QByteArray() << 1;
+        QTest::newRow("hex no digits") << QByteArray("a<0x>") << QByteArray() << 2;
+        QTest::newRow("hex bad digit") << QByteArray("<0x1G>") << QByteArray() << 1;
+        QTest::newRow("hex sign") << QByteArray("<0x+1>") << QByteArray() << 1;
         QTest::newRow("leading zeros") << QByteArray("<007>") << hex("07") << 0;
         QTest::newRow("<<") << QByteArray("a<<b") << QByteArray("a<b") << 0;
         QTest::newRow("<< then a name is text") << QByteArray("<<STX>") << QByteArray("<STX>") << 0;

@@ -2,6 +2,8 @@
 
 #include <QChar>
 
+#include <algorithm>
+
 namespace {
 
 constexpr char kStx = 0x02;
@@ -17,6 +19,17 @@ constexpr const char *kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "E
 // The byte a code's inner text stands for, or -1.
 int angleCodeValue(const QByteArray &inner)
 {
+    // "0x1B": one or two hex digits after 0x, as instrument manuals write codes.
+    if (inner.size() >= 3 && inner.size() <= 4 && inner.at(0) == '0' &&
+        (inner.at(1) == 'x' || inner.at(1) == 'X')) {
+        bool ok = false;
+        const QByteArray digits = inner.mid(2);
+        const int value = digits.toInt(&ok, 16);
+        const bool plain = std::all_of(digits.begin(), digits.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        });
+        return ok && plain ? value : -1;
+    }
     if (inner.isEmpty() || inner.size() > 3)
         return -1;
     bool digits = true;
@@ -117,8 +130,9 @@ std::optional<QByteArray> decodeAngleCodes(const QByteArray &command, QString *e
                         ? QStringLiteral("a \"<\" without a code and \">\"")
                         : QStringLiteral("\"<%1>\" is not a code").arg(QString::fromLatin1(inner));
                 *error = QStringLiteral("The command was not sent: at character %1, %2. "
-                                        "Codes are control names such as <STX> or numbers "
-                                        "<0> to <255>; type << for a single <.")
+                                        "Codes are control names such as <STX>, numbers "
+                                        "<0> to <255> or <0x00> to <0xFF>; type << for a "
+                                        "single <.")
                              .arg(i + 1)
                              .arg(found);
             }

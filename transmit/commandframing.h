@@ -23,8 +23,8 @@ QByteArray frameCommand(const QByteArray &command, const QString &suffix);
 
 // Control codes typed in angle brackets, for the command box's "Codes in angle brackets"
 // mode: "<STX>", "<CR>" and the other ASCII control names (NUL to US, and DEL; either
-// case) and "<0>" to "<255>" in decimal become that byte, and "<<" one '<'. Everything
-// else is kept as it is, a lone '>' included. A '<' that starts none of these is refused:
+// case), "<0>" to "<255>" in decimal and "<0x0>" to "<0xFF>" in hex become that byte, and
+// "<<" one '<'. Everything else is kept as it is, a lone '>' included. A '<' that starts none of these is refused:
 // the result is std::nullopt and *error (when given) names the position (counted in
 // characters from 1) and what was found there.
 std::optional<QByteArray> decodeAngleCodes(const QByteArray &command, QString *error = nullptr);

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -12,7 +13,35 @@
 #include <QPushButton>
 
 #include <cstdio>
+#include <functional>
 #include <limits>
+
+namespace {
+
+// Keys of the command box that QLineEdit leaves unused: handle returns true when it used one.
+class CommandBoxKeys : public QObject
+{
+public:
+    CommandBoxKeys(QObject *parent, std::function<bool(int key)> handle)
+        : QObject(parent)
+        , m_handle(std::move(handle))
+    {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        return plain && m_handle(key->key());
+    }
+
+private:
+    std::function<bool(int)> m_handle;
+};
+
+} // namespace
 
 void Form_Comm::setupTransmit()
 {
@@ -30,15 +59,39 @@ void Form_Comm::setupTransmit()
     m_angleCodes->setObjectName(QStringLiteral("act_angleCodes"));
     m_angleCodes->setCheckable(true);
     m_angleCodes->setToolTip(
-        QStringLiteral("Send <STX>, <CR>, <0> to <255> as that byte; << sends <"));
+        QStringLiteral("Send <STX>, <CR>, <0> to <255>, <0x1B> as that byte; << sends <"));
     txt_send->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(txt_send, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         QMenu *menu = txt_send->createStandardContextMenu();
         menu->addSeparator();
         menu->addAction(m_angleCodes);
+        menu->addSeparator();
+        menu->addAction(m_repeatAction);
+        menu->addAction(m_stopRepeatAction);
+        menu->addAction(m_sendFileAction);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(txt_send->mapToGlobal(pos));
     });
+
+    // Up and Down walk the commands sent; Escape stops a repeat.
+    txt_send->installEventFilter(new CommandBoxKeys(this, [this](int key) {
+        std::optional<QString> text;
+        if (key == Qt::Key_Up)
+            text = m_history.up(txt_send->text());
+        else if (key == Qt::Key_Down)
+            text = m_history.down();
+        else if (key == Qt::Key_Escape && m_repeat) {
+            stopRepeating();
+            return true;
+        } else {
+            return false;
+        }
+        if (text)
+            txt_send->setText(*text);
+        return true;
+    }));
+    setupRepeat();
+    setupSendFile();
 }
 
 void Form_Comm::cmd_Send_Click()
@@ -61,6 +114,7 @@ void Form_Comm::cmd_Send_Click()
     const QByteArray framed = frameCommand(*bytes, suffix);
     if (MSComm1->setOutput(framed)) {
         m_stats.noteSent(quint64(framed.size()));
+        m_history.push(command);
         txt_send->setText(QString());
         return;
     }

@@ -33,3 +33,25 @@ private:
     QTemporaryDir m_dir;
     int m_files = 0;
 };
+
+// A file of `size` random bytes in the folder; its path, or empty when it was not written.
+QString writeRandomFile(const QString &folder, const QString &name, qint64 size);
+
+// While it lives, this thread's file permission checks apply to root as to anyone: the
+// capabilities that let root read any file are set aside (and restored at the end). Tests
+// run as root, which a file without read permission would not stop otherwise. active() is
+// false when they could not be set aside; a non-root user needs none of this.
+class PermissionsEnforced
+{
+public:
+    PermissionsEnforced();
+    ~PermissionsEnforced();
+    PermissionsEnforced(const PermissionsEnforced &) = delete;
+    PermissionsEnforced &operator=(const PermissionsEnforced &) = delete;
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    bool m_dropped = false;
+    quint32 m_saved = 0;
+};

@@ -3,13 +3,16 @@
 #include "app/ledshape.h"
 #include "port/serialcontrol.h"
 #include "receive/lineview.h"
+#include "transmit/repeatdialog.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 namespace {
@@ -39,6 +42,9 @@ Monitor::Monitor(std::unique_ptr<SerialControl> control)
     options = prompt.get();
     form =
         std::make_unique<Form_Comm>(std::move(control), std::move(saveDialog), std::move(prompt));
+    auto openFile = std::make_unique<FakeOpenDialog>();
+    openDialog = openFile.get();
+    form->setOpenDialog(std::move(openFile));
 }
 
 Monitor::~Monitor() = default;
@@ -138,6 +144,17 @@ void Monitor::send(const QString &command, const QString &suffix) const
     box()->setText(command);
     child<QComboBox>("cbo_SuffixCommand")->setCurrentText(suffix);
     QTest::mouseClick(child<QPushButton>("cmd_Send"), Qt::LeftButton);
+}
+
+void Monitor::repeat(const QString &command, int periodMs, int count) const
+{
+    box()->setText(command);
+    child<QAction>("act_repeat")->trigger();
+    auto *dialog = form->findChild<RepeatDialog *>();
+    QVERIFY(dialog);
+    dialog->periodBox()->setValue(periodMs);
+    dialog->countBox()->setValue(count);
+    dialog->accept();
 }
 
 bool Monitor::startCapture(const QString &path, bool timestamp, const QString &source)

@@ -5,6 +5,7 @@
 // PtyMonitor puts the real serial layer on a pseudo-terminal mapped as port 4.
 
 #include "app/form_comm.h"
+#include "support/fakeopendialog.h"
 #include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
 #include "support/fakeserialcontrol.h"
@@ -36,6 +37,7 @@ public:
     FakeSerialControl *fake = nullptr; // null unless the window runs on the fake
     FakeSaveDialog *save = nullptr;
     FakeOptionsPrompt *options = nullptr;
+    FakeOpenDialog *openDialog = nullptr; // "Send file" asks this one
     std::unique_ptr<Form_Comm> form;
 
     template<typename T>
@@ -66,6 +68,9 @@ public:
     void reset(const QString &portText = QStringLiteral("COM 4")) const;
     // The command typed in the box and sent with this suffix.
     void send(const QString &command, const QString &suffix) const;
+    // The command typed in the box and repeated through "Repeat command" (count 0: until
+    // stopped).
+    void repeat(const QString &command, int periodMs, int count) const;
 
     // Capture on through the window's set-up, one click on "output to file": the options
     // answered OK with timestamp and source, the save dialog with path. True when the

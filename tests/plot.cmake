@@ -1,0 +1,3 @@
+commtest_add_test(tst_plotfields SOURCES tst_plotfields.cpp LIBS commtest_core commtest_sim)
+commtest_add_test(tst_plotstore SOURCES tst_plotstore.cpp LIBS commtest_core)
+commtest_add_test(tst_plot_window SOURCES tst_plot_window.cpp LIBS commtest_gui)
