@@ -258,11 +258,11 @@ void LocalTransport::fetch(qsizetype max)
     const qint64 available = std::min<qint64>(m_port->bytesAvailable(), max);
     if (available <= 0)
         return;
-    // One read straight into a buffer of its size: no copy per chunk.
-    QByteArray bytes(available, Qt::Uninitialized);
-    const qint64 got = m_port->read(bytes.data(), available);
+    // The chunk buffer keeps its storage from one read to the next.
+    m_chunk.resize(available);
+    const qint64 got = m_port->read(m_chunk.data(), available);
     if (got > 0)
-        sink()->arrived(QByteArrayView(bytes.constData(), got));
+        sink()->arrived(QByteArrayView(m_chunk.constData(), got));
 }
 
 qint64 LocalTransport::pending() const

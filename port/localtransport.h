@@ -50,6 +50,7 @@ private:
     QSerialPort *m_port = nullptr;
     QTimer *m_lineTimer = nullptr;
     QString m_device; // canonical device of the open port
+    QByteArray m_chunk; // what one fetch reads
     bool m_break = false;
     bool m_lossReported = false;
     int m_readErrors = 0;
