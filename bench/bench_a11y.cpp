@@ -8,8 +8,14 @@
 // with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1, and prints both rates and their ratio.
 //
 // Usage: bench_a11y [megabytes, default 20] [--frame-length N, default 46] [--runs N, default 1]
+//                   [--cpu [--seconds S, default 10] [--prefill]]
 //   --runs N   N pairs of runs, off and on in turn, for a machine whose load varies: prints
 //              each pair, then the median of each and the ratio of the medians.
+//   --cpu      instead of the flood: the share of one core the window uses while an
+//              instrument sends 47-character frames at 1,152 and 11,520 characters/s in
+//              writes every 20 ms and every 1 ms, capture on, with accessibility off and on
+//              (bench_receive --paced); with --runs, the median of each. --prefill: with
+//              both panes at their line limits first, as after a while at the bench.
 // Exits 77 with a message when Xvfb, dbus-daemon, at-spi2-core or python3-pyatspi is missing.
 
 #include <QCoreApplication>
@@ -108,7 +114,7 @@ QString a11yStatus(const QDBusConnection &session)
 
 struct Run
 {
-    double rate = 0; // M characters/s, 0 when the run failed
+    double rate = 0; // M characters/s (with --paced: % of one core), 0 when the run failed
     QByteArray events;
 };
 
@@ -145,7 +151,8 @@ Run runChild(const QString &bench, const QStringList &args, QProcessEnvironment 
     listener.waitForBytesWritten(5000);
     if (const auto line = readLine(listener, 10000))
         run.events = *line;
-    static const QRegularExpression rate(QStringLiteral("([0-9.]+) M characters/s sustained"));
+    static const QRegularExpression rate(
+        QStringLiteral("([0-9.]+)(?: M characters/s sustained|% of one core)"));
     const auto match = rate.match(QString::fromLocal8Bit(out));
     const bool complete = out.contains("capture complete");
     const bool asked =
@@ -173,9 +180,18 @@ int main(int argc, char **argv)
     QString megabytes = QStringLiteral("20");
     QString frameLength = QStringLiteral("46");
     int runs = 1;
+    bool cpu = false;
+    bool prefill = false;
+    QString seconds = QStringLiteral("10");
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--frame-length" && i + 1 < args.size())
+        if (args[i] == u"--cpu")
+            cpu = true;
+        else if (args[i] == u"--prefill")
+            prefill = true;
+        else if (args[i] == u"--seconds" && i + 1 < args.size())
+            seconds = args[++i];
+        else if (args[i] == u"--frame-length" && i + 1 < args.size())
             frameLength = args[++i];
         else if (args[i] == u"--runs" && i + 1 < args.size())
             runs = std::max(1, args[++i].toInt());
@@ -280,6 +296,38 @@ int main(int argc, char **argv)
                 display->constData(), qPrintable(a11yAddress), qPrintable(a11yStatus(session)));
     std::fflush(stdout);
 
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        const size_t n = v.size();
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    };
+    if (cpu) {
+        std::printf("| stream | accessibility off | accessibility on |\n|---|---|---|\n");
+        const std::pair<int, int> streams[] = {{1152, 20}, {11520, 20}, {11520, 1}, {1152, 1}};
+        for (const auto &[rate, tick] : streams) {
+            std::vector<double> off;
+            std::vector<double> on;
+            QStringList paced{QStringLiteral("--window-only"), QStringLiteral("--paced"),
+                                    QString::number(rate), QStringLiteral("--tick"),
+                                    QString::number(tick), QStringLiteral("--seconds"), seconds};
+            if (prefill)
+                paced << QStringLiteral("--prefill");
+            for (int r = 0; r < runs; ++r) {
+                for (bool a11y : {false, true}) {
+                    const Run run = runChild(bench, paced, env, a11y, listener);
+                    if (run.rate <= 0) {
+                        std::printf("bench_a11y: a run failed; see its output above\n");
+                        return 1;
+                    }
+                    (a11y ? on : off).push_back(run.rate);
+                }
+            }
+            std::printf("| %d characters/s in writes every %d ms | %.1f%% | %.1f%% |\n", rate,
+                        tick, median(off), median(on));
+            std::fflush(stdout);
+        }
+        return 0;
+    }
     const QStringList childArgs{megabytes, QStringLiteral("--window-only"),
                                 QStringLiteral("--frame-length"), frameLength};
     std::vector<double> offRates;
@@ -298,11 +346,6 @@ int main(int argc, char **argv)
         offRates.push_back(off.rate);
         onRates.push_back(on.rate);
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    };
     const double off = median(offRates);
     const double on = median(onRates);
     if (runs > 1)

@@ -21,6 +21,8 @@
 //                      (default 20); prints the share of one core the window's process used
 //                      over the stream and one second after it (the writer thread not
 //                      counted), instead of a rate
+//   --prefill          with --paced: both panes filled to their line limits first, as after a
+//                      while at the bench
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
 #include "app/form_comm.h"
@@ -189,6 +191,7 @@ struct Pacing
     int rate = 0; // characters per second; 0: as fast as the pty takes them
     double seconds = 10;
     int tickMs = 20;
+    bool prefill = false; // both panes full before the stream
 };
 
 double threadCpuSeconds()
@@ -262,10 +265,39 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         pacing.rate > 0 ? qsizetype(pacing.rate * pacing.seconds) : megabytes << 20;
     std::atomic<bool> writerDone{false};
     std::atomic<double> writerCpu{0};
-    const double cpuStart = processCpuSeconds();
     std::atomic<bool> writerOk{true};
     std::atomic<qint64> expectedSize{0};
     quint64 expectedHash = kFnvStart;
+    if (pacing.prefill) {
+        // As after a while at the bench: both panes at their line limits (100,000 log lines,
+        // 10,000 frames), so their scroll bars no longer change with every line.
+        QByteArray wire;
+        QByteArray record;
+        for (int i = 0; i < 10000; ++i) {
+            const QByteArray frame = QByteArray::number(i).rightJustified(8, '0') + ",\r";
+            wire += frame;
+            record.resize(0);
+            appendCaptureRecord(record, {}, frame);
+            expectedSize += record.size();
+            expectedHash = fnv1a(expectedHash, record);
+        }
+        // From a thread: the pty holds far less than this, and the window must read meanwhile.
+        std::atomic<bool> written{false};
+        std::thread prefiller([&] { written = pty.write(wire, 60000); });
+        QElapsedTimer filling;
+        filling.start();
+        while (QFileInfo(path).size() < expectedSize && !filling.hasExpired(60000))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        prefiller.join();
+        if (!written) {
+            std::printf("prefill failed\n");
+            return false;
+        }
+        settle.restart();
+        while (!settle.hasExpired(500))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    const double cpuStart = processCpuSeconds();
     std::thread paced([&] {
         if (pacing.rate <= 0)
             return;
@@ -460,6 +492,8 @@ int main(int argc, char **argv)
             readings = plot = true;
         else if (arg == "--paced" && i + 1 < argc)
             pacing.rate = std::max(1, QByteArray(argv[++i]).toInt());
+        else if (arg == "--prefill")
+            pacing.prefill = true;
         else if (arg == "--seconds" && i + 1 < argc)
             pacing.seconds = std::max(0.1, QByteArray(argv[++i]).toDouble());
         else if (arg == "--tick" && i + 1 < argc)

@@ -1,4 +1,5 @@
 #include "receive/lineview.h"
+#include "receive/panescrollbar.h"
 
 #include "receive/linefindbar.h"
 #include "receive/lineviewaccessible.h"
@@ -45,6 +46,12 @@ LineView::LineView(QWidget *parent)
     installLineViewAccessibleFactory();
 
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new PaneScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new PaneScrollBar(Qt::Horizontal, this));
+    // Opaque holders: a scroll bar's repaint then stops at its holder instead of repainting
+    // the frame, the group box and the window behind it.
+    for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()})
+        bar->parentWidget()->setAutoFillBackground(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
