@@ -3,6 +3,7 @@
 #include "app/form_comm.h"
 #include "app/portqueries.h"
 #include "port/devicediscovery.h"
+#include "port/portmapping.h"
 #include "port/portrules.h"
 #include "port/propertypanel.h"
 #include "port/serialcontrol.h"

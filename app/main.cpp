@@ -3,7 +3,7 @@
 #include "app/form_comm.h"
 #include "app/porthandoff.h"
 #include "capture/qtsavedialog.h"
-#include "port/portrouter.h"
+#include "port/serialcontrol.h"
 
 #include <cstdio>
 
@@ -19,7 +19,7 @@ int main(int argc, char *argv[])
     PortHandOff handOff;
     if (!handOff.error().isEmpty())
         std::fprintf(stderr, "commtest: %s\n", qPrintable(handOff.error()));
-    Form_Comm window(std::make_unique<PortRouter>(), std::make_unique<QtSaveDialog>(), nullptr,
+    Form_Comm window(std::make_unique<SerialControl>(), std::make_unique<QtSaveDialog>(), nullptr,
                      nullptr, Form_Comm::StartUp{line.port, line.settings});
     app.setErrorReporter([&window](const QString &text) { window.reportError(text); });
     QObject::connect(&handOff, &PortHandOff::releaseRequested, &window,

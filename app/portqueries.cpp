@@ -2,8 +2,8 @@
 
 #include "port/devicediscovery.h"
 #include "port/portmapping.h"
-#include "port/portrouter.h"
 #include "port/portrules.h"
+#include "port/serialcontrol.h"
 
 #include <QDir>
 
@@ -11,7 +11,7 @@
 
 QueryAnswer listPorts(const QString &configHome, const QList<SerialDevice> &devices)
 {
-    const QString folder = configHome + QStringLiteral("/commtest/ports");
+    const QString folder = portsFolder(configHome);
     QList<int> ports;
     const QStringList names =
         QDir(folder).entryList({QStringLiteral("com*")}, QDir::AllEntries | QDir::System);
@@ -37,7 +37,7 @@ QueryAnswer listPorts(const QString &configHome, const QList<SerialDevice> &devi
 QueryAnswer deviceFor(qint16 port)
 {
     // The window's own control: the same choice of local or network, the same reasons.
-    PortRouter serial;
+    SerialControl serial;
     serial.setCommPort(port);
     const bool opened = serial.setPortOpen(true);
     const QString reason = serial.lastError();
@@ -46,10 +46,9 @@ QueryAnswer deviceFor(qint16 port)
 
     QueryAnswer answer;
     answer.out = device + u'\n';
-    // deviceForPort names the ports-folder entry when there is one, else the legacy device.
-    const QString named = deviceForPort(port);
-    if (named != QStringLiteral("/dev/ttyS") + QString::number(port - 1))
-        answer.out += QStringLiteral("mapped in ") + named + u'\n';
+    if (const PortMapping mapping = readPortMapping(port);
+        mapping.kind != PortMapping::Kind::Default)
+        answer.out += QStringLiteral("mapped in ") + mapping.entry + u'\n';
     if (!opened) {
         answer.err = reason + u'\n';
         answer.status = 1;

@@ -1,10 +1,10 @@
 // Receive rate of a network port through a real ser2net beside the local pty rate, in the
 // same run and the same way the window reads: one OnComm and one character per event.
 //
-//   writer thread --pty--> QtSerialControl                         (local)
-//   writer thread --pty--> ser2net --TCP--> NetworkSerialControl   (rfc2217://, tcp://)
+//   writer thread --pty--> SerialControl                          (local)
+//   writer thread --pty--> ser2net --TCP--> SerialControl          (rfc2217://, tcp://)
 //   writer thread --pty--> ser2net --TCP--> plain socket reader    (what ser2net delivers)
-//   sender thread --TCP--> NetworkSerialControl                    (the client alone)
+//   sender thread --TCP--> SerialControl                           (the client alone)
 //
 // Prints characters per second for each path, whether every byte arrived in order, and
 // each network rate as a share of the local one (goal: at least one half). The plain
@@ -13,8 +13,8 @@
 //
 // Usage: bench_network [megabytes per path, default 32]
 
-#include "port/networkserialcontrol.h"
-#include "port/qtserialcontrol.h"
+#include "port/networktransport.h"
+#include "port/serialcontrol.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
 
@@ -185,7 +185,7 @@ int main(int argc, char **argv)
     double local = -1;
     {
         PtyPort device(1);
-        QtSerialControl port;
+        SerialControl port;
         if (device.ok())
             local = receiveRate(
                 port, [&](const QByteArray &c) { return device.pty->write(c, 60000); }, total,
@@ -196,7 +196,7 @@ int main(int argc, char **argv)
         const char *name = rfc2217 ? "client alone, rfc2217" : "client alone, raw tcp";
         TcpSender sender(rfc2217);
         PortMap map;
-        NetworkSerialControl port;
+        SerialControl port;
         mapToUrl(map.path(), 1,
                  (rfc2217 ? QStringLiteral("rfc2217://127.0.0.1:")
                           : QStringLiteral("tcp://127.0.0.1:")) +
@@ -216,7 +216,7 @@ int main(int argc, char **argv)
         for (const bool rfc2217 : {true, false}) {
             PortMap map;
             ServedPty served;
-            NetworkSerialControl port;
+            SerialControl port;
             const char *name = rfc2217 ? "ser2net, rfc2217" : "ser2net, raw tcp";
             if (!served.start(map.path(), 1, rfc2217, options)) {
                 std::printf("%-22s ser2net did not start\n", name);

@@ -29,7 +29,7 @@
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
 #include "plot/plotwindow.h"
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "receive/receiverules.h"
 #include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
@@ -223,7 +223,7 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
     // The options dialog answered OK with its initial options, through the window's seam.
     auto options = std::make_unique<FakeOptionsPrompt>();
     options->answers.push_back(FakeOptionsPrompt::ok());
-    Form_Comm form(std::make_unique<QtSerialControl>(), std::move(saveDialog), std::move(options));
+    Form_Comm form(std::make_unique<SerialControl>(), std::move(saveDialog), std::move(options));
     form.show();
     if (!form.serial()->PortOpen().value_or(false)) {
         std::printf("port 4 did not open: %s\n", qPrintable(form.serial()->lastError()));

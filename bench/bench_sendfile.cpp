@@ -7,7 +7,7 @@
 // Usage: bench_sendfile [megabytes, default 64]
 
 #include "app/form_comm.h"
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "support/fakeopendialog.h"
 #include "support/fakeoptionsprompt.h"
 #include "support/fakesavedialog.h"
@@ -66,7 +66,7 @@ int main(int argc, char **argv)
     map.map(4, pty.slavePath());
     auto open = std::make_unique<FakeOpenDialog>();
     open->answers = {path};
-    Form_Comm form(std::make_unique<QtSerialControl>(), std::make_unique<FakeSaveDialog>(),
+    Form_Comm form(std::make_unique<SerialControl>(), std::make_unique<FakeSaveDialog>(),
                    std::make_unique<FakeOptionsPrompt>());
     form.setOpenDialog(std::move(open));
     form.show();

@@ -90,7 +90,7 @@ void Form_Comm::WriteToFile(const QByteArray &Prefix, const QByteArray &sData)
     const bool capturing = m_capture.captureEnabled();
     const QString error = m_capture.write(Prefix, sData);
     if (error.isEmpty()) {
-        m_stats.records += capturing;
+        m_stats.noteRecords(capturing);
         return;
     }
     reportError(error);

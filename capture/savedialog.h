@@ -1,5 +1,6 @@
 #pragma once
-// The save-file dialog as the capture set-up uses it. (Scaffold: completed with capture.)
+// The save-file dialog as the capture set-up uses it: QtSaveDialog in the program, a scripted
+// fake in tests.
 
 #include <QString>
 

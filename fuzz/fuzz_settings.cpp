@@ -2,6 +2,7 @@
 // accepted survives being written out again, with blanks and letter case changed.
 
 #include "fuzz/fuzzcheck.h"
+#include "port/portmapping.h"
 #include "port/portrules.h"
 
 #include <QString>

@@ -1,11 +1,9 @@
 #include "port/portmapping.h"
 
-#include "port/rfc2217.h"
-
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -23,11 +21,6 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString portsFolder(const QString &configHome)
-{
-    return configHome + QStringLiteral("/commtest/ports");
-}
-
 QString entryPath(int port, const QString &configHome)
 {
     return portsFolder(configHome) + QStringLiteral("/com") + QString::number(port);
@@ -40,21 +33,27 @@ bool isCharDevice(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-// The URL on the first line of a regular file, or empty when that line is not one.
-QString urlInFile(const QString &path, QString *readError)
+// A URL file is one short line; a larger file is no URL file whatever it holds.
+constexpr qint64 kMaxUrlFile = 4096;
+
+// The port URL on the first line of a regular file, or why there is none.
+std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *readError = file.errorString();
-        return {};
+        return QStringLiteral("Cannot read %1: %2").arg(path, *readError);
     }
-    // A URL is short; a large file is garbage whatever it holds.
-    const QByteArray head = file.read(4096);
-    const QString line = QString::fromUtf8(head.left(head.indexOf('\n'))).trimmed();
-    if (line.isEmpty() || line.contains(u' '))
-        return {};
-    const QUrl url(line, QUrl::StrictMode);
-    return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty() ? line : QString();
+    const QByteArray head = file.read(kMaxUrlFile);
+    const qsizetype end = head.indexOf('\n');
+    if (end < 0 && !file.atEnd())
+        return QStringLiteral("No port URL: the first line is longer than %1 bytes (%2)")
+            .arg(kMaxUrlFile)
+            .arg(path);
+    auto url = parsePortUrl(QString::fromUtf8(end < 0 ? head : head.left(end)));
+    if (auto *reason = std::get_if<QString>(&url))
+        *reason += QStringLiteral(" (") + path + u')';
+    return url;
 }
 
 // Like mkdir -p, with the reason of the step that failed.
@@ -98,7 +97,7 @@ PortMapping readPortMapping(int port, const QString &configHome)
     m.entry = entryPath(port, configHome);
     const QFileInfo info(m.entry);
     if (!info.exists() && !info.isSymLink()) {
-        m.target = QStringLiteral("/dev/ttyS") + QString::number(port - 1);
+        m.target = legacyDevice(port);
         if (isCharDevice(m.target))
             m.device = m.target;
         else
@@ -111,14 +110,18 @@ PortMapping readPortMapping(int port, const QString &configHome)
         m.problem = QStringLiteral("com%1 is a folder, not a link to a device").arg(port);
         return m;
     }
-    // The network control reads a URL through a link as well as from the file itself.
+    // A URL is read through a link as well as from the file itself.
     QString readError;
     if (info.isFile()) {
-        m.target = urlInFile(m.entry, &readError);
-        if (!m.target.isEmpty()) {
+        const auto url = urlInFile(m.entry, &readError);
+        if (const auto *u = std::get_if<PortUrl>(&url)) {
             m.kind = PortMapping::Kind::Network;
+            m.url = *u;
+            m.target = portUrlText(*u);
             return m;
         }
+        if (!info.isSymLink())
+            m.urlError = std::get<QString>(url);
     }
     const QString resolved = info.canonicalFilePath();
     if (!info.isSymLink()) {
@@ -144,6 +147,34 @@ PortMapping readPortMapping(int port, const QString &configHome)
     else
         m.device = resolved;
     return m;
+}
+
+PortMapping readPortMapping(int port)
+{
+    return readPortMapping(port, userConfigHome());
+}
+
+QString userConfigHome()
+{
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!xdg.isEmpty())
+        return xdg;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString portsFolder(const QString &configHome)
+{
+    return configHome + QStringLiteral("/commtest/ports");
+}
+
+QString deviceForPort(int port, const QString &configHome)
+{
+    return readPortMapping(port, configHome).path();
+}
+
+QString deviceForPort(int port)
+{
+    return deviceForPort(port, userConfigHome());
 }
 
 QString mappingTarget(const SerialDevice &device)

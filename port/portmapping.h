@@ -5,10 +5,12 @@
 //        ^ writePortMapping / removePortMapping (link replaced atomically)
 //   PortMapping + SerialDevice list  --mappingText / buildPortMenu-->  texts the window shows
 //
-// The ports folder is the one place a mapping lives; deviceForPort() is the rule the
-// serial control opens by, and these functions agree with it. Errors are returned as text.
+// The ports folder is the one place a mapping lives, and readPortMapping the one reader of
+// it: the serial control picks its transport by it, the port menu describes it, and
+// deviceForPort is a view of it. Errors are returned as text.
 
 #include "port/devicediscovery.h"
+#include "port/rfc2217.h"
 
 #include <QList>
 #include <QString>
@@ -29,11 +31,29 @@ struct PortMapping
     QString device;  // the character device it leads to now; empty when none
     QString problem; // why it cannot be opened now; empty when it can (or, for a
                      // network port, when only connecting would tell)
+    PortUrl url{};   // Network: the URL
+    // A regular file in the entry's place that names no network port: why, as opening the
+    // port reports it (the URL rule's reason, or why the file cannot be read).
+    QString urlError{};
+
+    // The path a local device is opened by: the entry, or the legacy device without one.
+    QString path() const { return kind == Kind::Default ? target : entry; }
 };
 
 // Reads what port n maps to in configHome. Never fails: a bad entry is described in
-// `problem`. Ports 0 and below map to nothing.
+// `problem`. Ports 0 and below map to nothing. A file names a network port when its first
+// line passes parsePortUrl; what follows that line is left for the operator's notes.
 PortMapping readPortMapping(int port, const QString &configHome);
+// The same in this user's configuration folder.
+PortMapping readPortMapping(int port);
+// $XDG_CONFIG_HOME, or ~/.config when unset or empty.
+QString userConfigHome();
+// <configHome>/commtest/ports, where the entries com<n> live.
+QString portsFolder(const QString &configHome);
+// The path port n opens: its ports-folder entry when there is one (normally a link to a
+// device), otherwise its legacy device /dev/ttyS<n-1>. Empty for ports 0 and below.
+QString deviceForPort(int port, const QString &configHome);
+QString deviceForPort(int port);
 
 // Maps port n to linkTarget: a symbolic link com<n> in the ports folder (created when
 // missing), put in place with one rename so a reader sees the old entry or the new one.

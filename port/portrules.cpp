@@ -1,7 +1,5 @@
 #include "port/portrules.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <linux/serial.h>
@@ -27,30 +25,9 @@ std::optional<qint16> portNumberFromText(const QString &text)
     return static_cast<qint16>(value);
 }
 
-QString userConfigHome()
+QString legacyDevice(int port)
 {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty())
-        return xdg;
-    return QDir::homePath() + QStringLiteral("/.config");
-}
-
-QString deviceForPort(int port, const QString &configHome)
-{
-    if (port <= 0)
-        return {};
-    const QString entry =
-        configHome + QStringLiteral("/commtest/ports/com") + QString::number(port);
-    const QFileInfo info(entry);
-    // A dangling link is still the operator's choice: report its target, which will fail.
-    if (info.exists() || info.isSymLink())
-        return entry;
     return QStringLiteral("/dev/ttyS") + QString::number(port - 1);
-}
-
-QString deviceForPort(int port)
-{
-    return deviceForPort(port, userConfigHome());
 }
 
 bool noSerialHardware(const QString &device, std::optional<int> serialType)
@@ -64,6 +41,19 @@ bool noSerialHardware(const QString &device, std::optional<int> serialType)
             return false;
     }
     return true;
+}
+
+FlowControl handshakingFlow(qint32 handshaking)
+{
+    switch (handshaking) {
+    case 1:
+        return FlowControl::XonXoff;
+    case 2:
+    case 3:
+        return FlowControl::RtsCts;
+    default:
+        return FlowControl::None;
+    }
 }
 
 std::optional<LineSettings> parseSettings(const QString &text)
@@ -115,4 +105,12 @@ std::optional<LineSettings> parseSettings(const QString &text)
     else
         return std::nullopt;
     return s;
+}
+
+QString settingsText(const LineSettings &s)
+{
+    static const char parity[] = {'n', 'e', 'o', 'm', 's'};
+    static const char *const stop[] = {"1", "1.5", "2"};
+    return QString::number(s.baudRate) + u',' + QLatin1Char(parity[int(s.parity)]) + u',' +
+           QString::number(s.dataBits) + u',' + QLatin1StringView(stop[int(s.stopBits)]);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Pure rules of port choice and line settings; no I/O.
+// Pure rules of port numbers and line settings: no files, no devices.
 
 #include <QString>
 
@@ -13,14 +13,9 @@ QString portNumberText(const QString &portListText);
 // within 16 bits; anything else has no number.
 std::optional<qint16> portNumberFromText(const QString &text);
 
-// The device behind port n: the entry "com<n>" in <configHome>/commtest/ports when it
-// exists (normally a link to a device), otherwise /dev/ttyS<n-1>. Ports 0 and below have
-// no device (empty result). configHome is $XDG_CONFIG_HOME or ~/.config.
-QString deviceForPort(int port, const QString &configHome);
-// The same with the configuration folder of this user's environment.
-QString deviceForPort(int port);
-// $XDG_CONFIG_HOME, or ~/.config when unset or empty.
-QString userConfigHome();
+// The legacy device of port n, /dev/ttyS<n-1>, where it maps to when the ports folder
+// has no entry for it.
+QString legacyDevice(int port);
 
 // True when device is a legacy port (/dev/ttyS<n>) whose driver answered TIOCGSERIAL with
 // the unknown UART type: the node exists but no UART is behind it, so nothing would ever
@@ -41,6 +36,15 @@ enum class StopBits {
     Two
 };
 
+// How a Handshaking mode (0 to 3) paces the line. Mode 3, RTS/CTS with XON/XOFF, is
+// RTS/CTS on the wire: neither a driver nor RFC 2217 has a value for both together.
+enum class FlowControl {
+    None,
+    XonXoff,
+    RtsCts
+};
+FlowControl handshakingFlow(qint32 handshaking);
+
 struct LineSettings
 {
     qint32 baudRate = 9600;
@@ -54,3 +58,5 @@ struct LineSettings
 // data bits 5 to 8, stop bits 1, 1.5 or 2. Blanks around each field are allowed. Anything
 // else has no settings.
 std::optional<LineSettings> parseSettings(const QString &text);
+// The text of line settings as the Settings property shows them: "9600,n,8,1".
+QString settingsText(const LineSettings &settings);

@@ -1,5 +1,7 @@
 #include "port/rfc2217.h"
 
+#include <utility>
+
 namespace Rfc2217 {
 
 namespace {
@@ -91,15 +93,8 @@ QByteArray purgeData(Purge what)
 
 Control flowControlFor(qint32 handshaking)
 {
-    switch (handshaking) {
-    case 1:
-        return Control::XonXoffFlow;
-    case 2:
-    case 3:
-        return Control::HardwareFlow;
-    default:
-        return Control::NoFlow;
-    }
+    constexpr Control kValues[] = {Control::NoFlow, Control::XonXoffFlow, Control::HardwareFlow};
+    return kValues[int(handshakingFlow(handshaking))];
 }
 
 std::variant<Reply, QString> decodeReply(QByteArrayView payload)
@@ -165,14 +160,6 @@ std::variant<Reply, QString> decodeReply(QByteArrayView payload)
     return r;
 }
 
-QString settingsText(const LineSettings &s)
-{
-    static const char parity[] = {'n', 'e', 'o', 'm', 's'};
-    static const char *const stop[] = {"1", "1.5", "2"};
-    return QString::number(s.baudRate) + u',' + QLatin1Char(parity[int(s.parity)]) + u',' +
-           QString::number(s.dataBits) + u',' + QLatin1StringView(stop[int(s.stopBits)]);
-}
-
 } // namespace Rfc2217
 
 namespace {
@@ -211,17 +198,22 @@ std::variant<PortUrl, QString> parsePortUrl(const QString &line)
     if (text.isEmpty())
         return QStringLiteral("No port URL: ") + kExpected;
     const auto quoted = [&] { return u'"' + text.left(80) + u'"'; };
+    // A new kind of network port is one more row.
+    static const std::pair<QLatin1StringView, PortUrl::Kind> kSchemes[] = {
+        {QLatin1StringView("rfc2217://"), PortUrl::Kind::Rfc2217},
+        {QLatin1StringView("tcp://"), PortUrl::Kind::RawTcp},
+    };
     PortUrl url;
     QStringView rest;
-    if (text.startsWith(QStringLiteral("rfc2217://"), Qt::CaseInsensitive)) {
-        url.kind = PortUrl::Kind::Rfc2217;
-        rest = QStringView(text).sliced(10);
-    } else if (text.startsWith(QStringLiteral("tcp://"), Qt::CaseInsensitive)) {
-        url.kind = PortUrl::Kind::RawTcp;
-        rest = QStringView(text).sliced(6);
-    } else {
-        return QStringLiteral("Not a port URL: %1; %2").arg(quoted(), kExpected);
+    for (const auto &[scheme, kind] : kSchemes) {
+        if (text.startsWith(scheme, Qt::CaseInsensitive)) {
+            url.kind = kind;
+            rest = QStringView(text).sliced(scheme.size());
+            break;
+        }
     }
+    if (rest.isNull())
+        return QStringLiteral("Not a port URL: %1; %2").arg(quoted(), kExpected);
     if (rest.endsWith(u'/'))
         rest.chop(1);
 

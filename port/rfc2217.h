@@ -75,8 +75,7 @@ QByteArray setStopSize(StopBits stop);
 QByteArray setControl(Control value);
 QByteArray setModemStateMask(unsigned char mask);
 QByteArray purgeData(Purge what);
-// Handshaking modes 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both (RTS/CTS on the wire: the
-// option has no value for both together).
+// The SET-CONTROL value of a Handshaking mode (see handshakingFlow).
 Control flowControlFor(qint32 handshaking);
 
 // One server message, checked: a value outside what the command allows is no reply.
@@ -92,9 +91,6 @@ struct Reply
 // A sub-negotiation payload from the server (its command byte first); a reason in words
 // when it is not a valid reply.
 std::variant<Reply, QString> decodeReply(QByteArrayView payload);
-
-// The settings text ("9600,n,8,1") of line settings.
-QString settingsText(const LineSettings &settings);
 
 } // namespace Rfc2217
 

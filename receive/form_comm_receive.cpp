@@ -128,7 +128,7 @@ bool Form_Comm::Read_buffer(const QByteArray &sChar)
     txt_bffr->appendLine(m_logLine, LastReceiveTime);
     const bool ends =
         endsFrame(m_lineFeedEndsFrame ? FrameEndRule::LineFeed : FrameEndRule::Standard, uchar(c));
-    m_stats.frames += ends;
+    m_stats.noteFrames(ends);
     return ends;
 }
 

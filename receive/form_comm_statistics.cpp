@@ -59,9 +59,9 @@ void Form_Comm::refreshStatistics()
     if (LED_data->toolTip() != tip)
         LED_data->setToolTip(tip);
     if (m_statsWindow && m_statsWindow->isVisible()) {
-        const QDateTime last = m_stats.lastReceiveMs < 0
+        const QDateTime last = m_stats.lastReceiveMs() < 0
                                    ? QDateTime()
-                                   : QDateTime::fromMSecsSinceEpoch(m_stats.lastReceiveMs);
+                                   : QDateTime::fromMSecsSinceEpoch(m_stats.lastReceiveMs());
         QList<StatisticsRow> rows = statisticsRows(m_stats, errors, last);
         rows.append({QStringLiteral("Command repeat"),
                      m_repeat ? m_repeat->statusText() : QStringLiteral("off")});

@@ -4,7 +4,7 @@
 
 void LineStatistics::takeSample(qint64 nowMs)
 {
-    m_samples[size_t(m_next)] = {nowMs, received};
+    m_samples[size_t(m_next)] = {nowMs, m_received};
     m_next = (m_next + 1) % int(m_samples.size());
     m_count = std::min(m_count + 1, int(m_samples.size()));
 }
@@ -26,7 +26,7 @@ void LineStatistics::tick(qint64 nowMs)
         m_rate = 0;
         return;
     }
-    m_rate = double(received - base->received) * 1000.0 / double(nowMs - base->ms);
+    m_rate = double(m_received - base->received) * 1000.0 / double(nowMs - base->ms);
     m_peak = std::max(m_peak, m_rate);
 }
 
@@ -81,10 +81,10 @@ QList<StatisticsRow> statisticsRows(const LineStatistics &s,
                                     const QDateTime &lastReceive)
 {
     QList<StatisticsRow> rows = {
-        {QStringLiteral("Characters received"), count(s.received)},
-        {QStringLiteral("Characters sent"), count(s.sent)},
-        {QStringLiteral("Frames"), count(s.frames)},
-        {QStringLiteral("Records written"), count(s.records)},
+        {QStringLiteral("Characters received"), count(s.received())},
+        {QStringLiteral("Characters sent"), count(s.sent())},
+        {QStringLiteral("Frames"), count(s.frames())},
+        {QStringLiteral("Records written"), count(s.records())},
         {QStringLiteral("Rate (characters/s)"), rateText(s.rate())},
         {QStringLiteral("Peak rate (characters/s)"), rateText(s.peakRate())},
         {QStringLiteral("Last character"),

@@ -16,18 +16,23 @@
 class LineStatistics
 {
 public:
-    // The counters, bumped by the receive path, the send path and the capture writer.
-    quint64 received = 0;
-    quint64 sent = 0;
-    quint64 frames = 0;
-    quint64 records = 0;
-    qint64 lastReceiveMs = -1; // milliseconds since the epoch of the last character; -1 none
-
+    // What happened, one call each: the receive path, the send path and the capture
+    // writer tell it; it keeps the counts.
     void noteReceived(qint64 nowMs, qsizetype count = 1)
     {
-        received += quint64(count);
-        lastReceiveMs = nowMs;
+        m_received += quint64(count);
+        m_lastReceiveMs = nowMs;
     }
+    void noteFrames(quint64 count) { m_frames += count; }
+    void noteSent(quint64 count) { m_sent += count; }
+    void noteRecords(quint64 count) { m_records += count; }
+
+    quint64 received() const { return m_received; }
+    quint64 sent() const { return m_sent; }
+    quint64 frames() const { return m_frames; }
+    quint64 records() const { return m_records; }
+    // Milliseconds since the epoch of the last character; -1 none.
+    qint64 lastReceiveMs() const { return m_lastReceiveMs; }
 
     // Takes a sample at a timer tick (time in ms, any monotonic origin) and updates the rate
     // over the last second and its peak.
@@ -58,6 +63,11 @@ private:
     std::array<Sample, 8> m_samples{};
     int m_count = 0;
     int m_next = 0;
+    quint64 m_received = 0;
+    quint64 m_sent = 0;
+    quint64 m_frames = 0;
+    quint64 m_records = 0;
+    qint64 m_lastReceiveMs = -1;
     double m_rate = 0;
     double m_peak = 0;
     LineErrorCounts m_errorBase;

@@ -3,7 +3,7 @@
 // on its own.
 #include "capture/capturerecord.h"
 #include "capture/form_outputcfg.h"
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "support/files.h"
 #include "support/monitor.h"
 #include "support/tables.h"
@@ -462,7 +462,7 @@ private Q_SLOTS:
         QVERIFY(p.ok());
         QTemporaryDir dir;
         const QString first = dir.filePath(QStringLiteral("first.txt"));
-        Window w(std::make_unique<QtSerialControl>());
+        Window w(std::make_unique<SerialControl>());
         QVERIFY(w.form->serial()->PortOpen().value_or(false));
         w.monitor(true);
         w.captureTo(first);

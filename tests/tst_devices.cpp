@@ -114,6 +114,50 @@ private Q_SLOTS:
         QCOMPARE(deviceForPort(4, c.dir.path()), com4);
     }
 
+    // The one rule a ports-folder file names a network port by, for the menu, the
+    // transport choice and the writer alike.
+    void urlEntries_data()
+    {
+        // url: the URL the entry names; empty: none
+        columns<QByteArray, QString>("file", "url");
+        QTest::newRow("rfc2217") << QByteArray("rfc2217://lab-pc:2000\n")
+                                 << u"rfc2217://lab-pc:2000"_s;
+        QTest::newRow("scheme case, slash, blanks, CRLF, notes after")
+            << QByteArray("  TCP://Host_1.lan:7/ \r\nbench 3\n") << u"tcp://Host_1.lan:7"_s;
+        QTest::newRow("IPv6") << QByteArray("rfc2217://[::1]:2217") << u"rfc2217://[::1]:2217"_s;
+        QTest::newRow("other scheme") << QByteArray("http://lab:80\n") << QString();
+        QTest::newRow("no port") << QByteArray("tcp://lab-pi\n") << QString();
+        QTest::newRow("port out of range") << QByteArray("tcp://lab:65536\n") << QString();
+        QTest::newRow("no host") << QByteArray("rfc2217://:2000\n") << QString();
+        QTest::newRow("blank in host") << QByteArray("tcp://lab pi:1\n") << QString();
+        QTest::newRow("URL on the second line") << QByteArray("\ntcp://lab:1\n") << QString();
+        QTest::newRow("first line too long")
+            << QByteArray("tcp://lab:1") + QByteArray(5000, ' ') + "\n"
+            << QString();
+    }
+    void urlEntries()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, url);
+        Config c;
+        QVERIFY(c.write(u"@/commtest/ports/com4"_s, file));
+        const PortMapping m = readPortMapping(4, c.dir.path());
+        QCOMPARE(m.kind == Kind::Network, !url.isEmpty());
+        if (url.isEmpty()) {
+            QCOMPARE(int(m.kind), int(Kind::Garbage));
+            QVERIFY2(m.urlError.endsWith(u" ("_s + m.entry + u')'), qPrintable(m.urlError));
+        } else {
+            QCOMPARE(m.target, url);
+            QCOMPARE(portUrlText(m.url), url);
+            QVERIFY(m.problem.isEmpty() && m.urlError.isEmpty());
+        }
+        // The writer refuses what the reader would not take (it writes the URL trimmed, so
+        // never a long line).
+        if (file.size() < 4096)
+            QCOMPARE(networkUrlProblem(QString::fromUtf8(file.split('\n').first())).isEmpty(),
+                     !url.isEmpty());
+    }
+
     void readMappingWithoutEntry()
     {
         Config c;

@@ -1,5 +1,5 @@
 // The monitor window on real pseudo-terminals: start-up, re-opening, the panel.
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "support/monitor.h"
 
 #include <QComboBox>
@@ -97,7 +97,7 @@ private Q_SLOTS:
     {
         PtyMonitor first;
         QVERIFY(first.ok());
-        Monitor second(std::make_unique<QtSerialControl>());
+        Monitor second(std::make_unique<SerialControl>());
         QCOMPARE(first.val(2), QStringLiteral("True"));
         QCOMPARE(second.val(2), QStringLiteral("False"));
         const QString tip = second.child<QLabel>("lbl_val_2")->toolTip();

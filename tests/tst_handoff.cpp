@@ -3,7 +3,7 @@
 // back, and a capture under way goes on into the same file.
 #include "app/porthandoff.h"
 #include "capture/capturerecord.h"
-#include "port/portrouter.h"
+#include "port/serialcontrol.h"
 #include "support/fakedevicediscovery.h"
 #include "support/files.h"
 #include "support/monitor.h"
@@ -175,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(p.ok());
         CaptureFolder folder;
         const QString path = folder.newPath();
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         PortHandOff handOff;
         QCOMPARE(handOff.error(), QString());
@@ -233,7 +233,7 @@ private Q_SLOTS:
     {
         PtyPort p(4);
         QVERIFY(p.ok());
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         PortHandOff handOff;
         QObject::connect(&handOff, &PortHandOff::releaseRequested, w.form.get(),

@@ -1,5 +1,5 @@
 // Rates over the last second from timer-tick samples, and counters since a reset.
-#include "port/portrouter.h"
+#include "port/serialcontrol.h"
 #include "receive/linestatistics.h"
 #include "support/fakeserialcontrol.h"
 #include "support/tables.h"
@@ -8,6 +8,16 @@
 #include <QTest>
 
 using Samples = QList<QPair<qint64, quint64>>; // tick time in ms, characters received by then
+
+namespace {
+
+// Characters arrive, at the last receive time, until total have been received.
+void receivedUpTo(LineStatistics &s, quint64 total)
+{
+    s.noteReceived(s.lastReceiveMs(), qsizetype(total - s.received()));
+}
+
+} // namespace
 
 class TestLineStatistics : public QObject
 {
@@ -38,7 +48,7 @@ private Q_SLOTS:
         QFETCH(double, peak);
         LineStatistics s;
         for (const auto &[ms, received] : ticks) {
-            s.received = received;
+            receivedUpTo(s, received);
             s.tick(ms);
         }
         QCOMPARE(s.rate(), rate);
@@ -61,11 +71,11 @@ private Q_SLOTS:
         QFETCH(double, rate);
         LineStatistics s;
         for (const auto &[ms, received] : before) {
-            s.received = received;
+            receivedUpTo(s, received);
             s.tick(ms);
         }
         s.reset(resetAt, std::nullopt);
-        s.received = 1000; // one burst before the next tick
+        receivedUpTo(s, 1000); // one burst before the next tick
         s.tick(1500);
         QCOMPARE(s.rate(), rate);
         QCOMPARE(s.peakRate(), rate);
@@ -75,20 +85,20 @@ private Q_SLOTS:
     {
         LineStatistics s;
         s.noteReceived(1234);
-        s.sent = 5;
-        s.frames = 2;
-        s.records = 1;
+        s.noteSent(5);
+        s.noteFrames(2);
+        s.noteRecords(1);
         s.tick(0);
-        s.received = 500;
+        receivedUpTo(s, 500);
         s.tick(500);
-        QCOMPARE(s.lastReceiveMs, 1234);
+        QCOMPARE(s.lastReceiveMs(), 1234);
         QVERIFY(s.rate() > 0);
 
         const LineErrorCounts atReset{3, 2, 1, 0, 4};
         s.reset(600, atReset);
-        QCOMPARE(s.received, 0u);
-        QCOMPARE(s.sent + s.frames + s.records, 0u);
-        QCOMPARE(s.lastReceiveMs, -1);
+        QCOMPARE(s.received(), 0u);
+        QCOMPARE(s.sent() + s.frames() + s.records(), 0u);
+        QCOMPARE(s.lastReceiveMs(), -1);
         QCOMPARE(s.rate(), 0.0);
         QCOMPARE(s.peakRate(), 0.0);
 
@@ -104,12 +114,12 @@ private Q_SLOTS:
     void shownFigures()
     {
         LineStatistics s;
-        s.received = 46;
-        s.sent = 7;
-        s.frames = 2;
-        s.records = 1;
+        receivedUpTo(s, 46);
+        s.noteSent(7);
+        s.noteFrames(2);
+        s.noteRecords(1);
         s.tick(0);
-        s.received = 1046;
+        receivedUpTo(s, 1046);
         s.tick(1000);
         const QDateTime last(QDate(2026, 12, 8), QTime(14, 3, 5, 123));
 
@@ -134,13 +144,14 @@ private Q_SLOTS:
         QCOMPARE(receiveIndicatorTip(s, errors), u"Receiving 1000 characters/s; 15 line errors");
     }
 
-    // The window reads the counters through the router that picks local or network ports.
-    void routerPassesTheDeviceCounters()
+    // The device's counters reach the window through the control while the port is open.
+    void controlPassesTheDeviceCounters()
     {
-        auto local = std::make_unique<FakeSerialControl>();
-        local->errors = LineErrorCounts{7, 0, 1, 0, 2};
-        PortRouter router(std::move(local), std::make_unique<FakeSerialControl>());
-        QCOMPARE(router.errorCounters(), std::optional(LineErrorCounts{7, 0, 1, 0, 2}));
+        FakeSerialControl control;
+        control.errors = LineErrorCounts{7, 0, 1, 0, 2};
+        QCOMPARE(control.errorCounters(), std::nullopt);
+        QVERIFY(control.setPortOpen(true));
+        QCOMPARE(control.errorCounters(), std::optional(LineErrorCounts{7, 0, 1, 0, 2}));
     }
 };
 

@@ -1,9 +1,9 @@
 // Network ports through the port router: against a real ser2net serving a pty, and
 // against a scripted server for what ser2net cannot show (modem lines, refusal, malformed
 // replies, a flood).
-#include "port/networkserialcontrol.h"
-#include "port/portrouter.h"
-#include "port/qtserialcontrol.h"
+#include "port/localtransport.h"
+#include "port/networktransport.h"
+#include "port/serialcontrol.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
 #include "support/tables.h"
@@ -186,7 +186,7 @@ private Q_SLOTS:
         QFETCH(int, speedWhileOpen);
         ServedPty s;
         QVERIFY(s.start(m_map->path(), 6, true));
-        PortRouter port;
+        SerialControl port;
         QVERIFY2(openLikeTheWindow(port, 6, atOpen), qPrintable(port.lastError()));
         QVERIFY2(port.lastError().isEmpty(), qPrintable(port.lastError()));
         QCOMPARE(port.devicePath(), s.server.url(true));
@@ -218,11 +218,11 @@ private Q_SLOTS:
         ServedPty s;
         QVERIFY(s.start(m_map->path(), 6, rfc2217));
         QVERIFY(m_map->map(1, s.pty.slavePath())); // a local port beside it
-        PortRouter port;
+        SerialControl port;
         Receiver rx;
         rx.attach(port);
         QVERIFY2(openLikeTheWindow(port, 6), qPrintable(port.lastError()));
-        QVERIFY(qobject_cast<NetworkSerialControl *>(port.current()));
+        QVERIFY(qobject_cast<NetworkTransport *>(port.transport()));
         s.pty.readAvailable(200); // what the Telnet negotiation left on a raw port
 
         const QByteArray data = allByteValues() + allByteValues();
@@ -239,7 +239,7 @@ private Q_SLOTS:
 
         // The same router on a local port.
         QVERIFY(openLikeTheWindow(port, 1));
-        QVERIFY(qobject_cast<QtSerialControl *>(port.current()));
+        QVERIFY(qobject_cast<LocalTransport *>(port.transport()));
         QCOMPARE(port.devicePath(), QFileInfo(s.pty.slavePath()).canonicalFilePath());
     }
 
@@ -252,7 +252,7 @@ private Q_SLOTS:
         QVERIFY(server->start(pty.slavePath(), true));
         const quint16 tcpPort = server->port();
         QVERIFY(mapToUrl(m_map->path(), 6, server->url(true)));
-        PortRouter port;
+        SerialControl port;
         Receiver rx;
         rx.attach(port);
         QSignalSpy lost(&port, &SerialControl::portLost);
@@ -287,7 +287,7 @@ private Q_SLOTS:
             QSKIP("ser2net is not installed (Debian package ser2net)");
         ServedPty s;
         QVERIFY(s.start(m_map->path(), 6, true));
-        PortRouter port;
+        SerialControl port;
         QVERIFY(port.setHandshaking(2)); // held while closed, applied at the open
         QVERIFY2(openLikeTheWindow(port, 6), qPrintable(port.lastError()));
         QVERIFY2(port.lastError().isEmpty(), qPrintable(port.lastError()));
@@ -361,7 +361,7 @@ private Q_SLOTS:
         reason.replace(QStringLiteral("{entry}"),
                        m_map->path() + QStringLiteral("/commtest/ports/com9"));
         QVERIFY(mapToUrl(m_map->path(), 9, fileText));
-        PortRouter port;
+        SerialControl port;
         QVERIFY(port.setSettings(QStringLiteral("19200,n,8,1")));
         QVERIFY(port.setCommPort(9));
         QElapsedTimer clock;
@@ -387,7 +387,7 @@ private Q_SLOTS:
         QFETCH(int, event);
         FakeServer fake(kAgree + comPort(bytes({char(107), char(0)})));
         QVERIFY(mapToUrl(m_map->path(), 9, url(fake.port())));
-        PortRouter port;
+        SerialControl port;
         Receiver rx;
         rx.attach(port);
         QVERIFY2(openLikeTheWindow(port, 9), qPrintable(port.lastError()));
@@ -413,7 +413,7 @@ private Q_SLOTS:
     {
         FakeServer fake(kAgree, false);
         QVERIFY(mapToUrl(m_map->path(), 9, url(fake.port())));
-        PortRouter port;
+        SerialControl port;
         Receiver rx;
         rx.attach(port);
         QVERIFY2(openLikeTheWindow(port, 9, QStringLiteral("4800,n,8,1")),
@@ -441,7 +441,7 @@ private Q_SLOTS:
             comPort(bytes({char(105), char(5), char(6)}));
         FakeServer fake(kAgree + malformed);
         QVERIFY(mapToUrl(m_map->path(), 9, url(fake.port())));
-        PortRouter port;
+        SerialControl port;
         Receiver rx;
         rx.attach(port);
         QVERIFY2(openLikeTheWindow(port, 9), qPrintable(port.lastError()));
@@ -458,7 +458,7 @@ private Q_SLOTS:
             last = fake.floodSent;
             QTest::qWait(500);
         }
-        QVERIFY2(fake.floodSent >= NetworkSerialControl::kMaxBacklog && fake.floodSent < 64 << 20,
+        QVERIFY2(fake.floodSent >= SerialControl::kMaxBacklog && fake.floodSent < 64 << 20,
                  qPrintable(QString::number(fake.floodSent)));
         QCOMPARE(port.PortOpen(), std::optional<bool>(true));
 

@@ -93,7 +93,7 @@ private Q_SLOTS:
             now = base + offset;
             QVERIFY(w.pty->write(start + payload + end));
             ++sent;
-            QTRY_COMPARE(w.form->lineStatistics().frames, qint64(sent));
+            QTRY_COMPARE(w.form->lineStatistics().frames(), qint64(sent));
         }
         PlotWindow *plot = w.form->plotWindow();
         QCOMPARE(plot->windowTitle(), QStringLiteral("Plot"));

@@ -1,3 +1,4 @@
+#include "port/portmapping.h"
 #include "port/portrules.h"
 #include "support/tables.h"
 

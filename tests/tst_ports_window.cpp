@@ -1,7 +1,7 @@
 // The window's side of the port mapping: the port menu from a fixed device list, the
 // port tooltips, and re-opening a lost port by itself once its device is back.
 #include "capture/capturerecord.h"
-#include "port/portrouter.h"
+#include "port/serialcontrol.h"
 #include "support/fakedevicediscovery.h"
 #include "support/files.h"
 #include "support/monitor.h"
@@ -198,7 +198,7 @@ private Q_SLOTS:
         SerialDevice adapter = ftdi;
         adapter.path = node;
         adapter.byIdPath = byId;
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>(QList{adapter}));
         QCOMPARE(w.val(2), u"True"_s);
         const QString expected =
@@ -215,7 +215,7 @@ private Q_SLOTS:
         QVERIFY(p.ok());
         CaptureFolder folder;
         const QString path = folder.newPath();
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         QCOMPARE(w.val(2), u"True"_s);
         QVERIFY(w.startCapture(path));
@@ -267,7 +267,7 @@ private Q_SLOTS:
         QVERIFY(server->start(pty.slavePath(), true));
         const quint16 tcpPort = server->port();
         QVERIFY(mapToUrl(map.path(), 4, server->url(true)));
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         QCOMPARE(w.val(2), u"True"_s);
         server.reset();
@@ -293,7 +293,7 @@ private Q_SLOTS:
         QVERIFY(s.start(map.path(), 4, true));
         CaptureFolder folder;
         const QString path = folder.newPath();
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         QCOMPARE(w.val(2), u"True"_s);
         QVERIFY(w.startCapture(path));
@@ -341,20 +341,20 @@ private Q_SLOTS:
     {
         PtyPort p(4);
         QVERIFY(p.ok());
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         w.monitor(true);
         QVERIFY(p.pty->write("12345\r"));
-        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received, quint64(6), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received(), quint64(6), 20000);
         p.pty->closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"False"_s, 20000);
         p.replug();
         QVERIFY(p.ok());
         QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"True"_s, 20000);
-        QCOMPARE(w.form->lineStatistics().received, quint64(0));
+        QCOMPARE(w.form->lineStatistics().received(), quint64(0));
         QVERIFY(p.pty->write(QByteArray(999, 'x') + '\r'));
-        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received, quint64(1000), 20000);
-        QCOMPARE(w.form->lineStatistics().frames, quint64(1));
+        QTRY_COMPARE_WITH_TIMEOUT(w.form->lineStatistics().received(), quint64(1000), 20000);
+        QCOMPARE(w.form->lineStatistics().frames(), quint64(1));
         QTRY_VERIFY_WITH_TIMEOUT(w.form->lineStatistics().peakRate() > 0, 20000);
     }
 
@@ -362,7 +362,7 @@ private Q_SLOTS:
     {
         PtyPort p(4);
         QVERIFY(p.ok());
-        Monitor w(std::make_unique<PortRouter>());
+        Monitor w(std::make_unique<SerialControl>());
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
         p.pty->closeMaster();
         QTRY_COMPARE_WITH_TIMEOUT(w.val(2), u"False"_s, 20000);

@@ -555,7 +555,8 @@ private Q_SLOTS:
         data[5] = ' ';
         data[kMaxFrameLength - 1] = ' '; // a blank where the first piece is cut
         const QList<QByteArray> outBefore = w.outLines();
-        w.fake->receive(data);
+        w.fake->receive(data); // delivered in passes, the event loop between them
+        QVERIFY(w.fake->taken());
         QVERIFY(w.form->shownError().contains(QStringLiteral("without an end character")));
         w.closeErrorBox();
         QCOMPARE(w.form->frameBuffer().size(), 2 + 123); // never more than the longest frame

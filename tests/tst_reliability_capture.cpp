@@ -323,7 +323,7 @@ int captureUnderLimit(int argc, char **argv, const QString &path, int limit)
     ::setrlimit(RLIMIT_FSIZE, &rl);
     ::signal(SIGXFSZ, SIG_DFL); // as a fresh program has it: the writer must handle it
     QApplication app(argc, argv);
-    Monitor m(std::make_unique<QtSerialControl>());
+    Monitor m(std::make_unique<SerialControl>());
     m.form->show();
     m.monitor(true);
     const bool started = m.startCapture(path);

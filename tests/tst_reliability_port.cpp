@@ -241,7 +241,7 @@ int holdWithControl(const QString &device)
     QCoreApplication app(argc, argv);
     PortMap map;
     map.map(1, device);
-    QtSerialControl port;
+    SerialControl port;
     port.setCommPort(1);
     if (!port.setPortOpen(true)) {
         std::printf("failed %s\n", qPrintable(port.lastError()));

@@ -3,7 +3,7 @@
 // The test binary doubles as the second program of the exclusive-access and permission
 // cases: started with --hold-commtest, --hold-flock or --open-as-nobody it runs a helper
 // (see helperMain) instead of the tests.
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "support/helperprocess.h"
 #include "support/pty.h"
 #include "support/tables.h"
@@ -32,7 +32,7 @@ QString canonical(const QString &path)
 // Port 1 on a pty of its own, opened as the window opens it, with a receiver attached.
 struct OpenPort : PtyPort
 {
-    QtSerialControl port;
+    SerialControl port;
     Receiver rx;
 
     OpenPort()
@@ -53,7 +53,7 @@ private Q_SLOTS:
     {
         PtyPort p(3);
         QVERIFY(p.ok());
-        QtSerialControl port;
+        SerialControl port;
         QCOMPARE(port.CommPort(), std::optional<qint16>(4));
         QVERIFY(port.setCommPort(3));
         QCOMPARE(port.devicePath(), canonical(p.pty->slavePath()));
@@ -71,7 +71,7 @@ private Q_SLOTS:
         QVERIFY(port.setPortOpen(false));
         QCOMPARE(port.PortOpen(), std::optional<bool>(false));
         // Closing released the device: it opens again, also from another control.
-        QtSerialControl other;
+        SerialControl other;
         QVERIFY(other.setCommPort(3));
         QVERIFY2(other.setPortOpen(true), qPrintable(other.lastError()));
         QVERIFY(other.setPortOpen(false));
@@ -115,7 +115,7 @@ private Q_SLOTS:
 
         PtyPort p(2);
         QVERIFY(p.ok());
-        QtSerialControl port;
+        SerialControl port;
         QVERIFY(port.setCommPort(2));
 
         // Set while closed, applied at the open.
@@ -200,7 +200,7 @@ private Q_SLOTS:
 
         p.rx.monitoring = false;
         QByteArray data;
-        for (int i = 0; data.size() < 3 * QtSerialControl::kMaxEventsPerPass; ++i)
+        for (int i = 0; data.size() < 3 * SerialControl::kMaxEventsPerPass; ++i)
             data += QByteArray::number(i) + ' ';
         for (qsizetype at = 0; at < data.size(); at += 2048) {
             const int before = p.rx.events;
@@ -292,7 +292,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(pty.slavePath(), alias));
         QVERIFY(map.map(2, alias));
 
-        QtSerialControl first;
+        SerialControl first;
         HelperProcess helper;
         if (holder.startsWith(u'-')) {
             QVERIFY(helper.start({holder, device}));
@@ -302,7 +302,7 @@ private Q_SLOTS:
             QVERIFY2(first.setPortOpen(true), qPrintable(first.lastError()));
         }
 
-        QtSerialControl second;
+        SerialControl second;
         QVERIFY(second.setSettings(QStringLiteral("4800,n,8,1")));
         QVERIFY(second.setCommPort(holder == u"alias" ? 2 : 1));
         QVERIFY(!second.setPortOpen(true));
@@ -347,7 +347,7 @@ private Q_SLOTS:
         }
         if (!target.isEmpty())
             QVERIFY(map.map(portNumber, target));
-        QtSerialControl port;
+        SerialControl port;
         QVERIFY(port.setSettings(QStringLiteral("19200,n,8,1")));
         QVERIFY(port.setCommPort(qint16(portNumber)));
         QVERIFY(!port.setPortOpen(true));
@@ -367,7 +367,7 @@ private Q_SLOTS:
     void invalidPortNumberKeepsThePrevious()
     {
         QFETCH(int, number);
-        QtSerialControl port;
+        SerialControl port;
         QVERIFY(port.setCommPort(6));
         QVERIFY(!port.setCommPort(qint16(number)));
         QCOMPARE(port.CommPort(), std::optional<qint16>(6));
@@ -391,7 +391,7 @@ private Q_SLOTS:
 
     void closedPortReadsFalseAndZero()
     {
-        QtSerialControl port;
+        SerialControl port;
         QCOMPARE(port.CDHolding(), std::optional<bool>(false));
         QCOMPARE(port.CTSHolding(), std::optional<bool>(false));
         QCOMPARE(port.DSRHolding(), std::optional<bool>(false));
@@ -411,7 +411,7 @@ private Q_SLOTS:
     {
         PtyPort p(1);
         QVERIFY(p.ok());
-        QtSerialControl port;
+        SerialControl port;
         QVERIFY(port.setHandshaking(2)); // held while closed
         QVERIFY(openLikeTheWindow(port, 1));
         QCOMPARE(port.Handshaking(), std::optional<qint32>(2));
@@ -484,7 +484,7 @@ int helperMain(int argc, char **argv)
     QCoreApplication app(argc, argv);
     PortMap map;
     map.map(1, device);
-    QtSerialControl port;
+    SerialControl port;
     port.setCommPort(1);
     const bool opened = port.setPortOpen(true);
     std::printf("%s\n", opened ? "open" : qPrintable(port.lastError()));

@@ -1,7 +1,7 @@
 // End to end: the simulated instrument (its own process) -> pseudo-terminal -> the monitor
 // window over the real serial layer -> capture file, and a command back through the window.
 // The capture file must hold exactly the records of the generator's frames.
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "support/files.h"
 #include "support/monitor.h"
 #include "support/tables.h"
@@ -75,7 +75,7 @@ private Q_SLOTS:
         const quint64 seed = 1000 + quint64(app) * 10 + (binary ? 1 : 0);
 
         PortMap map; // COM 4 is looked up here; nothing is there yet
-        Monitor w(std::make_unique<QtSerialControl>());
+        Monitor w(std::make_unique<SerialControl>());
         QCOMPARE(w.val(2), QStringLiteral("False"));
         // The operator sets up first, so no character is read before capture is on.
         w.pick(app);
@@ -143,7 +143,7 @@ private Q_SLOTS:
     void hangUpAfterFrames()
     {
         PortMap map;
-        Monitor w(std::make_unique<QtSerialControl>());
+        Monitor w(std::make_unique<SerialControl>());
         const QString path = m_dir.filePath(QStringLiteral("hangup.txt"));
         QVERIFY(w.startCapture(path));
         w.monitor(true);

@@ -1,4 +1,5 @@
 // commtest-sim as a program: what a reader of its pseudo-terminal receives.
+#include "port/portmapping.h"
 #include "port/portrules.h"
 #include "support/tables.h"
 #include "tools/commandresponder.h"

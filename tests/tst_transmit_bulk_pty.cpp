@@ -91,7 +91,7 @@ private Q_SLOTS:
         b.more();
         QCOMPARE(b.got.size(), one.size() * 50);
         QVERIFY(b.got == one.repeated(50));
-        QCOMPARE(b.form->lineStatistics().sent, quint64(one.size() * 50));
+        QCOMPARE(b.form->lineStatistics().sent(), quint64(one.size() * 50));
         QCOMPARE(b.form->shownError(), QString());
     }
 
@@ -129,7 +129,7 @@ private Q_SLOTS:
         QVERIFY(b.pump([&] { return b.serial->OutBufferCount().value_or(-1) == 0; }, 30000));
         b.more();
         QCOMPARE(b.got.size() % command.size(), 0);
-        QCOMPARE(quint64(b.got.size()), b.form->lineStatistics().sent);
+        QCOMPARE(quint64(b.got.size()), b.form->lineStatistics().sent());
         QVERIFY(b.got.size() < 20 * command.size()); // far fewer than the ticks
     }
 
@@ -187,7 +187,7 @@ private Q_SLOTS:
         QVERIFY2(midway.endsWith(u" of 10485760 bytes"_qs), qPrintable(midway));
         QTRY_VERIFY(!b.form->sendFileWindow()); // closed when done
         QCOMPARE(b.form->shownError(), QString());
-        QCOMPARE(b.form->lineStatistics().sent, quint64(0)); // commands only
+        QCOMPARE(b.form->lineStatistics().sent(), quint64(0)); // commands only
     }
 
     // Cancel stops at once: what arrives is what the window says was sent, the file's start.

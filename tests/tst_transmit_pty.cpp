@@ -116,7 +116,7 @@ private Q_SLOTS:
         b.send(QByteArray(1, kMarker), u"<select suffix>"_qs);
         const QByteArray expected = wire + kMarker;
         QCOMPARE(b.wire(expected.size()).toHex(' '), expected.toHex(' '));
-        QCOMPARE(b.form->lineStatistics().sent, quint64(expected.size()));
+        QCOMPARE(b.form->lineStatistics().sent(), quint64(expected.size()));
     }
 
     // A malformed code refuses the whole command: nothing goes out, the box keeps the text.
@@ -132,7 +132,7 @@ private Q_SLOTS:
         b.child<QAction>("act_angleCodes")->setChecked(false);
         b.send(QByteArray(1, kMarker), u"<select suffix>"_qs);
         QCOMPARE(b.wire(1), QByteArray(1, kMarker));
-        QCOMPARE(b.form->lineStatistics().sent, quint64(1));
+        QCOMPARE(b.form->lineStatistics().sent(), quint64(1));
     }
 
     // What came through the pty is what the statistics count; a pty has no error counters.
@@ -145,8 +145,8 @@ private Q_SLOTS:
         const int frames = 500;
         QVERIFY(b.pty->write(frame.repeated(frames)));
         const quint64 total = quint64(frame.size()) * frames;
-        QTRY_COMPARE_WITH_TIMEOUT(b.form->lineStatistics().received, total, 60000);
-        QCOMPARE(b.form->lineStatistics().frames, quint64(frames));
+        QTRY_COMPARE_WITH_TIMEOUT(b.form->lineStatistics().received(), total, 60000);
+        QCOMPARE(b.form->lineStatistics().frames(), quint64(frames));
 
         b.form->findChild<QAction *>(u"act_lineStatistics"_qs)->trigger();
         LineStatisticsWindow *w = b.form->lineStatisticsWindow();
@@ -161,10 +161,10 @@ private Q_SLOTS:
         QVERIFY(b.child<QWidget>("LED_data")->toolTip().contains(u"not reported"_qs));
 
         QTest::mouseClick(w->findChild<QPushButton *>(u"cmd_resetStatistics"_qs), Qt::LeftButton);
-        QCOMPARE(b.form->lineStatistics().received, quint64(0));
+        QCOMPARE(b.form->lineStatistics().received(), quint64(0));
         QCOMPARE(w->valueLabel(u"Characters received"_qs)->text(), u"0"_qs);
         QVERIFY(b.pty->write(frame));
-        QTRY_COMPARE_WITH_TIMEOUT(b.form->lineStatistics().frames, quint64(1), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.form->lineStatistics().frames(), quint64(1), 10000);
     }
 
     void longCommandArrivesWhole()

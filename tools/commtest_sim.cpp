@@ -1,5 +1,6 @@
 // commtest-sim: a bench instrument on a pseudo-terminal, for trying the monitor without
 // serial hardware and for our end-to-end tests.
+#include "port/portmapping.h"
 #include "port/portrules.h"
 #include "tools/simulatedinstrument.h"
 
@@ -162,8 +163,7 @@ int main(int argc, char *argv[])
         const std::optional<qint16> n = portNumberFromText(p.value(port));
         if (!n || *n <= 0)
             return usage(QStringLiteral("--port must be a port number from 1 to 32767"));
-        // The entry deviceForPort looks for first.
-        o.linkPath = userConfigHome() + QStringLiteral("/commtest/ports/com") + QString::number(*n);
+        o.linkPath = readPortMapping(*n).entry;
     }
 
     SimulatedInstrument instrument(o);

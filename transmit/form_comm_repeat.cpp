@@ -92,7 +92,7 @@ void Form_Comm::repeatTick()
                         true);
             return;
         }
-        m_stats.sent += quint64(framed.size());
+        m_stats.noteSent(quint64(framed.size()));
         m_repeat->sent();
         if (m_repeat->sentCount() == 1)
             m_history.push(m_repeatText);

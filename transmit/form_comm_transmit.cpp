@@ -119,7 +119,7 @@ void Form_Comm::cmd_Send_Click()
         m_sendPort = *port;
     const QByteArray framed = frameCommand(*bytes, suffix);
     if (MSComm1->setOutput(framed)) {
-        m_stats.sent += quint64(framed.size());
+        m_stats.noteSent(quint64(framed.size()));
         m_history.push(command);
         txt_send->setText(QString());
         return;

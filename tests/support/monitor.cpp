@@ -1,7 +1,7 @@
 #include "support/monitor.h"
 
 #include "app/ledshape.h"
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "receive/lineview.h"
 #include "transmit/repeatdialog.h"
 
@@ -171,5 +171,5 @@ bool Monitor::startCapture(const QString &path, bool timestamp, const QString &s
 
 PtyMonitor::PtyMonitor(const QString &device)
     : PtyPort(4, device)
-    , Monitor(std::make_unique<QtSerialControl>())
+    , Monitor(std::make_unique<SerialControl>())
 {}

@@ -2,14 +2,14 @@
 // Shared pieces of the fault suite: the whole monitor (window, real serial layer over a
 // pty, capture through the window's set-up) and the instruments to watch it.
 //
-//   test --Pty master (WireWriter thread)--> QtSerialControl --> Form_Comm --> capture file
+//   test --Pty master (WireWriter thread)--> SerialControl --> Form_Comm --> capture file
 //                                                              TickWatch: longest event-loop gap
 //                                                              StderrTap: errors reported
 //
 // Each test prints one line REPORT|fault|checked|PASS or FAIL|sent|captured|lost|note on
 // stdout, which tools/reliability-report collects into a table.
 
-#include "port/qtserialcontrol.h"
+#include "port/serialcontrol.h"
 #include "receive/lineview.h"
 #include "support/files.h"
 #include "support/modalwatcher.h"
