@@ -30,6 +30,19 @@ namespace {
 const SerialDevice &ftdi = kFtdiAdapter;
 const SerialDevice acm{.path = u"/dev/ttyACM0"_s};
 
+// Frames "frame <from>" to "frame <from + count - 1>", each ended by CR, for the wire; their
+// capture records go on expected.
+QByteArray numberedFrames(int from, int count, QByteArray &expected)
+{
+    QByteArray wire;
+    for (int i = from; i < from + count; ++i) {
+        const QByteArray frame = "frame " + QByteArray::number(i) + '\r';
+        wire += frame;
+        appendCaptureRecord(expected, {}, frame);
+    }
+    return wire;
+}
+
 QString entryTarget(const PortMap &map, int port)
 {
     return QFileInfo(map.path() + u"/commtest/ports/com"_s + QString::number(port)).symLinkTarget();
@@ -225,13 +238,7 @@ private Q_SLOTS:
 
         QByteArray expected;
         const auto send = [&expected](Pty &to, int from, int count) {
-            QByteArray wire;
-            for (int i = from; i < from + count; ++i) {
-                const QByteArray frame = "frame " + QByteArray::number(i) + '\r';
-                wire += frame;
-                appendCaptureRecord(expected, {}, frame);
-            }
-            return to.write(wire);
+            return to.write(numberedFrames(from, count, expected));
         };
         QVERIFY(send(*p.pty, 1, 50));
         QTRY_COMPARE_WITH_TIMEOUT(readFile(path), expected, 20000);
@@ -301,13 +308,8 @@ private Q_SLOTS:
         QByteArray expected;
         int next = 1;
         const auto send = [&](int count) {
-            QByteArray wire;
-            for (; count > 0; --count) {
-                const QByteArray frame = "frame " + QByteArray::number(next++) + '\r';
-                wire += frame;
-                appendCaptureRecord(expected, {}, frame);
-            }
-            return s.pty.write(wire);
+            next += count;
+            return s.pty.write(numberedFrames(next - count, count, expected));
         };
         for (int round = 0; round < 2; ++round) {
             if (round == 1) {
