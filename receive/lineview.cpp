@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyleHints>
 
 #include <algorithm>
@@ -236,6 +237,20 @@ int LineView::visibleRows() const
     return std::max(1, viewport()->height() / m_lineHeight);
 }
 
+namespace {
+
+// A range change makes the scroll area lay out its children again, which raises both scroll
+// bars and so repaints them, for a pane that grows by a line at every update. Only a bar
+// that must appear or go needs that.
+void setRangeQuietly(QScrollBar *bar, int maximum)
+{
+    const bool needed = maximum > 0;
+    const QSignalBlocker quiet(needed == (bar->maximum() > bar->minimum()) ? bar : nullptr);
+    bar->setRange(0, maximum);
+}
+
+} // namespace
+
 void LineView::updateScrollBars()
 {
     if (m_adjusting) {
@@ -250,7 +265,7 @@ void LineView::updateScrollBars()
         const int rows = int(lineCount()) + topNoticeRows() + bottomNoticeRows();
         const int visible = visibleRows();
         const int vmax = std::max(0, rows - visible);
-        v->setRange(0, vmax);
+        setRangeQuietly(v, vmax);
         v->setPageStep(visible);
         v->setSingleStep(1);
         const qint64 firstRowSeq = m_store.frontSeq() - topNoticeRows();
@@ -263,7 +278,7 @@ void LineView::updateScrollBars()
         m_topSeq = firstRowSeq + value;
 
         const int contentWidth = int(std::ceil(m_maxWidth + textLeft())) + kMargin;
-        h->setRange(0, std::max(0, contentWidth - viewport()->width()));
+        setRangeQuietly(h, std::max(0, contentWidth - viewport()->width()));
         h->setPageStep(viewport()->width());
         h->setSingleStep(std::max(1, int(std::lround(m_advance[uchar('x')] * 2))));
         if (!m_relayoutPending)

@@ -147,6 +147,7 @@ private slots:
     void content();
     void bounds_data();
     void bounds();
+    void scrollBarsComeAndGo();
     void offsets();
     void controlCharactersDrawnVisibly_data();
     void controlCharactersDrawnVisibly();
@@ -302,6 +303,29 @@ void TstLineView::bounds()
     QCOMPARE(v.lineCount(), 0);
     QCOMPARE(v.droppedLines(), 0);
     QCOMPARE(v.text(), QString());
+}
+
+// The scroll bars come when the lines no longer fit, in either direction, and go again
+// when the pane is cleared, however the ranges changed in between.
+void TstLineView::scrollBarsComeAndGo()
+{
+    LineView v;
+    v.resize(200, 120);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    QVERIFY(!v.verticalScrollBar()->isVisible());
+    QVERIFY(!v.horizontalScrollBar()->isVisible());
+    for (int i = 0; i < 200; ++i)
+        v.appendLine(QByteArray::number(i));
+    v.appendLine(QByteArray(300, 'w'));
+    QTRY_VERIFY(v.verticalScrollBar()->isVisible());
+    QTRY_VERIFY(v.horizontalScrollBar()->isVisible());
+    for (int i = 0; i < 200; ++i) // the ranges grow while the bars stay
+        v.appendLine(QByteArray::number(i) + QByteArray(i + 300, 'w'));
+    QTRY_COMPARE(v.verticalScrollBar()->maximum(), 401 - v.verticalScrollBar()->pageStep());
+    v.clear();
+    QTRY_VERIFY(!v.verticalScrollBar()->isVisible());
+    QTRY_VERIFY(!v.horizontalScrollBar()->isVisible());
 }
 
 void TstLineView::offsets()
