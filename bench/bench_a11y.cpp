@@ -8,7 +8,7 @@
 // with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1, and prints both rates and their ratio.
 //
 // Usage: bench_a11y [megabytes, default 20] [--frame-length N, default 46] [--runs N, default 1]
-//                   [--cpu [--seconds S, default 10] [--prefill]]
+//                   [--cpu [--seconds S, default 10] [--prefill] [--stream RATE/TICK]]
 //   --runs N   N pairs of runs, off and on in turn, for a machine whose load varies: prints
 //              each pair, then the median of each and the ratio of the medians.
 //   --cpu      instead of the flood: the share of one core the window uses while an
@@ -16,6 +16,7 @@
 //              writes every 20 ms and every 1 ms, capture on, with accessibility off and on
 //              (bench_receive --paced); with --runs, the median of each. --prefill: with
 //              both panes at their line limits first, as after a while at the bench.
+//              --stream 11520/1: that stream alone (for a profile of one case).
 // Exits 77 with a message when Xvfb, dbus-daemon, at-spi2-core or python3-pyatspi is missing.
 
 #include <QCoreApplication>
@@ -183,12 +184,15 @@ int main(int argc, char **argv)
     bool cpu = false;
     bool prefill = false;
     QString seconds = QStringLiteral("10");
+    QString onlyStream;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == u"--cpu")
             cpu = true;
         else if (args[i] == u"--prefill")
             prefill = true;
+        else if (args[i] == u"--stream" && i + 1 < args.size())
+            onlyStream = args[++i];
         else if (args[i] == u"--seconds" && i + 1 < args.size())
             seconds = args[++i];
         else if (args[i] == u"--frame-length" && i + 1 < args.size())
@@ -305,6 +309,8 @@ int main(int argc, char **argv)
         std::printf("| stream | accessibility off | accessibility on |\n|---|---|---|\n");
         const std::pair<int, int> streams[] = {{1152, 20}, {11520, 20}, {11520, 1}, {1152, 1}};
         for (const auto &[rate, tick] : streams) {
+            if (!onlyStream.isEmpty() && onlyStream != QStringLiteral("%1/%2").arg(rate).arg(tick))
+                continue;
             std::vector<double> off;
             std::vector<double> on;
             QStringList paced{QStringLiteral("--window-only"), QStringLiteral("--paced"),

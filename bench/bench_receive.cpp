@@ -23,6 +23,8 @@
 //                      counted), instead of a rate
 //   --prefill          with --paced: both panes filled to their line limits first, as after a
 //                      while at the bench
+//   --paints           with --paced: also prints, per widget, how often it was painted during
+//                      the stream and how many pixels that covered, most pixels first
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
 #include "app/form_comm.h"
@@ -43,6 +45,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMap>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -192,6 +196,40 @@ struct Pacing
     double seconds = 10;
     int tickMs = 20;
     bool prefill = false; // both panes full before the stream
+    bool paints = false;  // count the widgets' paint events during the stream
+};
+
+// Paint events per widget, for --paints.
+class PaintCounter : public QObject
+{
+public:
+    struct Count
+    {
+        qint64 events = 0;
+        qint64 pixels = 0;
+    };
+    QMap<QString, Count> counts;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            QString name = QString::fromLatin1(watched->metaObject()->className());
+            // Qt's own parts (a scroll area's viewport) by the widget they belong to.
+            for (QObject *o = watched; o; o = o->parent()) {
+                if (!o->objectName().isEmpty()) {
+                    name += u' ' + o->objectName();
+                    if (!o->objectName().startsWith(u"qt_"))
+                        break;
+                }
+            }
+            Count &c = counts[name];
+            ++c.events;
+            const QRect r = static_cast<QPaintEvent *>(event)->rect();
+            c.pixels += qint64(r.width()) * r.height();
+        }
+        return false;
+    }
 };
 
 double threadCpuSeconds()
@@ -297,6 +335,9 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         while (!settle.hasExpired(500))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
+    PaintCounter paintCounter;
+    if (pacing.paints)
+        qApp->installEventFilter(&paintCounter);
     const double cpuStart = processCpuSeconds();
     std::thread paced([&] {
         if (pacing.rate <= 0)
@@ -393,6 +434,17 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
                     complete ? "complete" : "INCOMPLETE", qlonglong(size),
                     qlonglong(expectedSize.load()),
                     QAccessible::isActive() ? "active" : "inactive");
+        if (pacing.paints) {
+            qApp->removeEventFilter(&paintCounter);
+            QList<std::pair<QString, PaintCounter::Count>> rows;
+            for (auto it = paintCounter.counts.cbegin(); it != paintCounter.counts.cend(); ++it)
+                rows.append({it.key(), it.value()});
+            std::sort(rows.begin(), rows.end(),
+                      [](const auto &a, const auto &b) { return a.second.pixels > b.second.pixels; });
+            for (const auto &[name, count] : rows)
+                std::printf("  painted %6lld times, %9lld pixels: %s\n", qlonglong(count.events),
+                            qlonglong(count.pixels), qPrintable(name));
+        }
         return complete;
     }
 
@@ -494,6 +546,8 @@ int main(int argc, char **argv)
             pacing.rate = std::max(1, QByteArray(argv[++i]).toInt());
         else if (arg == "--prefill")
             pacing.prefill = true;
+        else if (arg == "--paints")
+            pacing.paints = true;
         else if (arg == "--seconds" && i + 1 < argc)
             pacing.seconds = std::max(0.1, QByteArray(argv[++i]).toDouble());
         else if (arg == "--tick" && i + 1 < argc)

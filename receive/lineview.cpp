@@ -189,7 +189,8 @@ void LineView::announce(bool now)
     for (const LineStore::TextEdit &e : edits)
         size += e.removed.size() + e.inserted.size();
     LineViewAccessibility::sendEdits(this, edits);
-    m_announceIntervalMs = std::clamp<qint64>(size / kAnnounceCharsPerMs, kFlushMs, kMaxAnnounceMs);
+    m_announceIntervalMs = std::clamp<qint64>(size / kAnnounceCharsPerMs, kMinAnnounceMs,
+                                              kMaxAnnounceMs);
     m_sinceAnnounce.start();
 }
 

@@ -124,9 +124,11 @@ public:
     // rather than at the next timer tick. Each flush sends at most one removal and one
     // insertion (or one update) that together carry every change since the last one.
     // On the timer the notification comes at an interval that grows with the size of the
-    // last one (kFlushMs up to kMaxAnnounceMs), so a flood costs a screen reader a few
-    // large events a second instead of many that each replace the whole pane.
+    // last one (kMinAnnounceMs up to kMaxAnnounceMs), so a flood costs a screen reader a few
+    // large events a second instead of many that each replace the whole pane. Ten a second
+    // at most: faster than speech, and each event costs the bus a copy of its text.
     void flushPending();
+    static constexpr int kMinAnnounceMs = 100;
     static constexpr int kMaxAnnounceMs = 1000;
 
     // The text offset under a point of the viewport (the nearest character boundary).
