@@ -172,7 +172,10 @@ QString NetworkTransport::connectSocket(const PortUrl &url, const TlsFiles &tls,
     }
     const auto remaining = [&] { return int(std::max<qint64>(deadline.remainingTime(), 1)); };
     if (m_socket->waitForConnected(remaining())) {
-        if (!secure || secure->waitForEncrypted(remaining()))
+        // A client certificate the TLS library refuses fails before the handshake, and
+        // waitForEncrypted would wait for the deadline.
+        if (!secure || (secure->error() == QAbstractSocket::UnknownSocketError &&
+                        secure->waitForEncrypted(remaining())))
             return {};
         if (const QString refusal = tlsRefusal(secure->sslHandshakeErrors(), url.host);
             !refusal.isEmpty())
@@ -194,7 +197,15 @@ QString NetworkTransport::handshakeFailure(const QString &text, bool timedOut) c
     if (timedOut || m_socket->error() == QAbstractSocket::SocketTimeoutError)
         return u"No TLS on the server at %1: no TLS answer within %2 s"_s.arg(text).arg(
             kOpenMs / 1000);
-    const QString error = m_socket->errorString();
+    QString error = m_socket->errorString().trimmed();
+    if (error.endsWith(u':')) // Qt's text when the TLS library gave no detail
+        error.chop(1);
+    // The TLS library checks a client certificate against its key as it sets them up.
+    if ((m_socket->error() == QAbstractSocket::SslInvalidUserDataError ||
+         m_socket->error() == QAbstractSocket::SslInternalError) &&
+        m_clientCertificate)
+        return u"TLS handshake failed with %1: the client certificate and key were refused "
+               "(are they a pair?): %2"_s.arg(text, error);
     if (answeredInClear(error))
         return u"No TLS on the server at %1: it answered in clear (%2)"_s.arg(text, error);
     return u"TLS handshake failed with %1: %2"_s.arg(text, error);

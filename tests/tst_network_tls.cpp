@@ -65,7 +65,7 @@ class TestNetworkTls : public QObject
     PortMap *m_map = nullptr;
     TestCertificates m_certs;
 
-    // Serves pty with certificate name ("server", "wrong-host", "expired"; empty: no TLS).
+    // Serves pty with certificate name (see certificates.h; empty: no TLS).
     bool serve(Ser2net &server, Pty &pty, bool rfc2217, const QString &name,
                bool clientAuth = false, quint16 port = 0)
     {
@@ -155,6 +155,11 @@ private Q_SLOTS:
             << u"plain"_s << ca << u"No TLS on the server at {url}: it answered in clear"_s;
         QTest::newRow("silent server")
             << u"silent"_s << ca << u"No TLS on the server at {url}: no TLS answer within 3 s"_s;
+        QTest::newRow("self-signed, itself as ca=")
+            << u"self-signed"_s << u"ca={certs}/self-signed.crt"_s << QString();
+        QTest::newRow("client key not the certificate's")
+            << u"server"_s << ca + u"\ncert={certs}/client.crt\nkey={certs}/server.key"_s
+            << u"TLS handshake failed with {url}: the client certificate and key were refused"_s;
         QTest::newRow("ca= file missing") << u"server"_s << u"ca={certs}/none.crt"_s
                                           << u"Cannot read ca= file {certs}/none.crt"_s;
         QTest::newRow("client certificate required, none given")

@@ -6,6 +6,7 @@
 //   server.crt/key  localhost and 127.0.0.1, signed by the CA
 //   wrong-host.crt  elsewhere.invalid, signed by the CA, same key
 //   expired.crt     localhost, signed by the CA, valid in January 2020 only
+//   self-signed.crt localhost, same key, signed by itself
 //   client.crt/key  self-signed, CN=commtest, allowed by authdir (ser2net's clientauth)
 
 #include <QDir>
@@ -52,13 +53,16 @@ public:
                request(u"server"_qs, u"/CN=localhost"_qs) && sign(u"server"_qs, localhost) &&
                request(u"wrong-host"_qs, u"/CN=elsewhere.invalid"_qs) &&
                sign(u"wrong-host"_qs, u"DNS:elsewhere.invalid"_qs) && makeExpired(localhost) &&
+               openssl({u"req"_qs, u"-x509"_qs, u"-key"_qs, u"server.key"_qs, u"-subj"_qs,
+                        u"/CN=localhost"_qs, u"-addext"_qs, u"subjectAltName="_qs + localhost,
+                        u"-days"_qs, u"2"_qs, u"-out"_qs, u"self-signed.crt"_qs}) &&
                selfSigned(u"client"_qs, u"/CN=commtest"_qs) && allowClient();
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // ser2net's authdir: the client certificate is allowed for user "commtest".
     QString authDir() const { return path(u"auth"_qs); }
-    // A ser2net ssl layer serving certificate name (server, wrong-host, expired).
+    // A ser2net ssl layer serving certificate name (server, wrong-host, expired, self-signed).
     QString sslLayer(const QString &name, bool clientAuth = false) const
     {
         return QStringLiteral("ssl(key=%1,cert=%2%3)")
