@@ -444,9 +444,18 @@ QString NetworkTransport::setBreak(bool on)
     if (rawTcp())
         return u"Break not supported by %1: it carries bytes only"_s.arg(urlText());
     QString answer;
-    if (!applyControl(on ? Rfc2217::Control::BreakOn : Rfc2217::Control::BreakOff, &answer))
-        return u"Break not supported by %1 (%2)"_s.arg(urlText(), answer);
-    return {};
+    if (applyControl(on ? Rfc2217::Control::BreakOn : Rfc2217::Control::BreakOff, &answer))
+        return {};
+    // ser2net on gensio 2.x clears the break and then answers from a flag that holds the
+    // ioctl's request number, so Break off is always answered "on". The server did act on
+    // the request; calling that a refusal would leave the panel showing a break the line
+    // no longer has. It is done, with the server's answer kept as a note.
+    if (!on && m_controlAnswer == uchar(Rfc2217::Control::BreakOn)) {
+        sink()->failed(u"Break off sent to %1; it still reports Break on (%2)"_s.arg(urlText(),
+                                                                                    answer));
+        return {};
+    }
+    return u"Break not supported by %1 (%2)"_s.arg(urlText(), answer);
 }
 
 QString NetworkTransport::setFlowControl(qint32 mode)

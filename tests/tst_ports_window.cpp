@@ -323,8 +323,11 @@ private Q_SLOTS:
             }
             QVERIFY(send(20));
             QTRY_COMPARE_WITH_TIMEOUT(readFile(path), expected, 20000);
-            for (int click = 0; click < 2; ++click) {
+            for (const QString shown : {u"True"_s, u"False"_s}) {
                 QTest::mouseClick(w.child<QLabel>("lblfield_3"), Qt::LeftButton); // Break
+                QCOMPARE(w.val(3), shown);
+                QVERIFY2(!w.form->shownError().startsWith(u"Break"_s),
+                         qPrintable(w.form->shownError()));
                 QVERIFY(send(20));
             }
             QTRY_COMPARE_WITH_TIMEOUT(readFile(path), expected, 20000);
