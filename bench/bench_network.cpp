@@ -212,8 +212,8 @@ int main(int argc, char **argv)
     TestCertificates certificates;
     const bool tls = TestCertificates::installed() && certificates.make();
     if (!tls)
-        std::printf("TLS not measured: %s\n",
-                    TestCertificates::installed() ? qPrintable(certificates.error())
+        std::printf("TLS not measured: %s\n", TestCertificates::installed()
+                                                  ? qPrintable(certificates.error())
                                                   : "openssl is not installed");
     // ser2net reads the device 64 bytes at a time unless told otherwise; a server set up for
     // speed has a larger buffer. Both are measured.
@@ -249,8 +249,8 @@ int main(int argc, char **argv)
                                          QString::number(server.port()) + QStringLiteral("\nca=") +
                                          certificates.path(QStringLiteral("ca.crt")))
                         ? receiveRate(
-                              port, [&](const QByteArray &c) { return pty.write(c, 60000); },
-                              total, tlsName)
+                              port, [&](const QByteArray &c) { return pty.write(c, 60000); }, total,
+                              tlsName)
                         : -1;
                 printShare(tlsName, tlsRate, local);
                 if (tlsRate > 0 && rate > 0)

@@ -121,7 +121,7 @@ SerialTransport::Opened NetworkTransport::open(const PortMapping &port, const Li
 }
 
 QString NetworkTransport::connectSocket(const PortUrl &url, const TlsFiles &tls,
-                                       const QDeadlineTimer &deadline)
+                                        const QDeadlineTimer &deadline)
 {
     const QString text = portUrlText(url);
     std::optional<QSslConfiguration> tlsConfig;
@@ -195,8 +195,8 @@ QString NetworkTransport::connectSocket(const PortUrl &url, const TlsFiles &tls,
 QString NetworkTransport::handshakeFailure(const QString &text, bool timedOut) const
 {
     if (timedOut || m_socket->error() == QAbstractSocket::SocketTimeoutError)
-        return u"No TLS on the server at %1: no TLS answer within %2 s"_s.arg(text).arg(
-            kOpenMs / 1000);
+        return u"No TLS on the server at %1: no TLS answer within %2 s"_s.arg(text).arg(kOpenMs /
+                                                                                        1000);
     QString error = m_socket->errorString().trimmed();
     if (error.endsWith(u':')) // Qt's text when the TLS library gave no detail
         error.chop(1);
@@ -451,8 +451,8 @@ QString NetworkTransport::setBreak(bool on)
     // the request; calling that a refusal would leave the panel showing a break the line
     // no longer has. It is done, with the server's answer kept as a note.
     if (!on && m_controlAnswer == uchar(Rfc2217::Control::BreakOn)) {
-        sink()->failed(u"Break off sent to %1; it still reports Break on (%2)"_s.arg(urlText(),
-                                                                                    answer));
+        sink()->failed(
+            u"Break off sent to %1; it still reports Break on (%2)"_s.arg(urlText(), answer));
         return {};
     }
     return u"Break not supported by %1 (%2)"_s.arg(urlText(), answer);

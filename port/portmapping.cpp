@@ -74,8 +74,8 @@ std::variant<TlsFiles, QString> tlsLines(QByteArrayView lines, const PortUrl &ur
 
 // The port URL on the first line of a regular file with its TLS files, or why there is
 // none (*tlsError: why the lines after a valid URL are wrong).
-std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError,
-                                         TlsFiles *tls, QString *tlsError)
+std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError, TlsFiles *tls,
+                                         QString *tlsError)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

@@ -264,7 +264,8 @@ std::variant<PortUrl, QString> parsePortUrl(const QString &line)
 QString portUrlText(const PortUrl &url)
 {
     const QString host = url.host.contains(u':') ? u'[' + url.host + u']' : url.host;
-    return (url.kind == PortUrl::Kind::Rfc2217 ? QStringLiteral("rfc2217") : QStringLiteral("tcp")) +
+    return (url.kind == PortUrl::Kind::Rfc2217 ? QStringLiteral("rfc2217")
+                                               : QStringLiteral("tcp")) +
            (url.tls ? QStringLiteral("+tls://") : QStringLiteral("://")) + host + u':' +
            QString::number(url.port);
 }

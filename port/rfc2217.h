@@ -103,7 +103,7 @@ struct PortUrl
     };
     Kind kind = Kind::Rfc2217;
     bool tls = false; // the scheme ends in +tls: the connection is TLS, the server verified
-    QString host; // a name or an address; IPv6 without brackets
+    QString host;     // a name or an address; IPv6 without brackets
     quint16 port = 0;
     friend bool operator==(const PortUrl &, const PortUrl &) = default;
 };

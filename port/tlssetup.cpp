@@ -137,9 +137,8 @@ bool answeredInClear(const QString &handshakeError)
     // What OpenSSL says when the first bytes from the server are no TLS record, e.g. a
     // Telnet greeting or an echo.
     static const QLatin1StringView kSigns[] = {"wrong version number"_L1,
-                                               "packet length too long"_L1,
-                                               "unknown protocol"_L1, "http request"_L1,
-                                               "record layer failure"_L1};
+                                               "packet length too long"_L1, "unknown protocol"_L1,
+                                               "http request"_L1, "record layer failure"_L1};
     return std::any_of(std::begin(kSigns), std::end(kSigns), [&](QLatin1StringView sign) {
         return handshakeError.contains(sign, Qt::CaseInsensitive);
     });

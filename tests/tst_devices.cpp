@@ -126,27 +126,27 @@ private Q_SLOTS:
         QTest::newRow("rfc2217") << QByteArray("rfc2217://lab-pc:2000\n")
                                  << u"rfc2217://lab-pc:2000"_s << none << QString();
         QTest::newRow("scheme case, slash, blanks, CRLF, notes after")
-            << QByteArray("  TCP://Host_1.lan:7/ \r\nbench 3\n") << u"tcp://Host_1.lan:7"_s
-            << none << QString();
+            << QByteArray("  TCP://Host_1.lan:7/ \r\nbench 3\n") << u"tcp://Host_1.lan:7"_s << none
+            << QString();
         QTest::newRow("IPv6") << QByteArray("rfc2217://[::1]:2217") << u"rfc2217://[::1]:2217"_s
                               << none << QString();
-        QTest::newRow("other scheme") << QByteArray("http://lab:80\n") << QString() << none
-                                      << QString();
+        QTest::newRow("other scheme")
+            << QByteArray("http://lab:80\n") << QString() << none << QString();
         QTest::newRow("no port") << QByteArray("tcp://lab-pi\n") << QString() << none << QString();
         QTest::newRow("port out of range")
             << QByteArray("tcp://lab:65536\n") << QString() << none << QString();
         QTest::newRow("no host") << QByteArray("rfc2217://:2000\n") << QString() << none
                                  << QString();
-        QTest::newRow("blank in host") << QByteArray("tcp://lab pi:1\n") << QString() << none
-                                       << QString();
+        QTest::newRow("blank in host")
+            << QByteArray("tcp://lab pi:1\n") << QString() << none << QString();
         QTest::newRow("URL on the second line")
             << QByteArray("\ntcp://lab:1\n") << QString() << none << QString();
         QTest::newRow("first line too long")
-            << QByteArray("tcp://lab:1") + QByteArray(5000, ' ') + "\n" << QString() << none
-            << QString();
+            << QByteArray("tcp://lab:1") + QByteArray(5000, ' ') + "\n"
+            << QString() << none << QString();
         QTest::newRow("rfc2217+tls, system trust")
-            << QByteArray("RFC2217+TLS://lab-pc:3000\n") << u"rfc2217+tls://lab-pc:3000"_s
-            << none << QString();
+            << QByteArray("RFC2217+TLS://lab-pc:3000\n") << u"rfc2217+tls://lab-pc:3000"_s << none
+            << QString();
         QTest::newRow("tcp+tls, all files, CRLF, blanks, notes between")
             << QByteArray("tcp+tls://[::1]:7\r\n ca = /etc/lab/ca.pem \r\nrack 2\r\n"
                           "CERT=/home/me/me.crt\nkey=/home/me/me.key")

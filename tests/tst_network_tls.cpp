@@ -51,8 +51,7 @@ int outputSpeed(const QString &device)
 {
     QFile f(device);
     termios t{};
-    return f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) &&
-                   tcgetattr(f.handle(), &t) == 0
+    return f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) && tcgetattr(f.handle(), &t) == 0
                ? int(cfgetospeed(&t))
                : -1;
 }
@@ -185,8 +184,8 @@ private Q_SLOTS:
         quint16 tcpPort = silent.port();
         if (server != u"silent") {
             const bool clientAuth = server.startsWith(u"auth:");
-            QVERIFY(serve(ser2net, pty, true, server == u"plain" ? QString() : server.section(u':', -1),
-                          clientAuth));
+            QVERIFY(serve(ser2net, pty, true,
+                          server == u"plain" ? QString() : server.section(u':', -1), clientAuth));
             tcpPort = ser2net.port();
         }
         const QString url = u"rfc2217+tls://localhost:"_s + QString::number(tcpPort);
@@ -225,9 +224,9 @@ private Q_SLOTS:
         server = std::make_unique<Ser2net>();
         QVERIFY(serve(*server, pty, true, u"expired"_s, false, tcpPort));
         QVERIFY(!port.setPortOpen(true));
-        QVERIFY2(port.lastError().startsWith(u"TLS refused for "_s + url +
-                                             u": certificate expired"_s),
-                 qPrintable(port.lastError()));
+        QVERIFY2(
+            port.lastError().startsWith(u"TLS refused for "_s + url + u": certificate expired"_s),
+            qPrintable(port.lastError()));
         QCOMPARE(port.PortOpen(), std::optional<bool>(false));
     }
 

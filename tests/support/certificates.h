@@ -48,8 +48,8 @@ public:
         const QString localhost = u"DNS:localhost,IP:127.0.0.1"_qs;
         return selfSigned(u"ca"_qs, u"/CN=commtest test CA"_qs) &&
                selfSigned(u"other-ca"_qs, u"/CN=commtest other CA"_qs) &&
-               openssl({u"genpkey"_qs, u"-algorithm"_qs, u"ec"_qs, u"-pkeyopt"_qs, ec,
-                        u"-out"_qs, u"server.key"_qs}) &&
+               openssl({u"genpkey"_qs, u"-algorithm"_qs, u"ec"_qs, u"-pkeyopt"_qs, ec, u"-out"_qs,
+                        u"server.key"_qs}) &&
                request(u"server"_qs, u"/CN=localhost"_qs) && sign(u"server"_qs, localhost) &&
                request(u"wrong-host"_qs, u"/CN=elsewhere.invalid"_qs) &&
                sign(u"wrong-host"_qs, u"DNS:elsewhere.invalid"_qs) && makeExpired(localhost) &&
@@ -84,9 +84,9 @@ private:
                write(u"expired.ext"_qs, u"subjectAltName="_qs + names + u'\n') &&
                openssl({u"ca"_qs, u"-batch"_qs, u"-notext"_qs, u"-config"_qs, u"ca.cnf"_qs,
                         u"-cert"_qs, u"ca.crt"_qs, u"-keyfile"_qs, u"ca.key"_qs, u"-in"_qs,
-                        u"server.csr"_qs, u"-startdate"_qs, u"20200101000000Z"_qs,
-                        u"-enddate"_qs, u"20200201000000Z"_qs, u"-extfile"_qs,
-                        u"expired.ext"_qs, u"-out"_qs, u"expired.crt"_qs});
+                        u"server.csr"_qs, u"-startdate"_qs, u"20200101000000Z"_qs, u"-enddate"_qs,
+                        u"20200201000000Z"_qs, u"-extfile"_qs, u"expired.ext"_qs, u"-out"_qs,
+                        u"expired.crt"_qs});
     }
     // ser2net looks a client's certificate up in <authdir>/<its common name>/allowed_certs.
     bool allowClient()
@@ -107,11 +107,10 @@ private:
         p.setWorkingDirectory(m_dir.path());
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(QStringLiteral("openssl"), arguments);
-        if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit &&
-            p.exitCode() == 0)
+        if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
             return true;
-        m_error = u"openssl "_qs + arguments.join(u' ') + u": "_qs +
-                  QString::fromLocal8Bit(p.readAll());
+        m_error =
+            u"openssl "_qs + arguments.join(u' ') + u": "_qs + QString::fromLocal8Bit(p.readAll());
         return false;
     }
 
