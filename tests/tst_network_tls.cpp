@@ -77,7 +77,7 @@ class TestNetworkTls : public QObject
     bool map(int n, const QString &url, const QString &lines = u"ca={certs}/ca.crt"_s)
     {
         return mapToUrl(m_map->path(), n,
-                        url + u'\n' + QString(lines).replace(u"{certs}"_s, m_certs.path({})));
+                        url + u'\n' + QString(lines).replace(u"{certs}"_s, m_certs.folder()));
     }
 
 private Q_SLOTS:
@@ -190,7 +190,7 @@ private Q_SLOTS:
         }
         const QString url = u"rfc2217+tls://localhost:"_s + QString::number(tcpPort);
         QVERIFY(map(9, url, lines));
-        reason.replace(u"{url}"_s, url).replace(u"{certs}"_s, m_certs.path({}));
+        reason.replace(u"{url}"_s, url).replace(u"{certs}"_s, m_certs.folder());
 
         SerialControl port;
         QElapsedTimer clock;

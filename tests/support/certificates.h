@@ -60,6 +60,7 @@ public:
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString folder() const { return m_dir.path(); }
     // ser2net's authdir: the client certificate is allowed for user "commtest".
     QString authDir() const { return path(u"auth"_qs); }
     // A ser2net ssl layer serving certificate name (server, wrong-host, expired, self-signed).
