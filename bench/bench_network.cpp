@@ -9,12 +9,15 @@
 // Prints characters per second for each path, whether every byte arrived in order, and
 // each network rate as a share of the local one (goal: at least one half). The plain
 // reader shows how fast ser2net itself forwards a pty on this machine. ser2net runs twice:
-// as installed (64-byte device buffer) and with a 64 KiB one.
+// as installed (64-byte device buffer) and with a 64 KiB one. Each ser2net path runs again
+// over TLS (rfc2217+tls://, tcp+tls://, certificates made with openssl), printed beside
+// the same path in clear (goal with the 64 KiB buffer: TLS at least 80% of it).
 //
 // Usage: bench_network [megabytes per path, default 32]
 
 #include "port/networktransport.h"
 #include "port/serialcontrol.h"
+#include "support/certificates.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
 
@@ -206,6 +209,12 @@ int main(int argc, char **argv)
         printShare(name, rate, local);
         ok = ok && rate > 0;
     }
+    TestCertificates certificates;
+    const bool tls = TestCertificates::installed() && certificates.make();
+    if (!tls)
+        std::printf("TLS not measured: %s\n", TestCertificates::installed()
+                                                  ? qPrintable(certificates.error())
+                                                  : "openssl is not installed");
     // ser2net reads the device 64 bytes at a time unless told otherwise; a server set up for
     // speed has a larger buffer. Both are measured.
     const QList<std::pair<const char *, QStringList>> configs = {
@@ -227,6 +236,29 @@ int main(int argc, char **argv)
             const double rate = receiveRate(port, write, total, name);
             printShare(name, rate, local);
             ok = ok && rate > 0;
+            if (tls) {
+                const char *tlsName = rfc2217 ? "ser2net, rfc2217+tls" : "ser2net, tcp+tls";
+                Pty pty;
+                Ser2net server;
+                const double tlsRate =
+                    server.start(pty.slavePath(), rfc2217, 0, options,
+                                 certificates.sslLayer(QStringLiteral("server"))) &&
+                            mapToUrl(map.path(), 1,
+                                     (rfc2217 ? QStringLiteral("rfc2217+tls://localhost:")
+                                              : QStringLiteral("tcp+tls://localhost:")) +
+                                         QString::number(server.port()) + QStringLiteral("\nca=") +
+                                         certificates.path(QStringLiteral("ca.crt")))
+                        ? receiveRate(
+                              port, [&](const QByteArray &c) { return pty.write(c, 60000); }, total,
+                              tlsName)
+                        : -1;
+                printShare(tlsName, tlsRate, local);
+                if (tlsRate > 0 && rate > 0)
+                    std::printf("%-22s %.0f%% of the rate in clear (goal with the 64 KiB "
+                                "buffer: at least 80%%)\n",
+                                tlsName, 100 * tlsRate / rate);
+                ok = ok && tlsRate > 0;
+            }
             if (rfc2217)
                 continue;
             // ser2net's own ceiling: the same stream into a socket that only counts.

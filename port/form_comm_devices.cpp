@@ -55,7 +55,8 @@ std::optional<QString> askNetworkUrl(QWidget *owner, int port, const QString &cu
     bool ok = false;
     const QString url = QInputDialog::getText(
         owner, QStringLiteral("Network port"),
-        QStringLiteral("COM %1 is the network port at (rfc2217://host:port or tcp://host:port):")
+        QStringLiteral("COM %1 is the network port at (rfc2217://host:port or tcp://host:port; "
+                       "rfc2217+tls:// or tcp+tls:// for TLS):")
             .arg(port),
         QLineEdit::Normal, current.isEmpty() ? QStringLiteral("rfc2217://") : current, &ok);
     return ok ? std::optional<QString>(url) : std::nullopt;

@@ -2,9 +2,12 @@
 
 #include "port/portmapping.h"
 #include "port/telnetlink.h"
+#include "port/tlssetup.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -72,7 +75,7 @@ SerialTransport::Opened NetworkTransport::open(const PortMapping &port, const Li
         return {port.urlError};
     m_url = port.url;
     const QDeadlineTimer deadline(kOpenMs);
-    if (const QString error = connectSocket(m_url, deadline); !error.isEmpty()) {
+    if (const QString error = connectSocket(m_url, port.tls, deadline); !error.isEmpty()) {
         close();
         return {error};
     }
@@ -80,12 +83,21 @@ SerialTransport::Opened NetworkTransport::open(const PortMapping &port, const Li
         m_telnet->start();
         waitFor([this] { return m_telnet->comPort() != TelnetLink::ComPort::Asked; }, deadline);
         if (m_telnet->comPort() != TelnetLink::ComPort::Agreed) {
+            const bool closed = m_socket->state() != QAbstractSocket::ConnectedState;
             QString why = u"no answer to COM-PORT-OPTION within %1 s"_s.arg(kOpenMs / 1000);
             if (m_telnet->comPort() == TelnetLink::ComPort::Refused)
                 why = u"the server refused COM-PORT-OPTION"_s;
-            else if (m_socket->state() != QAbstractSocket::ConnectedState)
+            else if (closed)
                 why = u"the server closed the connection"_s;
             close();
+            // TLS 1.3 settles the client's certificate after the client's handshake is done.
+            if (closed && m_url.tls)
+                return {u"TLS refused for %1: the server closed the connection after the "
+                        "handshake; %2"_s.arg(urlText(),
+                                              m_clientCertificate
+                                                  ? u"it may not accept the client certificate"_s
+                                                  : u"it may require a client certificate "
+                                                    "(cert= and key=)"_s)};
             return {u"No RFC 2217 offered by %1: %2"_s.arg(portUrlText(port.url), why)};
         }
     }
@@ -108,14 +120,27 @@ SerialTransport::Opened NetworkTransport::open(const PortMapping &port, const Li
     return opened;
 }
 
-QString NetworkTransport::connectSocket(const PortUrl &url, const QDeadlineTimer &deadline)
+QString NetworkTransport::connectSocket(const PortUrl &url, const TlsFiles &tls,
+                                        const QDeadlineTimer &deadline)
 {
     const QString text = portUrlText(url);
+    std::optional<QSslConfiguration> tlsConfig;
+    if (url.tls) {
+        if (!QSslSocket::supportsSsl())
+            return u"No TLS on this computer for %1 (Qt finds no TLS library)"_s.arg(text);
+        auto config = tlsConfiguration(tls);
+        if (const auto *reason = std::get_if<QString>(&config))
+            return *reason + u" ("_s + text + u')';
+        tlsConfig = std::get<QSslConfiguration>(config);
+    }
     const auto address = resolve(url.host, deadline);
     if (const auto *reason = std::get_if<QString>(&address))
         return *reason + u" ("_s + text + u')';
 
-    m_socket = new QTcpSocket(this);
+    // A new socket at every open: a server whose certificate changed is verified again.
+    QSslSocket *secure = tlsConfig ? new QSslSocket(this) : nullptr;
+    m_socket = secure ? secure : new QTcpSocket(this);
+    m_clientCertificate = !tls.cert.isEmpty();
     m_socket->setReadBufferSize(kSocketBuffer);
     if (url.kind == PortUrl::Kind::Rfc2217) {
         m_telnet = std::make_unique<TelnetLink>(
@@ -137,9 +162,26 @@ QString NetworkTransport::connectSocket(const PortUrl &url, const QDeadlineTimer
         if (e != QAbstractSocket::SocketTimeoutError)
             connectionLost(m_socket->errorString());
     });
-    m_socket->connectToHost(std::get<QHostAddress>(address), url.port);
-    if (m_socket->waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 1))))
-        return {};
+    if (secure) {
+        secure->setSslConfiguration(*tlsConfig);
+        // The address looked up above, and the URL's host name for the certificate.
+        secure->connectToHostEncrypted(std::get<QHostAddress>(address).toString(), url.port,
+                                       url.host);
+    } else {
+        m_socket->connectToHost(std::get<QHostAddress>(address), url.port);
+    }
+    const auto remaining = [&] { return int(std::max<qint64>(deadline.remainingTime(), 1)); };
+    if (m_socket->waitForConnected(remaining())) {
+        // A client certificate the TLS library refuses fails before the handshake, and
+        // waitForEncrypted would wait for the deadline.
+        if (!secure || (secure->error() == QAbstractSocket::UnknownSocketError &&
+                        secure->waitForEncrypted(remaining())))
+            return {};
+        if (const QString refusal = tlsRefusal(secure->sslHandshakeErrors(), url.host);
+            !refusal.isEmpty())
+            return u"TLS refused for %1: %2"_s.arg(text, refusal);
+        return handshakeFailure(text, deadline.hasExpired());
+    }
     switch (m_socket->error()) {
     case QAbstractSocket::ConnectionRefusedError:
         return u"Connection refused: "_s + text;
@@ -148,6 +190,25 @@ QString NetworkTransport::connectSocket(const PortUrl &url, const QDeadlineTimer
     default:
         return u"Cannot connect to %1: %2"_s.arg(text, m_socket->errorString());
     }
+}
+
+QString NetworkTransport::handshakeFailure(const QString &text, bool timedOut) const
+{
+    if (timedOut || m_socket->error() == QAbstractSocket::SocketTimeoutError)
+        return u"No TLS on the server at %1: no TLS answer within %2 s"_s.arg(text).arg(kOpenMs /
+                                                                                        1000);
+    QString error = m_socket->errorString().trimmed();
+    if (error.endsWith(u':')) // Qt's text when the TLS library gave no detail
+        error.chop(1);
+    // The TLS library checks a client certificate against its key as it sets them up.
+    if ((m_socket->error() == QAbstractSocket::SslInvalidUserDataError ||
+         m_socket->error() == QAbstractSocket::SslInternalError) &&
+        m_clientCertificate)
+        return u"TLS handshake failed with %1: the client certificate and key were refused "
+               "(are they a pair?): %2"_s.arg(text, error);
+    if (answeredInClear(error))
+        return u"No TLS on the server at %1: it answered in clear (%2)"_s.arg(text, error);
+    return u"TLS handshake failed with %1: %2"_s.arg(text, error);
 }
 
 void NetworkTransport::close()
@@ -390,8 +451,8 @@ QString NetworkTransport::setBreak(bool on)
     // the request; calling that a refusal would leave the panel showing a break the line
     // no longer has. It is done, with the server's answer kept as a note.
     if (!on && m_controlAnswer == uchar(Rfc2217::Control::BreakOn)) {
-        sink()->failed(u"Break off sent to %1; it still reports Break on (%2)"_s.arg(urlText(),
-                                                                                    answer));
+        sink()->failed(
+            u"Break off sent to %1; it still reports Break on (%2)"_s.arg(urlText(), answer));
         return {};
     }
     return u"Break not supported by %1 (%2)"_s.arg(urlText(), answer);

@@ -2,8 +2,10 @@
 // The transport of a network port: the comN entry of the ports folder is a regular file
 // whose first line is rfc2217://host:port (Telnet with COM-PORT-OPTION: settings, break,
 // handshaking and modem lines reach the remote device) or tcp://host:port (bytes only).
+// With +tls after the scheme the connection is TLS, and the server's certificate is
+// verified at every open (tlssetup.h); after the handshake everything is the same.
 //
-//   server --QTcpSocket (64 KiB)--> TelnetLink (rfc2217 only) --> the control's buffer
+//   server --QTcpSocket or QSslSocket (64 KiB)--> TelnetLink (rfc2217 only) --> the buffer
 //
 // Requests the server must confirm wait a bounded time (busy() meanwhile); no answer or a
 // different one fails the request and leaves the port open. Opening fails within kOpenMs
@@ -20,6 +22,7 @@
 
 class QTcpSocket;
 class TelnetLink;
+struct TlsFiles;
 
 class NetworkTransport : public SerialTransport
 {
@@ -50,7 +53,9 @@ public:
     static constexpr int kReplyMs = 1000;
 
 private:
-    QString connectSocket(const PortUrl &url, const QDeadlineTimer &deadline);
+    QString connectSocket(const PortUrl &url, const TlsFiles &tls, const QDeadlineTimer &deadline);
+    // Why the TLS handshake failed, in words.
+    QString handshakeFailure(const QString &text, bool timedOut) const;
     void sendComPort(const QByteArray &payload);
     // Waits for the server until done() or the deadline, reading what arrives meanwhile.
     bool waitFor(const std::function<bool()> &done, QDeadlineTimer deadline);
@@ -66,6 +71,7 @@ private:
     QTcpSocket *m_socket = nullptr;
     std::unique_ptr<TelnetLink> m_telnet;
     PortUrl m_url;
+    bool m_clientCertificate = false; // +tls: one was offered
     bool m_open = false;
     bool m_waiting = false; // inside waitFor
 

@@ -36,8 +36,46 @@ bool isCharDevice(const QString &path)
 // A URL file is one short line; a larger file is no URL file whatever it holds.
 constexpr qint64 kMaxUrlFile = 4096;
 
-// The port URL on the first line of a regular file, or why there is none.
-std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError)
+// The key=value lines after the URL; other lines are notes. Relative paths are taken from
+// folder.
+std::variant<TlsFiles, QString> tlsLines(QByteArrayView lines, const PortUrl &url,
+                                         const QString &folder)
+{
+    TlsFiles files;
+    const std::pair<QLatin1StringView, QString *> keys[] = {
+        {QLatin1StringView("ca"), &files.ca},
+        {QLatin1StringView("cert"), &files.cert},
+        {QLatin1StringView("key"), &files.key},
+    };
+    QStringList given;
+    for (const QByteArrayView raw : lines.toByteArray().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        const qsizetype equals = line.indexOf(u'=');
+        const QString name = line.left(equals).trimmed().toLower();
+        for (const auto &[key, field] : keys) {
+            if (equals < 0 || name != key)
+                continue;
+            const QString value = line.sliced(equals + 1).trimmed();
+            if (value.isEmpty())
+                return QStringLiteral("No file after %1=").arg(key);
+            if (!field->isEmpty())
+                return QStringLiteral("%1= given twice").arg(key);
+            *field = QDir(folder).absoluteFilePath(QDir::fromNativeSeparators(value));
+            given << key + u'=';
+        }
+    }
+    if (!given.isEmpty() && !url.tls)
+        return QStringLiteral("%1 only for a +tls URL: %2 travels in clear")
+            .arg(given.join(QStringLiteral(", ")), portUrlText(url));
+    if (files.cert.isEmpty() != files.key.isEmpty())
+        return QStringLiteral("A client certificate needs both cert= and key=");
+    return files;
+}
+
+// The port URL on the first line of a regular file with its TLS files, or why there is
+// none (*tlsError: why the lines after a valid URL are wrong).
+std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError, TlsFiles *tls,
+                                         QString *tlsError)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -51,8 +89,16 @@ std::variant<PortUrl, QString> urlInFile(const QString &path, QString *readError
             .arg(kMaxUrlFile)
             .arg(path);
     auto url = parsePortUrl(QString::fromUtf8(end < 0 ? head : head.left(end)));
-    if (auto *reason = std::get_if<QString>(&url))
+    if (auto *reason = std::get_if<QString>(&url)) {
         *reason += QStringLiteral(" (") + path + u')';
+        return url;
+    }
+    const auto files = tlsLines(end < 0 ? QByteArrayView() : QByteArrayView(head).sliced(end + 1),
+                                std::get<PortUrl>(url), QFileInfo(path).absolutePath());
+    if (const auto *reason = std::get_if<QString>(&files))
+        *tlsError = *reason + QStringLiteral(" (") + path + u')';
+    else
+        *tls = std::get<TlsFiles>(files);
     return url;
 }
 
@@ -113,7 +159,7 @@ PortMapping readPortMapping(int port, const QString &configHome)
     // A URL is read through a link as well as from the file itself.
     QString readError;
     if (info.isFile()) {
-        const auto url = urlInFile(m.entry, &readError);
+        const auto url = urlInFile(m.entry, &readError, &m.tls, &m.urlError);
         if (const auto *u = std::get_if<PortUrl>(&url)) {
             m.kind = PortMapping::Kind::Network;
             m.url = *u;
@@ -273,7 +319,15 @@ QString writeNetworkPortMapping(int port, const QString &url, const QString &con
         return QStringLiteral("Invalid port number: ") + QString::number(port);
     if (const QString problem = networkUrlProblem(url); !problem.isEmpty())
         return QStringLiteral("%1 not mapped: %2").arg(portName(port), problem);
-    const QByteArray line = url.trimmed().toUtf8() + '\n';
+    QByteArray line = url.trimmed().toUtf8() + '\n';
+    // A new URL keeps the entry's TLS files and notes.
+    if (QFile old(entryPath(port, configHome));
+        readPortMapping(port, configHome).kind == PortMapping::Kind::Network &&
+        old.open(QIODevice::ReadOnly)) {
+        const QByteArray head = old.read(kMaxUrlFile);
+        if (const qsizetype end = head.indexOf('\n'); end >= 0)
+            line += head.sliced(end + 1);
+    }
     return replaceEntry(port, configHome, [&line](const QByteArray &temporary) {
         return writeNewFile(temporary, line);
     });

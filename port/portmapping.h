@@ -15,6 +15,16 @@
 #include <QList>
 #include <QString>
 
+// The files a +tls network port uses, from the key=value lines after its URL; paths are
+// absolute (a relative one is taken from the ports folder).
+struct TlsFiles
+{
+    QString ca;   // the certificates to trust instead of the system's; empty: the system's
+    QString cert; // a client certificate and its private key, for a server that asks
+    QString key;
+    friend bool operator==(const TlsFiles &, const TlsFiles &) = default;
+};
+
 struct PortMapping
 {
     enum class Kind {
@@ -32,9 +42,10 @@ struct PortMapping
     QString problem; // why it cannot be opened now; empty when it can (or, for a
                      // network port, when only connecting would tell)
     PortUrl url{};   // Network: the URL
-    // A regular file in the entry's place that names no network port: why, as opening the
-    // port reports it (the URL rule's reason, or why the file cannot be read).
+    // A regular file in the entry's place that names no network port, or a network port
+    // whose key=value lines are wrong: why, as opening the port reports it.
     QString urlError{};
+    TlsFiles tls{}; // Network, +tls: the ca=, cert= and key= lines
 
     // The path a local device is opened by: the entry, or the legacy device without one.
     QString path() const { return kind == Kind::Default ? target : entry; }
@@ -42,7 +53,9 @@ struct PortMapping
 
 // Reads what port n maps to in configHome. Never fails: a bad entry is described in
 // `problem`. Ports 0 and below map to nothing. A file names a network port when its first
-// line passes parsePortUrl; what follows that line is left for the operator's notes.
+// line passes parsePortUrl. Lines after it that start with ca=, cert= or key= give a +tls
+// port its files (on a plain URL they are an error: it travels in clear); any other line
+// is left for the operator's notes.
 PortMapping readPortMapping(int port, const QString &configHome);
 // The same in this user's configuration folder.
 PortMapping readPortMapping(int port);
@@ -65,8 +78,9 @@ QString deviceForPort(int port);
 QString mappingTarget(const SerialDevice &device);
 // Maps port n to a network port: a regular file com<n> whose first line is url, put in
 // place with one rename like a link. The URL must be rfc2217:// or tcp:// with a host and a
-// port (parsePortUrl); entries in the way are refused as by writePortMapping. Empty when done, else why
-// nothing was written.
+// port (parsePortUrl); entries in the way are refused as by writePortMapping. The lines after
+// the URL of a network entry already there (its key=value lines, notes) are kept. Empty when
+// done, else why nothing was written.
 [[nodiscard]] QString writeNetworkPortMapping(int port, const QString &url,
                                               const QString &configHome);
 // Why url cannot name a network port, e.g. "No port number in "tcp://lab""; empty when it

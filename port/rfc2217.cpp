@@ -1,5 +1,6 @@
 #include "port/rfc2217.h"
 
+#include <tuple>
 #include <utility>
 
 namespace Rfc2217 {
@@ -193,21 +194,25 @@ bool validIpv6(QStringView host)
 std::variant<PortUrl, QString> parsePortUrl(const QString &line)
 {
     static const QString kExpected =
-        QStringLiteral("expected rfc2217://host:port or tcp://host:port");
+        QStringLiteral("expected rfc2217://host:port or tcp://host:port (+tls after rfc2217 "
+                       "or tcp for TLS)");
     const QString text = line.trimmed();
     if (text.isEmpty())
         return QStringLiteral("No port URL: ") + kExpected;
     const auto quoted = [&] { return u'"' + text.left(80) + u'"'; };
     // A new kind of network port is one more row.
-    static const std::pair<QLatin1StringView, PortUrl::Kind> kSchemes[] = {
-        {QLatin1StringView("rfc2217://"), PortUrl::Kind::Rfc2217},
-        {QLatin1StringView("tcp://"), PortUrl::Kind::RawTcp},
+    static const std::tuple<QLatin1StringView, PortUrl::Kind, bool> kSchemes[] = {
+        {QLatin1StringView("rfc2217://"), PortUrl::Kind::Rfc2217, false},
+        {QLatin1StringView("tcp://"), PortUrl::Kind::RawTcp, false},
+        {QLatin1StringView("rfc2217+tls://"), PortUrl::Kind::Rfc2217, true},
+        {QLatin1StringView("tcp+tls://"), PortUrl::Kind::RawTcp, true},
     };
     PortUrl url;
     QStringView rest;
-    for (const auto &[scheme, kind] : kSchemes) {
+    for (const auto &[scheme, kind, tls] : kSchemes) {
         if (text.startsWith(scheme, Qt::CaseInsensitive)) {
             url.kind = kind;
+            url.tls = tls;
             rest = QStringView(text).sliced(scheme.size());
             break;
         }
@@ -259,7 +264,8 @@ std::variant<PortUrl, QString> parsePortUrl(const QString &line)
 QString portUrlText(const PortUrl &url)
 {
     const QString host = url.host.contains(u':') ? u'[' + url.host + u']' : url.host;
-    return (url.kind == PortUrl::Kind::Rfc2217 ? QStringLiteral("rfc2217://")
-                                               : QStringLiteral("tcp://")) +
-           host + u':' + QString::number(url.port);
+    return (url.kind == PortUrl::Kind::Rfc2217 ? QStringLiteral("rfc2217")
+                                               : QStringLiteral("tcp")) +
+           (url.tls ? QStringLiteral("+tls://") : QStringLiteral("://")) + host + u':' +
+           QString::number(url.port);
 }

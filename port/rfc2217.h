@@ -102,12 +102,14 @@ struct PortUrl
         RawTcp,  // bytes only
     };
     Kind kind = Kind::Rfc2217;
-    QString host; // a name or an address; IPv6 without brackets
+    bool tls = false; // the scheme ends in +tls: the connection is TLS, the server verified
+    QString host;     // a name or an address; IPv6 without brackets
     quint16 port = 0;
     friend bool operator==(const PortUrl &, const PortUrl &) = default;
 };
 
-// "rfc2217://host:port" or "tcp://host:port" (scheme in either case, blanks around, IPv6
-// in brackets); anything else gives the reason in words.
+// "rfc2217://host:port" or "tcp://host:port", or either with "+tls" after the scheme's name
+// (scheme in either case, blanks around, IPv6 in brackets); anything else gives the reason
+// in words.
 std::variant<PortUrl, QString> parsePortUrl(const QString &line);
 QString portUrlText(const PortUrl &url);

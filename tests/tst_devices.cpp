@@ -115,30 +115,65 @@ private Q_SLOTS:
     }
 
     // The one rule a ports-folder file names a network port by, for the menu, the
-    // transport choice and the writer alike.
+    // transport choice and the writer alike; and the TLS files the lines after it give.
     void urlEntries_data()
     {
         // url: the URL the entry names; empty: none
-        columns<QByteArray, QString>("file", "url");
+        // tls: "ca|cert|key" as read, "@" the configuration folder
+        // error: a part of why the key=value lines refuse the open; empty: they do not
+        columns<QByteArray, QString, QString, QString>("file", "url", "tls", "error");
+        const QString none = u"||"_s;
         QTest::newRow("rfc2217") << QByteArray("rfc2217://lab-pc:2000\n")
-                                 << u"rfc2217://lab-pc:2000"_s;
+                                 << u"rfc2217://lab-pc:2000"_s << none << QString();
         QTest::newRow("scheme case, slash, blanks, CRLF, notes after")
-            << QByteArray("  TCP://Host_1.lan:7/ \r\nbench 3\n") << u"tcp://Host_1.lan:7"_s;
-        QTest::newRow("IPv6") << QByteArray("rfc2217://[::1]:2217") << u"rfc2217://[::1]:2217"_s;
-        QTest::newRow("other scheme") << QByteArray("http://lab:80\n") << QString();
-        QTest::newRow("no port") << QByteArray("tcp://lab-pi\n") << QString();
-        QTest::newRow("port out of range") << QByteArray("tcp://lab:65536\n") << QString();
-        QTest::newRow("no host") << QByteArray("rfc2217://:2000\n") << QString();
-        QTest::newRow("blank in host") << QByteArray("tcp://lab pi:1\n") << QString();
-        QTest::newRow("URL on the second line") << QByteArray("\ntcp://lab:1\n") << QString();
+            << QByteArray("  TCP://Host_1.lan:7/ \r\nbench 3\n") << u"tcp://Host_1.lan:7"_s << none
+            << QString();
+        QTest::newRow("IPv6") << QByteArray("rfc2217://[::1]:2217") << u"rfc2217://[::1]:2217"_s
+                              << none << QString();
+        QTest::newRow("other scheme")
+            << QByteArray("http://lab:80\n") << QString() << none << QString();
+        QTest::newRow("no port") << QByteArray("tcp://lab-pi\n") << QString() << none << QString();
+        QTest::newRow("port out of range")
+            << QByteArray("tcp://lab:65536\n") << QString() << none << QString();
+        QTest::newRow("no host") << QByteArray("rfc2217://:2000\n") << QString() << none
+                                 << QString();
+        QTest::newRow("blank in host")
+            << QByteArray("tcp://lab pi:1\n") << QString() << none << QString();
+        QTest::newRow("URL on the second line")
+            << QByteArray("\ntcp://lab:1\n") << QString() << none << QString();
         QTest::newRow("first line too long")
             << QByteArray("tcp://lab:1") + QByteArray(5000, ' ') + "\n"
+            << QString() << none << QString();
+        QTest::newRow("rfc2217+tls, system trust")
+            << QByteArray("RFC2217+TLS://lab-pc:3000\n") << u"rfc2217+tls://lab-pc:3000"_s << none
             << QString();
+        QTest::newRow("tcp+tls, all files, CRLF, blanks, notes between")
+            << QByteArray("tcp+tls://[::1]:7\r\n ca = /etc/lab/ca.pem \r\nrack 2\r\n"
+                          "CERT=/home/me/me.crt\nkey=/home/me/me.key")
+            << u"tcp+tls://[::1]:7"_s << u"/etc/lab/ca.pem|/home/me/me.crt|/home/me/me.key"_s
+            << QString();
+        QTest::newRow("relative paths from the ports folder")
+            << QByteArray("rfc2217+tls://lab:1\nca=lab/ca.pem\n") << u"rfc2217+tls://lab:1"_s
+            << u"@/commtest/ports/lab/ca.pem||"_s << QString();
+        QTest::newRow("other scheme with +tls")
+            << QByteArray("telnet+tls://lab:1\n") << QString() << none << QString();
+        QTest::newRow("ca= on a plain URL")
+            << QByteArray("rfc2217://lab:1\nca=/ca.pem\n") << u"rfc2217://lab:1"_s << none
+            << u"ca= only for a +tls URL: rfc2217://lab:1 travels in clear"_s;
+        QTest::newRow("cert= without key=")
+            << QByteArray("tcp+tls://lab:1\ncert=/me.crt\n") << u"tcp+tls://lab:1"_s << none
+            << u"needs both cert= and key="_s;
+        QTest::newRow("empty ca=") << QByteArray("tcp+tls://lab:1\nca=\n") << u"tcp+tls://lab:1"_s
+                                   << none << u"No file after ca="_s;
+        QTest::newRow("ca= twice") << QByteArray("tcp+tls://lab:1\nca=/a\nca=/b\n")
+                                   << u"tcp+tls://lab:1"_s << none << u"ca= given twice"_s;
     }
     void urlEntries()
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, url);
+        QFETCH(QString, tls);
+        QFETCH(QString, error);
         Config c;
         QVERIFY(c.write(u"@/commtest/ports/com4"_s, file));
         const PortMapping m = readPortMapping(4, c.dir.path());
@@ -149,7 +184,14 @@ private Q_SLOTS:
         } else {
             QCOMPARE(m.target, url);
             QCOMPARE(portUrlText(m.url), url);
-            QVERIFY(m.problem.isEmpty() && m.urlError.isEmpty());
+            QVERIFY(m.problem.isEmpty());
+            QCOMPARE(QStringList({m.tls.ca, m.tls.cert, m.tls.key}).join(u'|'), c.path(tls));
+            if (error.isEmpty())
+                QCOMPARE(m.urlError, QString());
+            else
+                QVERIFY2(m.urlError.contains(error) &&
+                             m.urlError.endsWith(u" ("_s + m.entry + u')'),
+                         qPrintable(m.urlError));
         }
         // The writer refuses what the reader would not take (it writes the URL trimmed, so
         // never a long line).
@@ -232,6 +274,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason"); // a part of it; empty: written
         QTest::newRow("rfc2217") << u" rfc2217://lab-pi:2001 "_s << QString();
         QTest::newRow("raw tcp") << u"tcp://10.0.0.7:2002"_s << QString();
+        QTest::newRow("rfc2217+tls") << u"rfc2217+tls://lab-pi:3001"_s << QString();
         QTest::newRow("no port") << u"tcp://lab-pi"_s << u"No port number"_s;
         QTest::newRow("other scheme") << u"http://lab-pi:80"_s << u"Not a port URL"_s;
         QTest::newRow("no host") << u"tcp://:2002"_s << u"Invalid host"_s;
@@ -254,6 +297,14 @@ private Q_SLOTS:
         QCOMPARE(int(m.kind), int(Kind::Network));
         QCOMPARE(m.target, url.trimmed());
         QCOMPARE(c.listing(), QStringList({u"com6="_s})); // a regular file, no temporary left
+
+        // A new URL keeps the lines the operator wrote after the old one.
+        const QByteArray after = "ca=/lab/ca.pem\nrack 2\n";
+        QVERIFY(c.write(u"@/commtest/ports/com6"_s, "tcp+tls://old:1\n" + after));
+        QCOMPARE(writeNetworkPortMapping(6, url, c.dir.path()), QString());
+        QFile written(c.path(u"@/commtest/ports/com6"_s));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), url.trimmed().toUtf8() + '\n' + after);
     }
 
     void mappingText_data()

@@ -317,7 +317,7 @@ private Q_SLOTS:
         QTest::newRow("garbage")
             << QStringLiteral("hello") << QStringLiteral("none")
             << QStringLiteral("Not a port URL: \"hello\"; expected rfc2217://host:port or "
-                              "tcp://host:port ({entry})");
+                              "tcp://host:port (+tls after rfc2217 or tcp for TLS) ({entry})");
         QTest::newRow("missing port") << QStringLiteral("tcp://127.0.0.1") << QStringLiteral("none")
                                       << QStringLiteral("No port number in \"tcp://127.0.0.1\" "
                                                         "({entry})");

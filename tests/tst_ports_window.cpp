@@ -157,7 +157,7 @@ private Q_SLOTS:
         PortMap map;
         Monitor w;
         w.form->setDeviceDiscovery(std::make_unique<FakeDeviceDiscovery>());
-        QStringList answers{u"tcp://lab-pi:2002"_s, u"tcp://lab-pi"_s};
+        QStringList answers{u"tcp+tls://lab-pi:2002"_s, u"tcp://lab-pi"_s};
         QStringList offered;
         w.form->setNetworkUrlPrompt([&](QWidget *, int, const QString &current) {
             offered << current;
@@ -170,14 +170,14 @@ private Q_SLOTS:
             menu->close();
         };
         network();
-        QCOMPARE(readFile(com4), QByteArray("tcp://lab-pi:2002\n"));
+        QCOMPARE(readFile(com4), QByteArray("tcp+tls://lab-pi:2002\n"));
         QVERIFY(w.form->shownError().isEmpty());
         QCOMPARE(w.child<QLabel>("lbl_val_0")->toolTip().section(u'\n', 0, 0),
-                 u"COM 4 → network port tcp://lab-pi:2002"_s);
+                 u"COM 4 → network port tcp+tls://lab-pi:2002"_s);
 
         network(); // no port number: refused, the entry kept
-        QCOMPARE(offered, QStringList({QString(), u"tcp://lab-pi:2002"_s}));
-        QCOMPARE(readFile(com4), QByteArray("tcp://lab-pi:2002\n"));
+        QCOMPARE(offered, QStringList({QString(), u"tcp+tls://lab-pi:2002"_s}));
+        QCOMPARE(readFile(com4), QByteArray("tcp+tls://lab-pi:2002\n"));
         QVERIFY2(w.form->shownError().contains(u"No port number"_s),
                  qPrintable(w.form->shownError()));
         QVERIFY(w.child<QComboBox>("cbo_Port")->toolTip().contains(u"No port number"_s));

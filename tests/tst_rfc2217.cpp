@@ -127,14 +127,17 @@ private Q_SLOTS:
                               << QStringLiteral("rfc2217://[::1]:65535");
         QTest::newRow("empty") << QString()
                                << QStringLiteral("No port URL: expected rfc2217://host:port or "
-                                                 "tcp://host:port");
+                                                 "tcp://host:port (+tls after rfc2217 or tcp "
+                                                 "for TLS)");
         QTest::newRow("garbage") << QStringLiteral("hello")
                                  << QStringLiteral("Not a port URL: \"hello\"; expected "
-                                                   "rfc2217://host:port or tcp://host:port");
+                                                   "rfc2217://host:port or tcp://host:port (+tls "
+                                                   "after rfc2217 or tcp for TLS)");
         QTest::newRow("other scheme") << QStringLiteral("telnet://a:1")
                                       << QStringLiteral("Not a port URL: \"telnet://a:1\"; "
                                                         "expected rfc2217://host:port or "
-                                                        "tcp://host:port");
+                                                        "tcp://host:port (+tls after rfc2217 "
+                                                        "or tcp for TLS)");
         QTest::newRow("missing port") << QStringLiteral("tcp://lab-pi")
                                       << QStringLiteral("No port number in \"tcp://lab-pi\"");
         QTest::newRow("empty port") << QStringLiteral("tcp://lab-pi:")

@@ -31,12 +31,14 @@ public:
 
     // Serves device through Telnet with RFC 2217, or as raw TCP; true once it listens.
     // options: more lines for the connection's options, each "name: value".
+    // layer: a gensio layer under Telnet, e.g. TLS: "ssl(key=...,cert=...)".
     bool start(const QString &device, bool rfc2217, quint16 port = 0,
-               const QStringList &options = {})
+               const QStringList &options = {}, const QString &layer = {})
     {
         m_port = port ? port : freePort();
-        const QString accepter = rfc2217 ? QStringLiteral("telnet(rfc2217),tcp,127.0.0.1,%1")
-                                         : QStringLiteral("tcp,127.0.0.1,%1");
+        const QString accepter = (rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString()) +
+                                 (layer.isEmpty() ? QString() : layer + u',') +
+                                 QStringLiteral("tcp,127.0.0.1,%1");
         QFile yaml(m_dir.filePath(QStringLiteral("ser2net.yaml")));
         if (!yaml.open(QIODevice::WriteOnly))
             return false;
