@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -251,21 +250,6 @@ QString LocalTransport::write(const QByteArray &data)
 }
 
 // --- Receiving, and the loss of the device
-
-bool LocalTransport::pauseReading(bool paused)
-{
-    // QSerialPort reads in its read notifier, its own child while the port is open, and
-    // offers no call to hold it. Without one, reading goes on as before.
-    const QList<QSocketNotifier *> notifiers =
-        m_port->findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
-    for (QSocketNotifier *n : notifiers) {
-        if (n->type() == QSocketNotifier::Read) {
-            n->setEnabled(!paused);
-            return true;
-        }
-    }
-    return false;
-}
 
 void LocalTransport::fetch(qsizetype max)
 {

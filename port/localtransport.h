@@ -37,7 +37,6 @@ public:
     qint64 unsent() const override;
     std::optional<ModemLines> lines() const override;
     std::optional<LineErrorCounts> errorCounters() const override;
-    bool pauseReading(bool paused) override;
 
 private:
     QString openFailure(const QString &device, qint16 port) const;

@@ -44,7 +44,6 @@ SerialControl::SerialControl(std::unique_ptr<SerialTransport> transport, QObject
     , m_watched(m_local->watchesAccess())
     , m_drainTimer(new QTimer(this))
     , m_backlogTimer(new QTimer(this))
-    , m_trickleTimer(new QTimer(this))
 {
     m_local->setParent(this);
     m_local->attach(this);
@@ -53,10 +52,6 @@ SerialControl::SerialControl(std::unique_ptr<SerialTransport> transport, QObject
     m_backlogTimer->setInterval(kBacklogPollMs);
     connect(m_drainTimer, &QTimer::timeout, this, &SerialControl::drain);
     connect(m_backlogTimer, &QTimer::timeout, this, &SerialControl::pollBacklog);
-    m_trickleTimer->setSingleShot(true);
-    m_trickleTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_trickleTimer, &QTimer::timeout, this, &SerialControl::resumeReading);
-    m_readClock.start();
 }
 
 SerialControl::~SerialControl()
@@ -174,8 +169,6 @@ void SerialControl::closePort()
 {
     m_drainTimer->stop();
     m_backlogTimer->stop();
-    m_trickleTimer->stop();
-    m_nextReadMs = 0;
     m_current->close();
     ++m_generation;
     m_hangUpQueued = false;

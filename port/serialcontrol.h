@@ -17,7 +17,6 @@
 #include "port/serialtransport.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -106,10 +105,6 @@ public:
     // The transport of the open port, or of the last one.
     SerialTransport *transport() const { return m_current; }
 
-    // A device that sends in many small writes is read at most once per this interval: the
-    // characters wait in the device meanwhile, and each read takes several writes at once
-    // instead of waking the program for each. A burst after a quiet spell is read at once.
-    static constexpr int kTrickleMs = 8;
     // At most this many receive events per pass before the event loop gets a turn.
     static constexpr int kMaxEventsPerPass = 32768;
     // Against a flood the waiting characters stop here: the rest stays in the device (a
@@ -165,9 +160,6 @@ private:
     // pass ran out and the rest comes later.
     bool deliverWaiting();
     void pollBacklog();
-    // True when the device may be read now; else reading pauses until the next read is due.
-    bool readDue();
-    void resumeReading();
     void hangUp(quint64 generation);
     void finishLoss();
 
@@ -177,9 +169,6 @@ private:
     bool m_watched = false;
     QTimer *m_drainTimer = nullptr;
     QTimer *m_backlogTimer = nullptr;
-    QTimer *m_trickleTimer = nullptr;
-    QElapsedTimer m_readClock;
-    qint64 m_nextReadMs = 0; // on m_readClock
 
     // Stored properties.
     qint16 m_commPort = 4;

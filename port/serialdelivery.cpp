@@ -68,8 +68,6 @@ qsizetype SerialControl::room() const
 
 void SerialControl::readable()
 {
-    if (!readDue())
-        return;
     if (waiting() >= kMaxBacklog) {
         // Characters are waiting in the device: that is an arrival, read or not.
         m_stalled = false;
@@ -78,31 +76,6 @@ void SerialControl::readable()
         takeIncoming(room());
     }
     drain();
-}
-
-bool SerialControl::readDue()
-{
-    const qint64 now = m_readClock.elapsed();
-    if (now >= m_nextReadMs) {
-        m_nextReadMs = now + kTrickleMs;
-        return true;
-    }
-    if (m_trickleTimer->isActive())
-        return false;
-    if (!m_current->pauseReading(true))
-        return true;
-    m_trickleTimer->start(int(m_nextReadMs - now));
-    return false;
-}
-
-void SerialControl::resumeReading()
-{
-    if (!isOpen())
-        return;
-    m_current->pauseReading(false);
-    // What the transport took in before the pause is not announced again.
-    if (m_current->pending() > 0)
-        readable();
 }
 
 void SerialControl::lineChanged(qint16 event)

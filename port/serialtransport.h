@@ -100,13 +100,6 @@ public:
     virtual std::optional<LineErrorCounts> errorCounters() const { return std::nullopt; }
     // Inside a wait for the device's answer: no event may be raised now.
     virtual bool busy() const { return false; }
-    // Stops or resumes watching the device for received characters (they wait in the
-    // device meanwhile). False when the transport cannot: it then keeps reading.
-    virtual bool pauseReading(bool paused)
-    {
-        Q_UNUSED(paused);
-        return false;
-    }
     // A test transport watches the control's property accesses: refusal() is then asked
     // before each ("X" a read, "X=" a write with the value shown), and a reason refuses it.
     virtual bool watchesAccess() const { return false; }
