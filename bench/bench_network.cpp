@@ -18,6 +18,7 @@
 #include "port/networktransport.h"
 #include "port/serialcontrol.h"
 #include "support/certificates.h"
+#include "support/loopback.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
 
@@ -49,15 +50,7 @@ public:
     explicit TcpSender(bool telnet)
         : m_telnet(telnet)
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_listen, 1);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        m_listen = listenOnLoopback(m_port, 1);
         m_thread = std::thread([this] {
             m_fd = ::accept(m_listen, nullptr, nullptr);
             if (m_telnet)

@@ -4,6 +4,7 @@
 #include "port/localtransport.h"
 #include "port/networktransport.h"
 #include "port/serialcontrol.h"
+#include "support/loopback.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
 #include "support/tables.h"
@@ -45,15 +46,7 @@ public:
         : m_greeting(std::move(greeting))
         , m_answer(answer)
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_listen, 4);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        m_listen = listenOnLoopback(m_port);
         m_thread = std::thread([this] { run(); });
     }
     ~FakeServer()

@@ -5,6 +5,7 @@
 #include "support/certificates.h"
 #include "support/fakedevicediscovery.h"
 #include "support/monitor.h"
+#include "support/loopback.h"
 #include "support/pty.h"
 #include "support/ser2net.h"
 #include "support/tables.h"
@@ -29,15 +30,7 @@ class SilentServer
 public:
     SilentServer()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_fd, 4);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        m_fd = listenOnLoopback(m_port);
     }
     ~SilentServer() { ::close(m_fd); }
     quint16 port() const { return m_port; }
