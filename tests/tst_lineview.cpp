@@ -10,9 +10,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QMenu>
-#include <QPaintEvent>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
@@ -131,14 +129,10 @@ class PaintCounter : public QObject
 {
 public:
     int paints = 0;
-    qint64 pixels = 0;
     bool eventFilter(QObject *, QEvent *e) override
     {
-        if (e->type() == QEvent::Paint) {
+        if (e->type() == QEvent::Paint)
             ++paints;
-            const QRect r = static_cast<QPaintEvent *>(e)->rect();
-            pixels += qint64(r.width()) * r.height();
-        }
         return false;
     }
 };
@@ -166,8 +160,6 @@ private slots:
     void keyboardScrolling_data();
     void keyboardScrolling();
     void followAppendPane();
-    void movedRowsMatchAFullPaint_data();
-    void movedRowsMatchAFullPaint();
     void followPrependPane();
     void scrolledAwayAppendPaneSurvivesTrim();
     void burstPaintsBoundedly();
@@ -669,62 +661,6 @@ void TstLineView::followAppendPane()
     v->flushPending();
     QCOMPARE(vb->value(), vb->maximum());
     QCOMPARE(v->line(v->firstVisibleLine() + vb->pageStep() - 1), QByteArray("newest"));
-}
-
-void TstLineView::movedRowsMatchAFullPaint_data()
-{
-    // start: lines there first, added as the step's first op adds them; each step applies
-    // `step` (its {n} replaced by the step's number); partial: a step paints less than half
-    // the pane.
-    columns<int, qsizetype, Ops, bool>("start", "maxLines", "step", "partial");
-    QTest::newRow("a line at a time, trimming") << 40 << qsizetype(40) << Ops{"Aline {n}"} << true;
-    QTest::newRow("three lines, trimming")
-        << 40 << qsizetype(40) << Ops{"Aa{n}", "Ab{n}", "Ac{n}"} << true;
-    QTest::newRow("more than a screen") << 40 << qsizetype(40) << Ops(30, "Amany {n}") << false;
-    QTest::newRow("filling up") << 0 << qsizetype(1000) << Ops{"Afill {n}", "Afill {n}"} << false;
-    QTest::newRow("newest on top") << 40 << qsizetype(40) << Ops{"Pframe {n}"} << true;
-    QTest::newRow("newest on top, two") << 40 << qsizetype(40) << Ops{"Px{n}", "Py{n}"} << true;
-    QTest::newRow("newest on top, filling") << 0 << qsizetype(40) << Ops{"Px{n}", "Py{n}"}
-                                            << false;
-    QTest::newRow("open line grows") << 40 << qsizetype(40) << Ops{"Tpart{n} ", "Tmore\n"}
-                                     << true;
-}
-
-// What is on screen after each flush is what a full paint of the pane draws.
-void TstLineView::movedRowsMatchAFullPaint()
-{
-    QFETCH(int, start);
-    QFETCH(qsizetype, maxLines);
-    QFETCH(Ops, step);
-    QFETCH(bool, partial);
-    auto v = shownView({});
-    QVERIFY(v);
-    v->setMaxLines(maxLines);
-    for (int i = 0; i < start; ++i)
-        apply(*v, {step.first().left(1) + "first " + QByteArray::number(i) +
-                   (step.first().startsWith('T') ? "\n" : "")});
-    v->flushPending();
-    PaintCounter counter;
-    v->viewport()->installEventFilter(&counter);
-    QCoreApplication::processEvents();
-    for (int n = 0; n < 12; ++n) {
-        Ops ops;
-        for (QByteArray op : step)
-            ops << op.replace("{n}", QByteArray::number(n));
-        apply(*v, ops);
-        counter.pixels = 0;
-        v->flushPending();
-        QTRY_VERIFY(counter.pixels > 0);
-        QCoreApplication::processEvents();
-        const QRect area = v->viewport()->geometry();
-        if (partial && n > 0)
-            QVERIFY2(counter.pixels * 2 < qint64(area.width()) * area.height(),
-                     qPrintable(QString::number(counter.pixels)));
-        const QImage shown = v->screen()->grabWindow(v->winId()).toImage().copy(area).convertToFormat(
-            QImage::Format_RGB32);
-        const QImage full = v->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QVERIFY2(shown == full, qPrintable(QStringLiteral("step %1").arg(n)));
-    }
 }
 
 void TstLineView::followPrependPane()
