@@ -133,7 +133,6 @@ qreal LineView::textLeft() const
 
 void LineView::clear()
 {
-    m_shown.valid = false;
     m_store.clear();
     m_maxWidth = 0;
     m_anchor = m_cursor = Pos{m_store.frontSeq(), 0};
@@ -165,46 +164,7 @@ void LineView::flush()
     measurePending();
     updateScrollBars();
     announce(false);
-    if (!moveShownLines())
-        viewport()->update();
-    m_shown = {.valid = m_follow,
-               .top = m_topSeq,
-               .front = m_store.frontSeq(),
-               .back = m_store.frontSeq() + lineCount() - 1,
-               .hValue = horizontalScrollBar()->value()};
-}
-
-bool LineView::moveShownLines()
-{
-    // A line once complete never changes: what moved is the rows between the ends. Anything
-    // else (a selection, matches, the notices of dropped lines on screen) repaints it all.
-    if (!m_shown.valid || !m_follow || horizontalScrollBar()->value() != m_shown.hValue ||
-        m_anchor.seq != m_cursor.seq || m_anchor.col != m_cursor.col || !m_highlight.isEmpty())
-        return false;
-    const int height = viewport()->height();
-    const int rows = (height + m_lineHeight - 1) / m_lineHeight;
-    const qint64 first = m_store.frontSeq();
-    const qint64 last = first + lineCount() - 1;
-    if ((topNoticeRows() && first - 1 >= m_topSeq) ||
-        (bottomNoticeRows() && last + 1 < m_topSeq + rows))
-        return false;
-    const qint64 moved = m_shown.top - m_topSeq; // rows the shown lines go down
-    if (moved <= -rows || moved >= rows)
-        return false;
-    const int width = viewport()->width();
-    if (moved != 0)
-        viewport()->scroll(0, int(moved) * m_lineHeight);
-    if (m_store.newestOnTop()) {
-        // New lines above the first one shown before, which is repainted with them.
-        const qint64 rowsNew = m_shown.front - m_topSeq + 1;
-        viewport()->update(QRect(0, 0, width, int(std::clamp<qint64>(rowsNew, 0, rows)) *
-                                                  m_lineHeight));
-    } else {
-        // The last line shown before may have grown; the new ones follow it.
-        const qint64 fromRow = std::clamp<qint64>(m_shown.back - m_topSeq, 0, rows);
-        viewport()->update(QRect(0, int(fromRow) * m_lineHeight, width, height));
-    }
-    return true;
+    viewport()->update();
 }
 
 void LineView::announce(bool now)

@@ -175,10 +175,6 @@ private:
 
     void scheduleFlush();
     void flush();
-    // While the pane follows its newest line and only lines came and went at its ends since
-    // the last flush, moves what is on screen by as many rows and asks for the new rows
-    // alone; false when the whole pane must be painted.
-    bool moveShownLines();
     // Sends the changes recorded since the last call; unless now, only once the interval
     // after the last one has passed (and then from a timer).
     void announce(bool now);
@@ -221,15 +217,6 @@ private:
     bool m_relayoutPending = false;
     bool m_flushPending = false;
     qreal m_maxWidth = 0;
-    // What the last flush left on screen, for moveShownLines.
-    struct Shown
-    {
-        bool valid = false;
-        qint64 top = 0;   // seq of the top row
-        qint64 front = 0; // seq of the first line and of the last
-        qint64 back = -1;
-        int hValue = 0;
-    } m_shown;
 
     // Accessibility notifications.
     QElapsedTimer m_sinceAnnounce;
