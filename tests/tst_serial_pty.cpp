@@ -416,6 +416,7 @@ private Q_SLOTS:
         QVERIFY(openLikeTheWindow(port, 1));
         QCOMPARE(port.Handshaking(), std::optional<qint32>(2));
         auto *serial = port.findChild<QSerialPort *>();
+        QVERIFY(serial); // a failure to report, not a crash of the whole test program
         QCOMPARE(serial->flowControl(), QSerialPort::HardwareControl);
 
         // A pty has no modem lines: they read False, not an error.
