@@ -1,5 +1,6 @@
 #pragma once
-// A label that reports clicks, for the property names that act when clicked.
+// A label that reports clicks, for the property names that act when clicked. Assistive
+// technology sees it as the label it is, with a press action that does what a click does.
 
 #include <QLabel>
 
@@ -7,7 +8,7 @@ class ClickLabel : public QLabel
 {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit ClickLabel(const QString &text, QWidget *parent = nullptr);
 
 Q_SIGNALS:
     void clicked();

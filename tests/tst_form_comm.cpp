@@ -27,10 +27,19 @@ struct Window : Monitor
     {
         return QAccessible::queryAccessibleInterface(child<QWidget>(name))->text(t);
     }
-    void clickName(int index) const
+    // With the mouse, or as assistive technology presses it.
+    void clickName(int index, bool byAction = false) const
     {
         auto *name = child<QLabel>(("lblfield_" + std::to_string(index)).c_str());
-        QTest::mouseClick(name, Qt::LeftButton);
+        if (!byAction) {
+            QTest::mouseClick(name, Qt::LeftButton);
+            return;
+        }
+        QAccessibleActionInterface *action =
+            QAccessible::queryAccessibleInterface(name)->actionInterface();
+        QVERIFY(action);
+        QVERIFY(action->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        action->doAction(QAccessibleActionInterface::pressAction());
     }
     void resetWith(const QString &portText, const QString &settings = QStringLiteral("9600,n,8,1"))
     {
@@ -284,11 +293,17 @@ private Q_SLOTS:
     // A screen reader hears the new value after a click, not the row's caption.
     void valueCellsReadAfterClicks_data()
     {
-        columns<int, int, QString, QString>("nameIndex", "row", "before", "after");
-        QTest::newRow("refresh by a name")
-            << 14 << 13 << QStringLiteral("0") << QStringLiteral("3");
-        QTest::newRow("Break") << 3 << 3 << QStringLiteral("False") << QStringLiteral("True");
-        QTest::newRow("HandShaking") << 10 << 9 << QStringLiteral("0") << QStringLiteral("1");
+        columns<int, int, QString, QString, bool>("nameIndex", "row", "before", "after",
+                                                  "byAction");
+        for (const bool byAction : {false, true}) {
+            const char *how = byAction ? ", pressed through assistive technology" : "";
+            QTest::addRow("refresh by a name%s", how)
+                << 14 << 13 << QStringLiteral("0") << QStringLiteral("3") << byAction;
+            QTest::addRow("Break%s", how)
+                << 3 << 3 << QStringLiteral("False") << QStringLiteral("True") << byAction;
+            QTest::addRow("HandShaking%s", how)
+                << 10 << 9 << QStringLiteral("0") << QStringLiteral("1") << byAction;
+        }
     }
     void valueCellsReadAfterClicks()
     {
@@ -296,13 +311,15 @@ private Q_SLOTS:
         QFETCH(int, row);
         QFETCH(QString, before);
         QFETCH(QString, after);
+        QFETCH(bool, byAction);
         Window w;
         w.fake->receive("abc"); // waits unread: monitoring is off
         const std::string cell = "lbl_val_" + std::to_string(row);
-        QCOMPARE(w.read(cell.c_str()), before);
-        w.clickName(nameIndex);
-        QCOMPARE(w.read(cell.c_str()), after);
         const std::string name = "lblfield_" + std::to_string(nameIndex);
+        QCOMPARE(w.read(cell.c_str()), before);
+        QCOMPARE(w.read(name.c_str()), w.child<QLabel>(name.c_str())->text());
+        w.clickName(nameIndex, byAction);
+        QCOMPARE(w.read(cell.c_str()), after);
         QCOMPARE(w.read(cell.c_str(), QAccessible::Description),
                  w.child<QLabel>(name.c_str())->text());
     }
