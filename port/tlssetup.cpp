@@ -24,12 +24,19 @@ std::variant<QByteArray, QString> readFile(const QString &path, QLatin1StringVie
     return file.readAll();
 }
 
-// PEM first, as ser2net's and openssl's files are; DER when that finds nothing.
-QList<QSslCertificate> certificatesIn(const QByteArray &data)
+// The certificates in a ca= or cert= file, or why there are none. PEM first, as ser2net's
+// and openssl's files are; DER when that finds nothing.
+std::variant<QList<QSslCertificate>, QString> certificatesIn(const QString &path,
+                                                             QLatin1StringView what)
 {
-    QList<QSslCertificate> found = QSslCertificate::fromData(data, QSsl::Pem);
+    const auto data = readFile(path, what);
+    if (const auto *reason = std::get_if<QString>(&data))
+        return *reason;
+    QList<QSslCertificate> found = QSslCertificate::fromData(std::get<QByteArray>(data), QSsl::Pem);
     if (found.isEmpty())
-        found = QSslCertificate::fromData(data, QSsl::Der);
+        found = QSslCertificate::fromData(std::get<QByteArray>(data), QSsl::Der);
+    if (found.isEmpty())
+        return u"No certificate in %1= file %2"_s.arg(what, path);
     return found;
 }
 
@@ -57,21 +64,15 @@ std::variant<QSslConfiguration, QString> tlsConfiguration(const TlsFiles &files)
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     if (!files.ca.isEmpty()) {
-        const auto data = readFile(files.ca, "ca"_L1);
-        if (const auto *reason = std::get_if<QString>(&data))
+        const auto trusted = certificatesIn(files.ca, "ca"_L1);
+        if (const auto *reason = std::get_if<QString>(&trusted))
             return *reason;
-        const QList<QSslCertificate> trusted = certificatesIn(std::get<QByteArray>(data));
-        if (trusted.isEmpty())
-            return u"No certificate in ca= file %1"_s.arg(files.ca);
-        config.setCaCertificates(trusted);
+        config.setCaCertificates(std::get<QList<QSslCertificate>>(trusted));
     }
     if (!files.cert.isEmpty()) {
-        const auto cert = readFile(files.cert, "cert"_L1);
-        if (const auto *reason = std::get_if<QString>(&cert))
+        const auto chain = certificatesIn(files.cert, "cert"_L1);
+        if (const auto *reason = std::get_if<QString>(&chain))
             return *reason;
-        const QList<QSslCertificate> chain = certificatesIn(std::get<QByteArray>(cert));
-        if (chain.isEmpty())
-            return u"No certificate in cert= file %1"_s.arg(files.cert);
         const auto key = readFile(files.key, "key"_L1);
         if (const auto *reason = std::get_if<QString>(&key))
             return *reason;
@@ -85,7 +86,7 @@ std::variant<QSslConfiguration, QString> tlsConfiguration(const TlsFiles &files)
         if (privateKey.isNull())
             return u"No private key in key= file %1 (an RSA, EC or DSA key without a "
                    "passphrase)"_s.arg(files.key);
-        config.setLocalCertificateChain(chain);
+        config.setLocalCertificateChain(std::get<QList<QSslCertificate>>(chain));
         config.setPrivateKey(privateKey);
     }
     return config;
