@@ -164,7 +164,19 @@ void LineView::flush()
     measurePending();
     updateScrollBars();
     announce(false);
-    viewport()->update();
+    // Right of the widest line there is only background: lines coming and going leave it
+    // as it is, so the update stops there (at the widest point any text was ever drawn
+    // since, so a narrower pane after a clear still erases what was there).
+    const int textRight = int(std::ceil(textLeft() - horizontalScrollBar()->value() + m_maxWidth +
+                                        m_advance[uchar(' ')])) +
+                          1;
+    const qint64 rows = viewport()->height() / m_lineHeight + 1;
+    const qint64 first = m_store.frontSeq();
+    const qint64 last = first + lineCount() - 1;
+    const bool notices = (topNoticeRows() && first - 1 >= m_topSeq) ||
+                         (bottomNoticeRows() && last + 1 < m_topSeq + rows);
+    m_clearRight = std::max(m_clearRight, notices ? viewport()->width() : textRight);
+    viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
 }
 
 void LineView::announce(bool now)

@@ -217,6 +217,7 @@ private:
     bool m_relayoutPending = false;
     bool m_flushPending = false;
     qreal m_maxWidth = 0;
+    int m_clearRight = 0; // viewport x left of which text was drawn by a flush
 
     // Accessibility notifications.
     QElapsedTimer m_sinceAnnounce;

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QRandomGenerator>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
@@ -160,6 +161,7 @@ private slots:
     void keyboardScrolling_data();
     void keyboardScrolling();
     void followAppendPane();
+    void shownAsAFullPaintDraws();
     void followPrependPane();
     void scrolledAwayAppendPaneSurvivesTrim();
     void burstPaintsBoundedly();
@@ -661,6 +663,36 @@ void TstLineView::followAppendPane()
     v->flushPending();
     QCOMPARE(vb->value(), vb->maximum());
     QCOMPARE(v->line(v->firstVisibleLine() + vb->pageStep() - 1), QByteArray("newest"));
+}
+
+// A flush updates the pane only up to its widest line; what is on screen must still be
+// what a full paint draws, after lines get narrower too.
+void TstLineView::shownAsAFullPaintDraws()
+{
+    auto v = shownView({});
+    QVERIFY(v);
+    v->setMaxLines(30);
+    const auto matches = [&] {
+        v->flushPending();
+        QCoreApplication::processEvents();
+        const QRect area = v->viewport()->geometry();
+        const QImage shown = v->screen()->grabWindow(v->winId()).toImage().copy(area);
+        const QImage full = v->viewport()->grab().toImage();
+        return shown.convertToFormat(QImage::Format_RGB32) ==
+               full.convertToFormat(QImage::Format_RGB32);
+    };
+    for (int i = 0; i < 40; ++i)
+        v->appendLine(pattern(5 + i % 3 * 12)); // within the width: no bar comes or goes
+    QVERIFY(matches());
+    v->clear();
+    for (int i = 0; i < 40; ++i)
+        v->appendLine("short " + QByteArray::number(i));
+    QVERIFY(matches());
+    v->appendText("grows");
+    QVERIFY(matches());
+    for (int i = 0; i < 3; ++i)
+        v->prependLine(pattern(60));
+    QVERIFY(matches());
 }
 
 void TstLineView::followPrependPane()
