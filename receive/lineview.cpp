@@ -170,11 +170,10 @@ void LineView::flush()
     const int textRight = int(std::ceil(textLeft() - horizontalScrollBar()->value() + m_maxWidth +
                                         m_advance[uchar(' ')])) +
                           1;
-    const qint64 rows = viewport()->height() / m_lineHeight + 1;
-    const qint64 first = m_store.frontSeq();
-    const qint64 last = first + lineCount() - 1;
-    const bool notices = (topNoticeRows() && first - 1 >= m_topSeq) ||
-                         (bottomNoticeRows() && last + 1 < m_topSeq + rows);
+    // The notices of dropped lines are as wide as their text: on screen, all of it updates.
+    const qsizetype top = topIndex(); // the first row painted, as paintEvent counts them
+    const bool notices = (topNoticeRows() && top < 0) ||
+                         (bottomNoticeRows() && top + visibleRows() >= lineCount());
     m_clearRight = std::max(m_clearRight, notices ? viewport()->width() : textRight);
     viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
 }

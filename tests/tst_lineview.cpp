@@ -693,6 +693,15 @@ void TstLineView::shownAsAFullPaintDraws()
     for (int i = 0; i < 3; ++i)
         v->prependLine(pattern(60));
     QVERIFY(matches());
+    // Few short lines kept in a new pane: the notice of the dropped ones is on screen, wider
+    // than they are.
+    v = shownView({});
+    QVERIFY(v);
+    v->setMaxLines(2);
+    for (int i = 0; i < 8; ++i) {
+        v->appendLine("n" + QByteArray::number(i));
+        QVERIFY(matches());
+    }
 }
 
 void TstLineView::followPrependPane()
