@@ -209,10 +209,14 @@ public:
         qint64 pixels = 0;
     };
     QMap<QString, Count> counts;
+    qint64 windowUpdates = 0; // paint-and-flush rounds of top-level windows
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (event->type() == QEvent::UpdateRequest && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->isWindow())
+            ++windowUpdates;
         if (event->type() == QEvent::Paint && watched->isWidgetType()) {
             QString name = QString::fromLatin1(watched->metaObject()->className());
             // Qt's own parts (a scroll area's viewport) by the widget they belong to.
@@ -437,6 +441,7 @@ bool benchWindow(const QString &folder, qsizetype megabytes, int frameLength, bo
         if (pacing.paints) {
             qApp->removeEventFilter(&paintCounter);
             QList<std::pair<QString, PaintCounter::Count>> rows;
+            std::printf("  %lld window updates\n", qlonglong(paintCounter.windowUpdates));
             for (auto it = paintCounter.counts.cbegin(); it != paintCounter.counts.cend(); ++it)
                 rows.append({it.key(), it.value()});
             std::sort(rows.begin(), rows.end(),

@@ -56,7 +56,10 @@ LineView::LineView(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
-    viewport()->setAutoFillBackground(true);
+    // paintEvent covers every pixel it is asked for, around the rows' images.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // Rows of a few hundred pixels: some hundreds of them, more than any pane shows.
+    m_rowImages.setMaxCost(4 << 20);
 
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(kFlushMs);
@@ -323,6 +326,8 @@ void LineView::resizeEvent(QResizeEvent *event)
 void LineView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        m_rowImages.clear();
     if (event->type() == QEvent::FontChange) {
         updateFontTables();
         remeasureAll();

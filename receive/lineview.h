@@ -15,8 +15,10 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QByteArray>
+#include <QCache>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QImage>
 #include <QPoint>
 #include <QRectF>
 #include <QString>
@@ -185,6 +187,12 @@ private:
     void updateFontTables();
     // Marks the find matches of line i, drawn at y; its byte c0 starts at x.
     void paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0);
+    // Draws bytes [from, to) from x: plain runs as text, control codes as boxed names.
+    void drawBytes(QPainter &p, qreal x, int y, QByteArrayView bytes, qsizetype from,
+                   qsizetype to, const QColor &color, const QColor &boxText) const;
+    // A line's bytes drawn at x on the background, as an image of the row for a device
+    // pixel ratio; *left is where it goes. Null when the line is too wide to keep.
+    const QImage *rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal *left);
 
     qsizetype lineLength(qsizetype i) const { return m_store.lineBytes(i).size(); }
     // Where a line's bytes start, in content coordinates (after the time column).
@@ -235,6 +243,10 @@ private:
     int m_lineHeight = 1;
     int m_ascent = 0;
     qreal m_timeWidth = 0; // the time column with its gap
+    // Rows drawn before, by their bytes: each paint moves the rows a line or more, and a
+    // pane of readings shows the same lines over and over. Copying a row is a fraction of
+    // drawing its text again. Emptied when the font or the colours change.
+    QCache<QByteArray, QImage> m_rowImages;
 
     // Selection.
     Pos m_anchor;

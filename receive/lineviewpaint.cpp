@@ -59,6 +59,7 @@ void LineView::updateFontTables()
 {
     // Without kerning or shaping a line's advance is the sum of its characters', which
     // makes measuring, hit testing and selection a table lookup per byte.
+    m_rowImages.clear();
     m_paintFont = font();
     m_paintFont.setKerning(false);
     m_paintFont.setStyleStrategy(
@@ -89,6 +90,89 @@ void LineView::updateFontTables()
 // ---------------------------------------------------------------------------------------
 // Painting
 
+void LineView::drawBytes(QPainter &p, qreal x, int y, QByteArrayView bytes, qsizetype from,
+                         qsizetype to, const QColor &color, const QColor &boxText) const
+{
+    const uchar *d = udata(bytes);
+    QString run;
+    qsizetype c = from;
+    while (c < to) {
+        qsizetype e = c;
+        qreal w = 0;
+        while (e < to && !m_boxed[d[e]]) {
+            w += m_advance[d[e]];
+            ++e;
+        }
+        if (e > c) {
+            run.resize(e - c);
+            for (qsizetype k = c; k < e; ++k)
+                run[k - c] = m_glyph[d[k]];
+            p.setPen(color);
+            p.drawText(QPointF(x, y + m_ascent), run);
+            x += w;
+            c = e;
+            continue;
+        }
+        const qreal a = m_advance[d[c]];
+        const qreal top = y + (m_lineHeight - m_labelHeight) / 2.0;
+        const QRectF box(x + 1, top, a - 2, m_labelHeight);
+        QColor fill = color;
+        fill.setAlphaF(0.6f);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fill);
+        p.drawRoundedRect(box, 2, 2);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(boxText);
+        p.setFont(m_labelFont);
+        p.drawText(QPointF(box.left() + kBoxPad, top + m_labelAscent), boxLabel(d[c]));
+        p.setFont(m_paintFont);
+        x += a;
+        ++c;
+    }
+}
+
+const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal *left)
+{
+    // Room either side, in device pixels, for what a glyph draws beyond its advance.
+    constexpr int kPad = 3;
+    constexpr qreal kMaxWidth = 4096;
+    const uchar *d = udata(bytes);
+    qreal w = 0;
+    for (qsizetype k = 0; k < bytes.size() && w <= kMaxWidth; ++k)
+        w += m_advance[d[k]];
+    if (w > kMaxWidth)
+        return nullptr;
+    // The image lands on whole device pixels; the text in it keeps the fraction of one it
+    // has on the pane, as glyphs may be placed at fractions of a pixel.
+    const qreal whole = std::floor(x * dpr);
+    const qreal fraction = x * dpr - whole;
+    *left = (whole - kPad) / dpr;
+    QByteArray key;
+    key.reserve(bytes.size() + qsizetype(sizeof fraction));
+    key.append(reinterpret_cast<const char *>(&fraction), sizeof fraction).append(bytes);
+    // A window moved to a screen of another ratio draws its rows afresh.
+    if (const QImage *image = m_rowImages.object(key); image && image->devicePixelRatio() == dpr)
+        return image;
+    const QSize size(int(std::ceil(w * dpr)) + 2 * kPad + 1, int(std::ceil(m_lineHeight * dpr)));
+    auto *image = new QImage(size, QImage::Format_RGB32);
+    image->setDevicePixelRatio(dpr);
+    // Fonts resolve to the pixel size they have on the pane (a device's dpi is a whole
+    // number, so this round trip is exact).
+    image->setDotsPerMeterX(qRound(viewport()->logicalDpiX() / 0.0254));
+    image->setDotsPerMeterY(qRound(viewport()->logicalDpiY() / 0.0254));
+    const QPalette &pal = palette();
+    image->fill(pal.color(QPalette::Base));
+    {
+        QPainter ip(image);
+        ip.setFont(m_paintFont);
+        drawBytes(ip, (kPad + fraction) / dpr, 0, bytes, 0, bytes.size(),
+                  pal.color(QPalette::Text), pal.color(QPalette::Base));
+    }
+    if (!m_rowImages.insert(key, image, qsizetype(size.width()) * size.height() * 4))
+        return nullptr;
+    return m_rowImages.object(key);
+}
+
 void LineView::paintEvent(QPaintEvent *event)
 {
     QPainter p(viewport());
@@ -99,11 +183,13 @@ void LineView::paintEvent(QPaintEvent *event)
     const QColor highlight = pal.color(QPalette::Highlight);
     const QColor highlightedText = pal.color(QPalette::HighlightedText);
     const QColor base = pal.color(QPalette::Base);
+    const QBrush &background = pal.brush(QPalette::Base);
     const QColor dim = pal.color(QPalette::PlaceholderText);
     const qreal hx = horizontalScrollBar()->value();
     const qreal right = clip.right() + 1;
     const qsizetype top = topIndex();
     const qsizetype n = lineCount();
+    const qreal dpr = viewport()->devicePixelRatioF();
 
     Pos s = m_store.clamp(m_anchor);
     Pos e = m_store.clamp(m_cursor);
@@ -111,50 +197,17 @@ void LineView::paintEvent(QPaintEvent *event)
         std::swap(s, e);
     const bool selecting = s.seq != e.seq || s.col != e.col;
 
-    QString run;
-    // Draws bytes [from, to) from x: plain runs as text, control codes as boxed names.
-    auto drawRun = [&](qreal x, int y, const uchar *d, qsizetype from, qsizetype to,
-                       const QColor &color, const QColor &boxText) {
-        qsizetype c = from;
-        while (c < to) {
-            qsizetype e = c;
-            qreal w = 0;
-            while (e < to && !m_boxed[d[e]]) {
-                w += m_advance[d[e]];
-                ++e;
-            }
-            if (e > c) {
-                run.resize(e - c);
-                for (qsizetype k = c; k < e; ++k)
-                    run[k - c] = m_glyph[d[k]];
-                p.setPen(color);
-                p.drawText(QPointF(x, y + m_ascent), run);
-                x += w;
-                c = e;
-                continue;
-            }
-            const qreal a = m_advance[d[c]];
-            const qreal top = y + (m_lineHeight - m_labelHeight) / 2.0;
-            const QRectF box(x + 1, top, a - 2, m_labelHeight);
-            QColor fill = color;
-            fill.setAlphaF(0.6f);
-            p.setPen(Qt::NoPen);
-            p.setBrush(fill);
-            p.drawRoundedRect(box, 2, 2);
-            p.setBrush(Qt::NoBrush);
-            p.setPen(boxText);
-            p.setFont(m_labelFont);
-            p.drawText(QPointF(box.left() + kBoxPad, top + m_labelAscent), boxLabel(d[c]));
-            p.setFont(m_paintFont);
-            x += a;
-            ++c;
-        }
+    // The pane paints its own background (the viewport is opaque), row by row, around
+    // what a row's image covers.
+    auto fillRow = [&](int y, qreal from, qreal to) {
+        if (to > from)
+            p.fillRect(QRectF(from, y, to - from, m_lineHeight), background);
     };
-
     for (int row = clip.top() / m_lineHeight; row <= clip.bottom() / m_lineHeight; ++row) {
         const qsizetype i = top + row;
         const int y = row * m_lineHeight;
         if (i < 0 || i >= n) {
+            fillRow(y, clip.left(), right);
             if ((i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows())) {
                 QFont f = m_paintFont;
                 f.setItalic(true);
@@ -167,10 +220,27 @@ void LineView::paintEvent(QPaintEvent *event)
         }
         const QByteArrayView l = m_store.lineBytes(i);
         const uchar *d = udata(l);
+        const qint64 seq = m_store.frontSeq() + i;
+        const bool selected = selecting && seq >= s.seq && seq <= e.seq;
+        qreal imageLeft = 0;
+        const QImage *image = selected || !m_highlight.isEmpty()
+                                  ? nullptr
+                                  : rowImage(l, textLeft() - hx, dpr, &imageLeft);
+        if (image) {
+            const qreal imageRight = imageLeft + image->width() / dpr;
+            fillRow(y, clip.left(), std::min(imageLeft, right));
+            fillRow(y, std::max<qreal>(imageRight, clip.left()), right);
+        } else {
+            fillRow(y, clip.left(), right);
+        }
         if (timesShown() && kMargin - hx + m_timeWidth > clip.left()) {
             p.setPen(dim);
             p.drawText(QPointF(kMargin - hx, y + m_ascent),
                        LineStore::timeText(m_store.lineTime(i)));
+        }
+        if (image) {
+            p.drawImage(QPointF(imageLeft, y), *image);
+            continue;
         }
         // Skip what lies left of the view, then gather what fits.
         qreal x = textLeft() - hx;
@@ -186,10 +256,9 @@ void LineView::paintEvent(QPaintEvent *event)
             ++c1;
         }
 
-        const qint64 seq = m_store.frontSeq() + i;
         qsizetype s0 = 0;
         qsizetype s1 = 0;
-        if (selecting && seq >= s.seq && seq <= e.seq) {
+        if (selected) {
             s0 = seq == s.seq ? s.col : 0;
             s1 = seq == e.seq ? e.col : l.size();
         }
@@ -208,9 +277,9 @@ void LineView::paintEvent(QPaintEvent *event)
         // The selected line break shows as a space-wide mark at the line's end.
         if (selecting && seq >= s.seq && seq < e.seq && !m_store.joinsNext(i) && c1 == l.size())
             p.fillRect(QRectF(xEnd, y, m_advance[uchar(' ')], m_lineHeight), highlight);
-        drawRun(x, y, d, c0, a, textColor, base);
-        drawRun(xa, y, d, a, b, highlightedText, highlight);
-        drawRun(xb, y, d, b, c1, textColor, base);
+        drawBytes(p, x, y, l, c0, a, textColor, base);
+        drawBytes(p, xa, y, l, a, b, highlightedText, highlight);
+        drawBytes(p, xb, y, l, b, c1, textColor, base);
     }
 }
 

@@ -162,6 +162,8 @@ private slots:
     void keyboardScrolling();
     void followAppendPane();
     void shownAsAFullPaintDraws();
+    void rowsCopiedLookAsDrawn_data();
+    void rowsCopiedLookAsDrawn();
     void followPrependPane();
     void scrolledAwayAppendPaneSurvivesTrim();
     void burstPaintsBoundedly();
@@ -702,6 +704,52 @@ void TstLineView::shownAsAFullPaintDraws()
         v->appendLine("n" + QByteArray::number(i));
         QVERIFY(matches());
     }
+}
+
+void TstLineView::rowsCopiedLookAsDrawn_data()
+{
+    columns<QByteArrayList, bool, int, QString>("lines", "times", "scrolled", "change");
+    const QByteArrayList log{"Bffr[1] = [0: 48]", "Bffr[2] = [\r: 13]", "Bffr[3] = [\n: 10]",
+                             QByteArray("\x00\x7f\x80\xad\xe9\xff", 6), "", pattern(90)};
+    QTest::newRow("text and boxed codes") << log << false << 0 << QString();
+    QTest::newRow("after the times, a fraction of a pixel in") << log << true << 0 << QString();
+    QTest::newRow("scrolled sideways") << log << false << 37 << QString();
+    QTest::newRow("colours changed") << log << false << 0 << QStringLiteral("palette");
+    QTest::newRow("font changed") << log << true << 0 << QStringLiteral("font");
+}
+
+void TstLineView::rowsCopiedLookAsDrawn()
+{
+    QFETCH(QByteArrayList, lines);
+    QFETCH(bool, times);
+    QFETCH(int, scrolled);
+    QFETCH(QString, change);
+    auto v = shownView({});
+    QVERIFY(v);
+    for (int i = 0; i < 4; ++i) // the same lines again, as repeated readings come
+        for (const QByteArray &l : lines)
+            v->appendLine(l, kTime0 + i);
+    v->setTimesShown(times);
+    v->flushPending();
+    v->horizontalScrollBar()->setValue(scrolled);
+    QCOMPARE(v->horizontalScrollBar()->value(), scrolled);
+    v->viewport()->grab(); // keeps the rows it drew
+    if (change == u"palette") {
+        QPalette pal = v->palette();
+        pal.setColor(QPalette::Text, QColor(200, 30, 30));
+        pal.setColor(QPalette::Base, QColor(20, 20, 60));
+        v->setPalette(pal);
+    } else if (change == u"font") {
+        QFont f = v->font();
+        f.setPointSizeF(f.pointSizeF() * 1.5);
+        v->setFont(f);
+    }
+    const QImage copied = v->viewport()->grab().toImage();
+    // A find without matches draws every row's text afresh.
+    v->setFindHighlight(LineFinder(QStringLiteral("no such text"), true));
+    const QImage drawn = v->viewport()->grab().toImage();
+    QCOMPARE(copied.convertToFormat(QImage::Format_RGB32),
+             drawn.convertToFormat(QImage::Format_RGB32));
 }
 
 void TstLineView::followPrependPane()
