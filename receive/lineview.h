@@ -247,6 +247,8 @@ private:
     // pane of readings shows the same lines over and over. Copying a row is a fraction of
     // drawing its text again. Emptied when the font or the colours change.
     QCache<QByteArray, QImage> m_rowImages;
+    qreal m_rowImagesFraction = 0; // of a device pixel, where the rows' text starts
+    qreal m_rowImagesRatio = 1; // device pixels per pixel the rows were drawn for
 
     // Selection.
     Pos m_anchor;

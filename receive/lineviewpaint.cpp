@@ -136,23 +136,26 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
     // Room either side, in device pixels, for what a glyph draws beyond its advance.
     constexpr int kPad = 3;
     constexpr qreal kMaxWidth = 4096;
+    // The image lands on whole device pixels; the text in it keeps the fraction of one it
+    // has on the pane, as glyphs may be placed at fractions of a pixel. Both are the same
+    // for every row until the times are shown or the window moves to another screen.
+    const qreal whole = std::floor(x * dpr);
+    const qreal fraction = x * dpr - whole;
+    if (fraction != m_rowImagesFraction || dpr != m_rowImagesRatio) {
+        m_rowImages.clear();
+        m_rowImagesFraction = fraction;
+        m_rowImagesRatio = dpr;
+    }
+    *left = (whole - kPad) / dpr;
+    if (const QImage *image =
+            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size())))
+        return image;
     const uchar *d = udata(bytes);
     qreal w = 0;
     for (qsizetype k = 0; k < bytes.size() && w <= kMaxWidth; ++k)
         w += m_advance[d[k]];
     if (w > kMaxWidth)
         return nullptr;
-    // The image lands on whole device pixels; the text in it keeps the fraction of one it
-    // has on the pane, as glyphs may be placed at fractions of a pixel.
-    const qreal whole = std::floor(x * dpr);
-    const qreal fraction = x * dpr - whole;
-    *left = (whole - kPad) / dpr;
-    QByteArray key;
-    key.reserve(bytes.size() + qsizetype(sizeof fraction));
-    key.append(reinterpret_cast<const char *>(&fraction), sizeof fraction).append(bytes);
-    // A window moved to a screen of another ratio draws its rows afresh.
-    if (const QImage *image = m_rowImages.object(key); image && image->devicePixelRatio() == dpr)
-        return image;
     const QSize size(int(std::ceil(w * dpr)) + 2 * kPad + 1, int(std::ceil(m_lineHeight * dpr)));
     auto *image = new QImage(size, QImage::Format_RGB32);
     image->setDevicePixelRatio(dpr);
@@ -168,9 +171,10 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
         drawBytes(ip, (kPad + fraction) / dpr, 0, bytes, 0, bytes.size(),
                   pal.color(QPalette::Text), pal.color(QPalette::Base));
     }
-    if (!m_rowImages.insert(key, image, qsizetype(size.width()) * size.height() * 4))
+    if (!m_rowImages.insert(bytes.toByteArray(), image,
+                            qsizetype(size.width()) * size.height() * 4))
         return nullptr;
-    return m_rowImages.object(key);
+    return image; // insert keeps it, or deleted it and said so
 }
 
 void LineView::paintEvent(QPaintEvent *event)
