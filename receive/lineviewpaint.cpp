@@ -1,6 +1,7 @@
 // Drawing a LineView: the font tables that make measuring a lookup per byte, and painting
 // the visible lines with their times, selection and boxed control codes.
 #include "receive/lineview.h"
+#include "receive/vectorstate.h"
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -244,6 +245,7 @@ void LineView::paintEvent(QPaintEvent *event)
         }
         if (image) {
             p.drawImage(QPointF(imageLeft, y), *image);
+            clearUpperVectorState();
             continue;
         }
         // Skip what lies left of the view, then gather what fits.
@@ -285,6 +287,8 @@ void LineView::paintEvent(QPaintEvent *event)
         drawBytes(p, xa, y, l, a, b, highlightedText, highlight);
         drawBytes(p, xb, y, l, b, c1, textColor, base);
     }
+    p.end();
+    clearUpperVectorState();
 }
 
 void LineView::paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0)
