@@ -292,7 +292,15 @@ private:
     QDeadlineTimer m_replugProbeDeadline;
     QString m_portDevice;   // the device the port was last opened on
     QString m_mappingError; // the last failed mapping change; cleared by one that works
-    QString m_hintKey;      // the port state m_hint was computed for
+    struct HintKey
+    {
+        int port = -2;
+        int open = -2;
+        QString error;
+        QString mappingError;
+        bool operator==(const HintKey &) const = default;
+    };
+    HintKey m_hintKey;      // the port state m_hint was computed for
     QString m_hint;         // the port's tooltip
     // receive/
     bool m_panelRefreshPending = false;

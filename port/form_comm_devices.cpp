@@ -104,14 +104,12 @@ QString Form_Comm::portHint(bool fresh)
     const std::optional<qint16> port = MSComm1->CommPort();
     const std::optional<bool> open = MSComm1->PortOpen();
     const QString error = MSComm1->lastError();
-    const QString key = QStringLiteral("%1 %2\n%3\n%4")
-                            .arg(port ? int(*port) : -1)
-                            .arg(open ? int(*open) : -1)
-                            .arg(error, m_mappingError);
+    // Compared part by part: this runs at every panel refresh, many times a second.
+    HintKey key{port ? int(*port) : -1, open ? int(*open) : -1, error, m_mappingError};
     // The device list is a scan of the system: not once per received burst.
     if (!fresh && key == m_hintKey)
         return m_hint;
-    m_hintKey = key;
+    m_hintKey = std::move(key);
     QStringList lines;
     if (port && *port > 0) {
         const PortMapping mapping = readPortMapping(*port, userConfigHome());

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSignalBlocker>

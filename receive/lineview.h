@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <array>
+#include <memory>
 
 class LineFindBar;
 class QAccessibleEvent;
@@ -249,6 +250,8 @@ private:
     QCache<QByteArray, QImage> m_rowImages;
     qreal m_rowImagesFraction = 0; // of a device pixel, where the rows' text starts
     qreal m_rowImagesRatio = 1; // device pixels per pixel the rows were drawn for
+    QImage m_rowScratch;
+    std::unique_ptr<QPainter> m_rowPainter; // on m_rowScratch, before it goes
 
     // Selection.
     Pos m_anchor;

@@ -158,20 +158,29 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
     if (w > kMaxWidth)
         return nullptr;
     const QSize size(int(std::ceil(w * dpr)) + 2 * kPad + 1, int(std::ceil(m_lineHeight * dpr)));
-    auto *image = new QImage(size, QImage::Format_RGB32);
-    image->setDevicePixelRatio(dpr);
-    // Fonts resolve to the pixel size they have on the pane (a device's dpi is a whole
-    // number, so this round trip is exact).
-    image->setDotsPerMeterX(qRound(viewport()->logicalDpiX() / 0.0254));
-    image->setDotsPerMeterY(qRound(viewport()->logicalDpiY() / 0.0254));
-    const QPalette &pal = palette();
-    image->fill(pal.color(QPalette::Base));
-    {
-        QPainter ip(image);
-        ip.setFont(m_paintFont);
-        drawBytes(ip, (kPad + fraction) / dpr, 0, bytes, 0, bytes.size(),
-                  pal.color(QPalette::Text), pal.color(QPalette::Base));
+    // Drawn on a scratch image whose painter stays open (starting a painter costs more than
+    // drawing a row), then copied out at the row's size. Fonts resolve on it to the pixel
+    // size they have on the pane (a device's dpi is a whole number, so setting it through
+    // dots per metre is exact).
+    const int dpiX = viewport()->logicalDpiX();
+    const int dpiY = viewport()->logicalDpiY();
+    if (!m_rowPainter || m_rowScratch.width() < size.width() ||
+        m_rowScratch.height() < size.height() || m_rowScratch.devicePixelRatio() != dpr ||
+        m_rowScratch.logicalDpiX() != dpiX || m_rowScratch.logicalDpiY() != dpiY) {
+        m_rowPainter.reset();
+        m_rowScratch = QImage(size.expandedTo(m_rowScratch.size()), QImage::Format_RGB32);
+        m_rowScratch.setDevicePixelRatio(dpr);
+        m_rowScratch.setDotsPerMeterX(qRound(dpiX / 0.0254));
+        m_rowScratch.setDotsPerMeterY(qRound(dpiY / 0.0254));
+        m_rowPainter = std::make_unique<QPainter>(&m_rowScratch);
     }
+    const QPalette &pal = palette();
+    QPainter &ip = *m_rowPainter;
+    ip.fillRect(QRectF(QPointF(0, 0), QSizeF(size) / dpr), pal.color(QPalette::Base));
+    ip.setFont(m_paintFont);
+    drawBytes(ip, (kPad + fraction) / dpr, 0, bytes, 0, bytes.size(), pal.color(QPalette::Text),
+              pal.color(QPalette::Base));
+    auto *image = new QImage(m_rowScratch.copy(QRect(QPoint(0, 0), size)));
     if (!m_rowImages.insert(bytes.toByteArray(), image,
                             qsizetype(size.width()) * size.height() * 4))
         return nullptr;
@@ -204,8 +213,14 @@ void LineView::paintEvent(QPaintEvent *event)
 
     // The pane paints its own background (the viewport is opaque), row by row, around
     // what a row's image covers.
+    // A plain colour takes the painter's shortest way, on whole pixels (the edges are).
+    const bool plain = background.style() == Qt::SolidPattern && background.transform().isIdentity();
     auto fillRow = [&](int y, qreal from, qreal to) {
-        if (to > from)
+        if (to <= from)
+            return;
+        if (plain && from == std::floor(from) && to == std::floor(to))
+            p.fillRect(QRect(int(from), y, int(to - from), m_lineHeight), base);
+        else
             p.fillRect(QRectF(from, y, to - from, m_lineHeight), background);
     };
     for (int row = clip.top() / m_lineHeight; row <= clip.bottom() / m_lineHeight; ++row) {
@@ -213,6 +228,7 @@ void LineView::paintEvent(QPaintEvent *event)
         const int y = row * m_lineHeight;
         if (i < 0 || i >= n) {
             fillRow(y, clip.left(), right);
+            clearUpperVectorState();
             if ((i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows())) {
                 QFont f = m_paintFont;
                 f.setItalic(true);
@@ -245,7 +261,7 @@ void LineView::paintEvent(QPaintEvent *event)
         }
         if (image) {
             p.drawImage(QPointF(imageLeft, y), *image);
-            clearUpperVectorState();
+            clearUpperVectorState(); // after the fills
             continue;
         }
         // Skip what lies left of the view, then gather what fits.
@@ -286,6 +302,7 @@ void LineView::paintEvent(QPaintEvent *event)
         drawBytes(p, x, y, l, c0, a, textColor, base);
         drawBytes(p, xa, y, l, a, b, highlightedText, highlight);
         drawBytes(p, xb, y, l, b, c1, textColor, base);
+        clearUpperVectorState();
     }
     p.end();
     clearUpperVectorState();

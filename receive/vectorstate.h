@@ -1,10 +1,10 @@
 #pragma once
-// Bulk pixel copies and fills (the C library's and the raster engine's) may leave the upper
-// halves of the processor's vector registers in use. Until they are cleared, the plain code
-// that follows (the receive path's per-character work) was measured running about three
-// times slower on an x86-64 server processor; code that uses those registers clears them
-// itself when it returns, but a copy that ends a paint leaves them set. One instruction
-// clears them, where it exists.
+// Fills by the raster engine (of a rectangle, of an image) leave the upper halves of the
+// processor's vector registers in use. Until they are cleared, the plain code that follows
+// runs slower: the receive path's per-character work ran about three times slower on an
+// x86-64 server processor after the panes painted by fills and copies alone. Drawing text
+// clears them as a side effect; a paint without it leaves them set. One instruction clears
+// them, where it exists.
 
 inline void clearUpperVectorState()
 {
