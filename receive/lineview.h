@@ -250,6 +250,14 @@ private:
     QCache<QByteArray, QImage> m_rowImages;
     qreal m_rowImagesFraction = 0; // of a device pixel, where the rows' text starts
     qreal m_rowImagesRatio = 1; // device pixels per pixel the rows were drawn for
+    struct
+    {
+        int hits = 0;   // in the paint under way
+        int misses = 0;
+        int fruitless = 0; // tries in a row where under a tenth of the rows came from images
+        bool worthIt = true;
+        int paintsOff = 0;
+    } m_rowImageUse;
     QImage m_rowScratch;
     std::unique_ptr<QPainter> m_rowPainter; // on m_rowScratch, before it goes
 

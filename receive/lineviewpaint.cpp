@@ -149,8 +149,11 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
     }
     *left = (whole - kPad) / dpr;
     if (const QImage *image =
-            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size())))
+            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size()))) {
+        ++m_rowImageUse.hits;
         return image;
+    }
+    ++m_rowImageUse.misses;
     const uchar *d = udata(bytes);
     qreal w = 0;
     for (qsizetype k = 0; k < bytes.size() && w <= kMaxWidth; ++k)
@@ -204,6 +207,12 @@ void LineView::paintEvent(QPaintEvent *event)
     const qsizetype top = topIndex();
     const qsizetype n = lineCount();
     const qreal dpr = viewport()->devicePixelRatioF();
+    // Rows that are new at every update (a flood) are drawn straight: an image would cost
+    // its drawing and a copy and never be used again. After three updates that found
+    // almost none, every fourth update still tries the images, to see whether rows come
+    // back.
+    const bool useImages = m_rowImageUse.worthIt || ++m_rowImageUse.paintsOff % 4 == 0;
+    m_rowImageUse.hits = m_rowImageUse.misses = 0;
 
     Pos s = m_store.clamp(m_anchor);
     Pos e = m_store.clamp(m_cursor);
@@ -244,7 +253,7 @@ void LineView::paintEvent(QPaintEvent *event)
         const qint64 seq = m_store.frontSeq() + i;
         const bool selected = selecting && seq >= s.seq && seq <= e.seq;
         qreal imageLeft = 0;
-        const QImage *image = selected || !m_highlight.isEmpty()
+        const QImage *image = selected || !m_highlight.isEmpty() || !useImages
                                   ? nullptr
                                   : rowImage(l, textLeft() - hx, dpr, &imageLeft);
         if (image) {
@@ -306,6 +315,12 @@ void LineView::paintEvent(QPaintEvent *event)
     }
     p.end();
     clearUpperVectorState();
+    if (useImages && m_rowImageUse.hits + m_rowImageUse.misses >= 8) {
+        const bool found = m_rowImageUse.hits * 10 >= m_rowImageUse.hits + m_rowImageUse.misses;
+        m_rowImageUse.fruitless = found ? 0 : m_rowImageUse.fruitless + 1;
+        m_rowImageUse.worthIt = m_rowImageUse.fruitless < 3;
+        m_rowImageUse.paintsOff = 0;
+    }
 }
 
 void LineView::paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0)
