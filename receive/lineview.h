@@ -189,8 +189,8 @@ private:
     // Marks the find matches of line i, drawn at y; its byte c0 starts at x.
     void paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0);
     // Draws bytes [from, to) from x: plain runs as text, control codes as boxed names.
-    void drawBytes(QPainter &p, qreal x, int y, QByteArrayView bytes, qsizetype from,
-                   qsizetype to, const QColor &color, const QColor &boxText) const;
+    void drawBytes(QPainter &p, qreal x, int y, QByteArrayView bytes, qsizetype from, qsizetype to,
+                   const QColor &color, const QColor &boxText) const;
     // A line's bytes drawn at x on the background, as an image of the row for a device
     // pixel ratio; *left is where it goes. Null when the line is too wide to keep.
     const QImage *rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal *left);
@@ -249,10 +249,10 @@ private:
     // drawing its text again. Emptied when the font or the colours change.
     QCache<QByteArray, QImage> m_rowImages;
     qreal m_rowImagesFraction = 0; // of a device pixel, where the rows' text starts
-    qreal m_rowImagesRatio = 1; // device pixels per pixel the rows were drawn for
+    qreal m_rowImagesRatio = 1;    // device pixels per pixel the rows were drawn for
     struct
     {
-        int hits = 0;   // in the paint under way
+        int hits = 0; // in the paint under way
         int misses = 0;
         int fruitless = 0; // tries in a row where under a tenth of the rows came from images
         bool worthIt = true;

@@ -221,9 +221,10 @@ void LineView::paintEvent(QPaintEvent *event)
     const bool selecting = s.seq != e.seq || s.col != e.col;
 
     // The pane paints its own background (the viewport is opaque), row by row, around
-    // what a row's image covers.
-    // A plain colour takes the painter's shortest way, on whole pixels (the edges are).
-    const bool plain = background.style() == Qt::SolidPattern && background.transform().isIdentity();
+    // what a row's image covers; a plain colour on whole pixels (the edges are) takes the
+    // painter's shortest way.
+    const bool plain =
+        background.style() == Qt::SolidPattern && background.transform().isIdentity();
     auto fillRow = [&](int y, qreal from, qreal to) {
         if (to <= from)
             return;

@@ -13,9 +13,9 @@ inline void clearUpperVectorState()
     if (hasAvx) {
         // The registers named are the ones the instruction changes (only above their
         // lower 128 bits, but the compiler cannot be told that).
-        asm volatile("vzeroupper" ::: "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6",
-                     "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14",
-                     "xmm15");
+        asm volatile("vzeroupper" ::
+                         : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
+                           "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
     }
 #endif
 }

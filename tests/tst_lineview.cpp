@@ -709,8 +709,12 @@ void TstLineView::shownAsAFullPaintDraws()
 void TstLineView::rowsCopiedLookAsDrawn_data()
 {
     columns<QByteArrayList, bool, int, QString>("lines", "times", "scrolled", "change");
-    const QByteArrayList log{"Bffr[1] = [0: 48]", "Bffr[2] = [\r: 13]", "Bffr[3] = [\n: 10]",
-                             QByteArray("\x00\x7f\x80\xad\xe9\xff", 6), "", pattern(90)};
+    const QByteArrayList log{"Bffr[1] = [0: 48]",
+                             "Bffr[2] = [\r: 13]",
+                             "Bffr[3] = [\n: 10]",
+                             QByteArray("\x00\x7f\x80\xad\xe9\xff", 6),
+                             "",
+                             pattern(90)};
     QTest::newRow("text and boxed codes") << log << false << 0 << QString();
     QTest::newRow("after the times, a fraction of a pixel in") << log << true << 0 << QString();
     QTest::newRow("scrolled sideways") << log << false << 37 << QString();
