@@ -255,7 +255,6 @@ private:
         int hits = 0; // in the paint under way
         int misses = 0;
         int fruitless = 0; // tries in a row where under a tenth of the rows came from images
-        bool worthIt = true;
         int paintsOff = 0;
     } m_rowImageUse;
     QImage m_rowScratch;

@@ -211,7 +211,9 @@ void LineView::paintEvent(QPaintEvent *event)
     // its drawing and a copy and never be used again. After three updates that found
     // almost none, every fourth update still tries the images, to see whether rows come
     // back.
-    const bool useImages = m_rowImageUse.worthIt || ++m_rowImageUse.paintsOff % 4 == 0;
+    constexpr int kFruitlessTries = 3;
+    const bool useImages =
+        m_rowImageUse.fruitless < kFruitlessTries || ++m_rowImageUse.paintsOff % 4 == 0;
     m_rowImageUse.hits = m_rowImageUse.misses = 0;
 
     Pos s = m_store.clamp(m_anchor);
@@ -319,7 +321,6 @@ void LineView::paintEvent(QPaintEvent *event)
     if (useImages && m_rowImageUse.hits + m_rowImageUse.misses >= 8) {
         const bool found = m_rowImageUse.hits * 10 >= m_rowImageUse.hits + m_rowImageUse.misses;
         m_rowImageUse.fruitless = found ? 0 : m_rowImageUse.fruitless + 1;
-        m_rowImageUse.worthIt = m_rowImageUse.fruitless < 3;
         m_rowImageUse.paintsOff = 0;
     }
 }
