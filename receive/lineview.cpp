@@ -138,6 +138,7 @@ qreal LineView::textLeft() const
 void LineView::clear()
 {
     m_store.clear();
+    m_shown.valid = false; // the lines to come take the numbers of those gone
     m_maxWidth = 0;
     m_anchor = m_cursor = Pos{m_store.frontSeq(), 0};
     m_follow = true;
@@ -175,11 +176,55 @@ void LineView::flush()
                                         m_advance[uchar(' ')])) +
                           1;
     // The notices of dropped lines are as wide as their text: on screen, all of it updates.
-    const qsizetype top = topIndex(); // the first row painted, as paintEvent counts them
-    const bool notices = (topNoticeRows() && top < 0) ||
-                         (bottomNoticeRows() && top + visibleRows() >= lineCount());
+    const bool notices = noticesInView();
     m_clearRight = std::max(m_clearRight, notices ? viewport()->width() : textRight);
-    viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
+    const qint64 topSeq = m_store.frontSeq() + topIndex();
+    if (!moveShownRows(topSeq, notices))
+        viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
+    noteShown(topSeq, notices);
+}
+
+void LineView::noteShown(qint64 topSeq, bool notices)
+{
+    const qint64 end = m_store.frontSeq() + lineCount();
+    m_shown = {!notices,
+               topSeq,
+               horizontalScrollBar()->value(),
+               m_store.newestOnTop(),
+               m_store.lastOpen() && lineCount() > 0 ? end - 1 : -1,
+               end};
+}
+
+bool LineView::noticesInView() const
+{
+    const qsizetype top = topIndex(); // the first row painted, as paintEvent counts them
+    return (topNoticeRows() && top < 0) ||
+           (bottomNoticeRows() && top + visibleRows() >= lineCount());
+}
+
+bool LineView::moveShownRows(qint64 topSeq, bool notices)
+{
+    // Rows keep their pixels only while nothing but their place changed: no selection or
+    // find marks (their extent may follow lines that went), no notice (its count changes).
+    const qint64 d = topSeq - m_shown.topSeq;
+    if (!m_shown.valid || notices || d == 0 || std::abs(d) >= visibleRows() ||
+        m_shown.hx != horizontalScrollBar()->value() ||
+        m_shown.newestOnTop != m_store.newestOnTop() || hasSelection() || !m_highlight.isEmpty())
+        return false;
+    // The X server moves the rows on its side; only the rows that came into view are drawn,
+    // and the line that was still growing.
+    viewport()->scroll(0, int(-d * m_lineHeight), viewport()->rect());
+    // Rows from the first that showed no line, or a line still growing, or that shows no
+    // line now, are drawn again down to the bottom (for a trickle at the bottom, the rows
+    // that came into view).
+    qint64 stale = std::min(m_shown.endSeq, m_store.frontSeq() + lineCount());
+    if (m_shown.openSeq >= 0)
+        stale = std::min(stale, m_shown.openSeq);
+    const qint64 row = std::max<qint64>(0, stale - topSeq);
+    if (row <= visibleRows())
+        viewport()->update(0, int(row) * m_lineHeight, viewport()->width(),
+                           viewport()->height() - int(row) * m_lineHeight);
+    return true;
 }
 
 void LineView::announce(bool now)
@@ -204,8 +249,8 @@ void LineView::announce(bool now)
     for (const LineStore::TextEdit &e : edits)
         size += e.removed.size() + e.inserted.size();
     LineViewAccessibility::sendEdits(this, edits);
-    m_announceIntervalMs = std::clamp<qint64>(size / kAnnounceCharsPerMs, kMinAnnounceMs,
-                                              kMaxAnnounceMs);
+    m_announceIntervalMs =
+        std::clamp<qint64>(size / kAnnounceCharsPerMs, kMinAnnounceMs, kMaxAnnounceMs);
     m_sinceAnnounce.start();
 }
 
@@ -314,7 +359,10 @@ void LineView::onVerticalScrolled(int value)
 
 void LineView::scrollContentsBy(int, int)
 {
-    viewport()->update(); // painting works from the scroll values; nothing to move
+    // Painting works from the scroll values; nothing to move. While a flush sets them, the
+    // flush decides what to draw again.
+    if (!m_adjusting)
+        viewport()->update();
 }
 
 void LineView::resizeEvent(QResizeEvent *event)

@@ -128,10 +128,11 @@ public:
     // insertion (or one update) that together carry every change since the last one.
     // On the timer the notification comes at an interval that grows with the size of the
     // last one (kMinAnnounceMs up to kMaxAnnounceMs), so a flood costs a screen reader a few
-    // large events a second instead of many that each replace the whole pane. Ten a second
-    // at most: faster than speech, and each event costs the bus a copy of its text.
+    // large events a second instead of many that each replace the whole pane. Four a second
+    // at most: still ahead of speech, and each event costs the pane a D-Bus message of some
+    // 60 microseconds besides the copy of its text.
     void flushPending();
-    static constexpr int kMinAnnounceMs = 100;
+    static constexpr int kMinAnnounceMs = 250;
     static constexpr int kMaxAnnounceMs = 1000;
 
     // The text offset under a point of the viewport (the nearest character boundary).
@@ -178,6 +179,11 @@ private:
 
     void scheduleFlush();
     void flush();
+    // Moves the rows on screen instead of drawing them again when the view only moved by
+    // whole lines since it was drawn (a following pane at a trickle); false when it cannot.
+    bool moveShownRows(qint64 topSeq, bool notices);
+    // A notice row ("older lines not kept") is among the rows the viewport shows.
+    bool noticesInView() const;
     // Sends the changes recorded since the last call; unless now, only once the interval
     // after the last one has passed (and then from a timer).
     void announce(bool now);
@@ -227,6 +233,19 @@ private:
     bool m_flushPending = false;
     qreal m_maxWidth = 0;
     int m_clearRight = 0; // viewport x left of which text was drawn by a flush
+    // What the viewport shows once pending paints are done: rows from topSeq at a
+    // horizontal scroll of hx, no notice among them, the last line open (still growing)
+    // or not. Lost (valid false) when a paint of part of it used other values.
+    struct
+    {
+        bool valid = false;
+        qint64 topSeq = 0;
+        int hx = 0;
+        bool newestOnTop = false;
+        qint64 openSeq = -1; // the open last line, or -1
+        qint64 endSeq = 0;   // past the last line; rows from here show no line
+    } m_shown;
+    void noteShown(qint64 topSeq, bool notices);
 
     // Accessibility notifications.
     QElapsedTimer m_sinceAnnounce;

@@ -318,6 +318,16 @@ void LineView::paintEvent(QPaintEvent *event)
     }
     p.end();
     clearUpperVectorState();
+    // A paint of the whole text area shows the rows as they are now; a paint of part of it
+    // (rows that came into view, a selection) keeps what the rest shows only if it agrees.
+    const qint64 topSeq = m_store.frontSeq() + top;
+    const bool whole = clip.top() <= 0 && clip.left() <= 0 &&
+                       clip.bottom() + 1 >= viewport()->height() &&
+                       clip.right() + 1 >= std::min(m_clearRight, viewport()->width());
+    if (whole)
+        noteShown(topSeq, noticesInView());
+    else if (topSeq != m_shown.topSeq || int(hx) != m_shown.hx)
+        m_shown.valid = false;
     if (useImages && m_rowImageUse.hits + m_rowImageUse.misses >= 8) {
         const bool found = m_rowImageUse.hits * 10 >= m_rowImageUse.hits + m_rowImageUse.misses;
         m_rowImageUse.fruitless = found ? 0 : m_rowImageUse.fruitless + 1;

@@ -704,6 +704,39 @@ void TstLineView::shownAsAFullPaintDraws()
         v->appendLine("n" + QByteArray::number(i));
         QVERIFY(matches());
     }
+
+    // A trickle moves the rows already on screen: lines in ones and twos at the bottom, raw
+    // text growing the last line over several flushes, with times, and newest on top.
+    v = shownView({});
+    QVERIFY(v);
+    v->setMaxLines(100);
+    for (int i = 0; i < v->verticalScrollBar()->pageStep() - 2; ++i)
+        v->appendLine(pattern(10 + i)); // rows left blank at the bottom, then filled
+    QVERIFY(matches());
+    for (int i = 0; i < 4; ++i) {
+        v->appendLine("trickle " + QByteArray::number(i));
+        if (i % 2)
+            v->appendLine(pattern(45));
+        QVERIFY(matches());
+    }
+    for (const char *text : {"ab", "cd\nef", "gh\n\nij", "kl"}) {
+        v->appendText(text);
+        QVERIFY2(matches(), text);
+    }
+    v->setTimesShown(true);
+    v->appendLine("timed");
+    QVERIFY(matches());
+    v = shownView({});
+    QVERIFY(v);
+    for (int i = 0; i < 30; ++i)
+        v->prependLine(pattern(10 + i));
+    QVERIFY(matches());
+    for (int i = 0; i < 4; ++i) {
+        v->prependLine("top " + QByteArray::number(i));
+        if (i % 2)
+            v->prependLine(pattern(33));
+        QVERIFY(matches());
+    }
 }
 
 void TstLineView::rowsCopiedLookAsDrawn_data()
