@@ -326,6 +326,8 @@ int main(int argc, char **argv)
                         return 1;
                     }
                     (a11y ? on : off).push_back(run.rate);
+                    if (a11y)
+                        std::printf("  listener heard %s\n", run.events.constData());
                 }
             }
             std::printf("| %d characters/s in writes every %d ms | %.1f%% | %.1f%% |\n", rate,
