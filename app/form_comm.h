@@ -84,8 +84,10 @@ public:
     // frame.
     bool Read_buffer(const QByteArray &sChar);
     // Writes one capture record while capture is on; a failed write ends capture and is
-    // reported to the operator once.
+    // reported to the operator once. During a delivery pass the records wait for its end
+    // and go in one write (flushCapture).
     void WriteToFile(const QByteArray &Prefix, const QByteArray &sData);
+    void flushCapture();
 
     // State fields, read-only, for the window's own tests and tools.
     const QByteArray &frameBuffer() const { return FrameBuffer; }

@@ -14,7 +14,10 @@ QString closeFailed(const QString &path, const QString &error)
 } // namespace
 
 CaptureSession::CaptureSession() = default;
-CaptureSession::~CaptureSession() = default;
+CaptureSession::~CaptureSession()
+{
+    (void)flush(); // nobody is left to tell of a failure
+}
 
 CaptureSession::StartResult CaptureSession::start(const QString &path)
 {
@@ -22,6 +25,8 @@ CaptureSession::StartResult CaptureSession::start(const QString &path)
     QString error = Module5::OpenCaptureFile(FileSystem, opened, path, QByteArray());
     if (!error.isEmpty())
         return {false, error};
+    // Records queued for the previous file go there.
+    const QString flushError = flush().error;
     // The previous file is closed, and its close checked, before records go to the new one.
     if (CaptureStream) {
         const QString closeError = CaptureStream->Close();
@@ -30,11 +35,14 @@ CaptureSession::StartResult CaptureSession::start(const QString &path)
     }
     CaptureStream = std::move(opened);
     CaptureEnabled = true;
-    return {true, error};
+    return {true, flushError.isEmpty() ? error : flushError};
 }
 
 QString CaptureSession::stop()
 {
+    const Flushed flushed = flush(); // a failure has stopped capture and says so
+    if (!flushed.error.isEmpty())
+        return flushed.error;
     CaptureEnabled = false;
     QString error;
     if (CaptureStream) {
@@ -49,21 +57,40 @@ QString CaptureSession::stop()
 
 QString CaptureSession::write(QByteArrayView Prefix, QByteArrayView sData)
 {
+    queue(Prefix, sData);
+    return flush().error;
+}
+
+void CaptureSession::queue(QByteArrayView Prefix, QByteArrayView sData)
+{
     if (!CaptureEnabled || !CaptureStream)
+        return;
+    appendCaptureRecord(m_queued, Prefix, sData);
+    m_ends.push_back(m_queued.size());
+}
+
+CaptureSession::Flushed CaptureSession::flush()
+{
+    if (m_ends.empty())
         return {};
-    m_record.resize(0);
-    appendCaptureRecord(m_record, Prefix, sData);
-    const QString error = CaptureStream->Write(m_record);
+    Flushed flushed;
+    // Queued while capture was on: written even if it was turned off since.
+    const QString error = CaptureStream ? CaptureStream->Write(m_queued, m_ends, &flushed.records)
+                                        : QStringLiteral("The file is not open");
+    m_queued.resize(0);
+    m_ends.clear();
     if (error.isEmpty())
-        return {};
+        return flushed;
 
     // Stop at the first failure, so the operator gets one message and not one per frame;
-    // the stream has already cut off any part of this record.
-    const QString path = CaptureStream->path();
+    // the stream has already cut off any part of a record.
+    const QString path = CaptureStream ? CaptureStream->path() : QString();
     stop();
-    return QStringLiteral("Capture stopped: a record could not be written to \"%1\": %2. "
-                          "The file keeps every record written before.")
-        .arg(path, error);
+    flushed.error =
+        QStringLiteral("Capture stopped: a record could not be written to \"%1\": %2. "
+                       "The file keeps every record written before.")
+            .arg(path, error);
+    return flushed;
 }
 
 void CaptureSession::setOptions(const QString &source, bool timestamp)

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class FileService;
 class TextStream;
@@ -39,6 +40,18 @@ public:
     // Writes the record of frame sData while capture is on. A failed write stops capture
     // and returns the error; the file keeps every whole record written before.
     QString write(QByteArrayView Prefix, QByteArrayView sData);
+    // The same in two steps, for a burst of frames: queue() keeps the record (while capture
+    // is on), flush() writes what was queued in one write. A write per frame costs more
+    // than the rest of the frame's work. flush() fails as write() does, keeping in the file
+    // every record that went in whole; stop(), start() and the end of the session flush.
+    void queue(QByteArrayView Prefix, QByteArrayView sData);
+    struct Flushed
+    {
+        qsizetype records = 0; // written whole
+        QString error;
+    };
+    Flushed flush();
+    qsizetype queuedRecords() const { return qsizetype(m_ends.size()); }
 
     // The options of the line-mode record prefix: the source string (leading and trailing
     // blanks are removed here; empty for none) and whether a timestamp leads it.
@@ -58,5 +71,6 @@ private:
     std::unique_ptr<TextStream> CaptureStream;
     QString SourceString;
     bool IncludeTimestamp = false;
-    QByteArray m_record; // the record being written, reused so a record costs no allocation
+    QByteArray m_queued; // records not yet written, kept so a burst costs no allocation
+    std::vector<qsizetype> m_ends; // where each queued record ends in m_queued
 };

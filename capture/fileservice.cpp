@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -39,8 +41,10 @@ TextStream::~TextStream()
         ::close(m_fd);
 }
 
-QString TextStream::Write(QByteArrayView text)
+QString TextStream::Write(QByteArrayView text, std::span<const qsizetype> ends, qsizetype *whole)
 {
+    if (whole)
+        *whole = 0;
     if (m_fd < 0)
         return QStringLiteral("The file is not open");
     // A file whose name is gone (the file or its folder deleted) still takes writes that
@@ -66,16 +70,23 @@ QString TextStream::Write(QByteArrayView text)
         // A write that takes nothing without an error means there is no room.
         const int err = n < 0 ? errno : ENOSPC;
         QString error = reason(err);
-        if (done > 0) {
-            // Part of the text went in: take it out again so the file ends on a whole text.
+        // The records that went in whole stay; the part of the next one goes again, so the
+        // file ends on a whole record.
+        const auto kept = std::upper_bound(ends.begin(), ends.end(), done);
+        const qsizetype keep = kept == ends.begin() ? 0 : *(kept - 1);
+        if (whole)
+            *whole = kept - ends.begin();
+        if (done > keep) {
             struct stat st
             {};
-            if (::fstat(m_fd, &st) != 0 || ::ftruncate(m_fd, st.st_size - done) != 0)
+            if (::fstat(m_fd, &st) != 0 || ::ftruncate(m_fd, st.st_size - (done - keep)) != 0)
                 error +=
                     QStringLiteral("; the part written could not be removed: ") + reason(errno);
         }
         return error;
     }
+    if (whole)
+        *whole = qsizetype(ends.size());
     return {};
 }
 

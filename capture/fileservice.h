@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <memory>
+#include <span>
 
 class TextStream
 {
@@ -27,7 +28,11 @@ public:
     // kRemovalCheckMs of the removal). When the system takes only part of it (disk full, file
     // size limit, medium gone) the part is cut off again, so the file ends after the last
     // whole text; the error says why. A failed stream stays usable for Close().
-    QString Write(QByteArrayView text);
+    QString Write(QByteArrayView text) { return Write(text, {}, nullptr); }
+    // The same for several records in one piece: ends are the offsets in text where each
+    // record ends. When only part goes in, the file is cut back to the end of the last
+    // record that went in whole; *whole (when given) is how many records the file got.
+    QString Write(QByteArrayView text, std::span<const qsizetype> ends, qsizetype *whole);
     // The same with CR LF after text, written together with it.
     QString WriteLine(QByteArrayView text);
     // Syncs and closes the file; returns the error text, empty on success. Closing a

@@ -4,6 +4,7 @@
 #include "capture/capturerecord.h"
 #include "capture/optionsprompt.h"
 #include "capture/savedialog.h"
+#include "port/serialcontrol.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -87,13 +88,22 @@ void Form_Comm::setFilenameCaption(const QString &text)
 
 void Form_Comm::WriteToFile(const QByteArray &Prefix, const QByteArray &sData)
 {
-    const bool capturing = m_capture.captureEnabled();
-    const QString error = m_capture.write(Prefix, sData);
-    if (error.isEmpty()) {
-        m_stats.noteRecords(capturing);
+    // A write per frame cost more than the rest of the frame's work: the frames of a burst
+    // go in one write at the end of the pass that delivers them, a fraction of a
+    // millisecond later. Bounded, for a flood.
+    constexpr int kMaxQueuedRecords = 1024;
+    m_capture.queue(Prefix, sData);
+    if (!MSComm1->delivering() || m_capture.queuedRecords() >= kMaxQueuedRecords)
+        flushCapture();
+}
+
+void Form_Comm::flushCapture()
+{
+    const CaptureSession::Flushed flushed = m_capture.flush();
+    m_stats.noteRecords(quint64(flushed.records));
+    if (flushed.error.isEmpty())
         return;
-    }
-    reportError(error);
+    reportError(flushed.error);
     if (chk_file->isChecked())
         chk_file->setChecked(false); // runs chk_file_Click, nested, which clears the label
 }

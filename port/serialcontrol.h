@@ -102,6 +102,8 @@ public:
     std::optional<LineErrorCounts> errorCounters() const;
     // Received characters not taken through Input yet.
     qsizetype waiting() const { return m_in.size() - m_readPos; }
+    // Inside a delivery pass: passEnded() follows once the characters waiting were raised.
+    bool delivering() const { return m_draining; }
     // The transport of the open port, or of the last one.
     SerialTransport *transport() const { return m_current; }
 
@@ -119,6 +121,9 @@ Q_SIGNALS:
     // The port closed by itself (device vanished, connection dropped); reason in words.
     // Raised once, after what was received before has been delivered.
     void portLost(const QString &reason);
+    // A delivery pass ended: what was waiting was raised (or as much as one pass raises),
+    // so work gathered over a burst of characters can be done once.
+    void passEnded();
 
 private:
     // What the transport reports.

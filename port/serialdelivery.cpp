@@ -157,7 +157,9 @@ void SerialControl::drain()
         if (isOpen() && raise(event))
             m_stalled = false;
     }
-    if (!deliverWaiting())
+    const bool delivered = deliverWaiting();
+    Q_EMIT passEnded();
+    if (!delivered)
         return;
     if (m_stalled && waiting() >= kMaxBacklog)
         m_backlogTimer->start();

@@ -47,6 +47,7 @@ void Form_Comm::setupReceive()
         connect(pane, &LineView::timesShownChanged, times, &QAction::setChecked);
 
     connect(MSComm1.get(), &SerialControl::OnComm, this, &Form_Comm::MSComm1_OnComm);
+    connect(MSComm1.get(), &SerialControl::passEnded, this, &Form_Comm::flushCapture);
     // The frame-end rule follows the list's text, kept here rather than read from the
     // list per character; every change of the text, from code too, passes through this.
     m_lineFeedEndsFrame = frameEndRuleFor(cbo_APP->currentText()) == FrameEndRule::LineFeed;

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -135,15 +136,18 @@ private Q_SLOTS:
 
     void sizeLimitLeavesWholeRecords_data()
     {
-        columns<QByteArray, int>("before", "limit");
-        QTest::newRow("new file") << QByteArray() << 1000;
-        QTest::newRow("continued file") << QByteArray("kept,[1]\r\n") << 1500;
-        QTest::newRow("limit inside first record") << QByteArray() << 7;
+        columns<QByteArray, int, int>("before", "limit", "perWrite");
+        QTest::newRow("new file") << QByteArray() << 1000 << 1;
+        QTest::newRow("continued file") << QByteArray("kept,[1]\r\n") << 1500 << 1;
+        QTest::newRow("limit inside first record") << QByteArray() << 7 << 1;
+        QTest::newRow("five records a write") << QByteArray() << 1000 << 5;
+        QTest::newRow("five a write, continued") << QByteArray("kept,[1]\r\n") << 1500 << 5;
     }
     void sizeLimitLeavesWholeRecords()
     {
         QFETCH(QByteArray, before);
         QFETCH(int, limit);
+        QFETCH(int, perWrite);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("limited.txt"));
         if (!before.isEmpty())
@@ -166,10 +170,16 @@ private Q_SLOTS:
             QString lastError;
             if (Module5::OpenCaptureFile(fs, stream, path, QByteArray()).isEmpty()) {
                 for (int i = 0; i < 200 && failures < 3; ++i) {
-                    const QString error = stream->Write(sampleRecord(written));
-                    if (error.isEmpty())
-                        ++written;
-                    else
+                    QByteArray text;
+                    std::vector<qsizetype> ends;
+                    for (int k = 0; k < perWrite; ++k) {
+                        text += sampleRecord(written + k);
+                        ends.push_back(text.size());
+                    }
+                    qsizetype whole = 0;
+                    const QString error = stream->Write(text, ends, &whole);
+                    written += int(whole);
+                    if (!error.isEmpty())
                         ++failures, lastError = error;
                 }
                 stream->Close();
