@@ -86,10 +86,9 @@ CaptureSession::Flushed CaptureSession::flush()
     // the stream has already cut off any part of a record.
     const QString path = CaptureStream ? CaptureStream->path() : QString();
     stop();
-    flushed.error =
-        QStringLiteral("Capture stopped: a record could not be written to \"%1\": %2. "
-                       "The file keeps every record written before.")
-            .arg(path, error);
+    flushed.error = QStringLiteral("Capture stopped: a record could not be written to \"%1\": %2. "
+                                   "The file keeps every record written before.")
+                        .arg(path, error);
     return flushed;
 }
 

@@ -71,6 +71,6 @@ private:
     std::unique_ptr<TextStream> CaptureStream;
     QString SourceString;
     bool IncludeTimestamp = false;
-    QByteArray m_queued; // records not yet written, kept so a burst costs no allocation
+    QByteArray m_queued;           // records not yet written, kept so a burst costs no allocation
     std::vector<qsizetype> m_ends; // where each queued record ends in m_queued
 };

@@ -20,6 +20,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPoint>
+#include <QRawFont>
 #include <QRectF>
 #include <QString>
 #include <QTimer>
@@ -256,6 +257,10 @@ private:
     QFont m_paintFont;
     std::array<qreal, 256> m_advance{};
     std::array<QChar, 256> m_glyph{};
+    // The paint font's own glyphs, placed at the advances above without laying the text out
+    // (0: the font has none for the byte, and the text engine finds a fallback).
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphIndex{};
     std::array<bool, 256> m_boxed{}; // drawn as a small boxed name (CR, LF, ...)
     QFont m_labelFont;
     qreal m_labelAscent = 0;

@@ -5,6 +5,7 @@
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -82,6 +83,20 @@ void LineView::updateFontTables()
                            ? std::ceil(lm.horizontalAdvance(boxLabel(uchar(b))) + 2 * kBoxPad + 2)
                            : fm.horizontalAdvance(m_glyph[i]);
     }
+    // Resolved for the viewport, as the painter resolves the font it draws with there.
+    m_rawFont = QRawFont::fromFont(QFont(m_paintFont, viewport()));
+    m_glyphIndex.fill(0);
+    if (m_rawFont.isValid()) {
+        for (int b = 0; b < 256; ++b) {
+            const auto i = size_t(b);
+            if (m_boxed[i])
+                continue;
+            quint32 glyph = 0;
+            int count = 1;
+            if (m_rawFont.glyphIndexesForChars(&m_glyph[i], 1, &glyph, &count) && count == 1)
+                m_glyphIndex[i] = glyph;
+        }
+    }
     m_timeWidth = fm.horizontalAdvance(QStringLiteral("00:00:00.000")) + 2 * m_advance[' '];
     const QFontMetrics im(m_paintFont, viewport());
     m_lineHeight = std::max(1, im.lineSpacing());
@@ -105,11 +120,32 @@ void LineView::drawBytes(QPainter &p, qreal x, int y, QByteArrayView bytes, qsiz
             ++e;
         }
         if (e > c) {
-            run.resize(e - c);
-            for (qsizetype k = c; k < e; ++k)
-                run[k - c] = m_glyph[d[k]];
             p.setPen(color);
-            p.drawText(QPointF(x, y + m_ascent), run);
+            // The font's glyphs at the advances that measuring and hit testing use: laying
+            // the text out again cost more than the rest of a row's drawing.
+            bool own = true;
+            for (qsizetype k = c; k < e && own; ++k)
+                own = m_glyphIndex[d[k]] != 0;
+            if (own) {
+                QList<quint32> glyphs(e - c);
+                QList<QPointF> positions(e - c);
+                qreal at = 0;
+                for (qsizetype k = c; k < e; ++k) {
+                    glyphs[k - c] = m_glyphIndex[d[k]];
+                    positions[k - c] = QPointF(at, 0);
+                    at += m_advance[d[k]];
+                }
+                QGlyphRun glyphRun;
+                glyphRun.setRawFont(m_rawFont);
+                glyphRun.setGlyphIndexes(glyphs);
+                glyphRun.setPositions(positions);
+                p.drawGlyphRun(QPointF(x, y + m_ascent), glyphRun);
+            } else {
+                run.resize(e - c);
+                for (qsizetype k = c; k < e; ++k)
+                    run[k - c] = m_glyph[d[k]];
+                p.drawText(QPointF(x, y + m_ascent), run);
+            }
             x += w;
             c = e;
             continue;
