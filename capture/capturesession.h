@@ -3,7 +3,8 @@
 // options that the capture set-up chose.
 //
 //   set-up --> setOptions, start(path) --> Module5::OpenCaptureFile --> CaptureStream
-//   frame end --> write(prefix, frame) --> capture record --> CaptureStream
+//   frame end --> queue(prefix, frame) --> capture record; end of the delivery pass -->
+//   flush() --> one write of the queued records --> CaptureStream (write() does both)
 //   unchecking, a failed write, shutdown --> stop()
 //
 // Errors come back as text for the operator (empty: none); nothing is shown from here.
