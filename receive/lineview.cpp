@@ -179,20 +179,18 @@ void LineView::flush()
     const bool notices = noticesInView();
     m_clearRight = std::max(m_clearRight, notices ? viewport()->width() : textRight);
     const qint64 topSeq = m_store.frontSeq() + topIndex();
-    if (!moveShownRows(topSeq, notices))
+    if (rowsKeepPixels(notices)) {
+        moveShownRows(topSeq);
+        updateChangedRows(topIndex());
+    } else {
         viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
+    }
     noteShown(topSeq, notices);
 }
 
 void LineView::noteShown(qint64 topSeq, bool notices)
 {
-    const qint64 end = m_store.frontSeq() + lineCount();
-    m_shown = {!notices,
-               topSeq,
-               horizontalScrollBar()->value(),
-               m_store.newestOnTop(),
-               m_store.lastOpen() && lineCount() > 0 ? end - 1 : -1,
-               end};
+    m_shown = {!notices, topSeq, horizontalScrollBar()->value(), m_store.newestOnTop()};
 }
 
 bool LineView::noticesInView() const
@@ -202,29 +200,72 @@ bool LineView::noticesInView() const
            (bottomNoticeRows() && top + visibleRows() >= lineCount());
 }
 
-bool LineView::moveShownRows(qint64 topSeq, bool notices)
+bool LineView::rowsKeepPixels(bool notices) const
 {
-    // Rows keep their pixels only while nothing but their place changed: no selection or
-    // find marks (their extent may follow lines that went), no notice (its count changes).
+    return m_shown.valid && !notices && m_shown.hx == horizontalScrollBar()->value() &&
+           m_shown.newestOnTop == m_store.newestOnTop() && !hasSelection() && m_highlight.isEmpty();
+}
+
+void LineView::moveShownRows(qint64 topSeq)
+{
     const qint64 d = topSeq - m_shown.topSeq;
-    if (!m_shown.valid || notices || d == 0 || std::abs(d) >= visibleRows() ||
-        m_shown.hx != horizontalScrollBar()->value() ||
-        m_shown.newestOnTop != m_store.newestOnTop() || hasSelection() || !m_highlight.isEmpty())
-        return false;
-    // The X server moves the rows on its side; only the rows that came into view are drawn,
-    // and the line that was still growing.
+    if (d == 0 || std::abs(d) >= visibleRows())
+        return;
+    // The X server moves the rows on its side; what they show moves with them.
     viewport()->scroll(0, int(-d * m_lineHeight), viewport()->rect());
-    // Rows from the first that showed no line, or a line still growing, or that shows no
-    // line now, are drawn again down to the bottom (for a trickle at the bottom, the rows
-    // that came into view).
-    qint64 stale = std::min(m_shown.endSeq, m_store.frontSeq() + lineCount());
-    if (m_shown.openSeq >= 0)
-        stale = std::min(stale, m_shown.openSeq);
-    const qint64 row = std::max<qint64>(0, stale - topSeq);
-    if (row <= visibleRows())
-        viewport()->update(0, int(row) * m_lineHeight, viewport()->width(),
-                           viewport()->height() - int(row) * m_lineHeight);
-    return true;
+    const auto rows = qint64(m_rowKeys.size());
+    if (d > 0) {
+        for (qint64 r = 0; r < rows; ++r)
+            m_rowKeys[size_t(r)] = r + d < rows ? std::move(m_rowKeys[size_t(r + d)]) : RowKey{};
+    } else {
+        for (qint64 r = rows - 1; r >= 0; --r)
+            m_rowKeys[size_t(r)] = r + d >= 0 ? std::move(m_rowKeys[size_t(r + d)]) : RowKey{};
+    }
+}
+
+void LineView::updateChangedRows(qsizetype top)
+{
+    const int height = viewport()->height();
+    const int rows = (height + m_lineHeight - 1) / m_lineHeight;
+    if (m_rowKeys.size() < size_t(rows))
+        m_rowKeys.resize(size_t(rows));
+    const qsizetype n = lineCount();
+    const int width = std::min(m_clearRight, viewport()->width());
+    int from = -1; // the first of a run of changed rows
+    for (int r = 0; r <= rows; ++r) {
+        bool changed = false;
+        if (r < rows) {
+            const RowKey &k = m_rowKeys[size_t(r)];
+            const qsizetype i = top + r;
+            const bool line = i >= 0 && i < n;
+            changed = !k.valid || k.line != line ||
+                      (line && (k.bytes != m_store.lineBytes(i) ||
+                                (timesShown() && k.time != m_store.lineTime(i))));
+        }
+        if (changed && from < 0) {
+            from = r;
+        } else if (!changed && from >= 0) {
+            viewport()->update(0, from * m_lineHeight, width, (r - from) * m_lineHeight);
+            from = -1;
+        }
+    }
+}
+
+void LineView::noteRowPainted(int row, qsizetype i, bool plain)
+{
+    if (m_rowKeys.size() <= size_t(row))
+        m_rowKeys.resize(size_t(row) + 1);
+    RowKey &k = m_rowKeys[size_t(row)];
+    k.valid = plain;
+    if (!plain)
+        return;
+    k.line = i >= 0 && i < lineCount();
+    k.time = k.line ? m_store.lineTime(i) : 0;
+    k.bytes.resize(0);
+    if (k.line) {
+        const QByteArrayView b = m_store.lineBytes(i);
+        k.bytes.append(b.data(), b.size());
+    }
 }
 
 void LineView::announce(bool now)

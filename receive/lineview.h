@@ -181,9 +181,18 @@ private:
 
     void scheduleFlush();
     void flush();
-    // Moves the rows on screen instead of drawing them again when the view only moved by
-    // whole lines since it was drawn (a following pane at a trickle); false when it cannot.
-    bool moveShownRows(qint64 topSeq, bool notices);
+    // Rows on screen keep their pixels while only their place changed: no selection or find
+    // marks (their extent may follow lines that went), no notice (its count changes), the
+    // same horizontal scroll and order.
+    bool rowsKeepPixels(bool notices) const;
+    // Moves the rows on screen instead of drawing them again when the view moved by fewer
+    // whole lines than it shows since it was drawn (a following pane at a trickle).
+    void moveShownRows(qint64 topSeq);
+    // Draws again only the rows whose line differs from the one they show: a pane of
+    // readings in frames of one length shows the same lines at the same places.
+    void updateChangedRows(qsizetype top);
+    // What row shows as painted; an invalid key when it was painted in part or marked.
+    void noteRowPainted(int row, qsizetype i, bool plain);
     // A notice row ("older lines not kept") is among the rows the viewport shows.
     bool noticesInView() const;
     // Sends the changes recorded since the last call; unless now, only once the interval
@@ -244,9 +253,16 @@ private:
         qint64 topSeq = 0;
         int hx = 0;
         bool newestOnTop = false;
-        qint64 openSeq = -1; // the open last line, or -1
-        qint64 endSeq = 0;   // past the last line; rows from here show no line
     } m_shown;
+    // What each row of the viewport shows, as painted or moved there since.
+    struct RowKey
+    {
+        bool valid = false;
+        bool line = false; // a line, not an empty row past the last
+        qint64 time = 0;   // while times are shown
+        QByteArray bytes;
+    };
+    std::vector<RowKey> m_rowKeys;
     void noteShown(qint64 topSeq, bool notices);
 
     // Accessibility notifications.

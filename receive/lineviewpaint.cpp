@@ -271,13 +271,25 @@ void LineView::paintEvent(QPaintEvent *event)
         else
             p.fillRect(QRectF(from, y, to - from, m_lineHeight), background);
     };
+    // A row painted whole, without marks, is known to show its line until it changes.
+    const QRegion &region = event->region();
+    const int textWidth = std::min(m_clearRight, viewport()->width());
+    auto paintedWhole = [&](int y) {
+        const QRect r = QRect(0, y, textWidth, m_lineHeight) & viewport()->rect();
+        return region.rectCount() == 1 ? clip.contains(r) : (region & r) == QRegion(r);
+    };
     for (int row = clip.top() / m_lineHeight; row <= clip.bottom() / m_lineHeight; ++row) {
         const qsizetype i = top + row;
         const int y = row * m_lineHeight;
+        const bool notice = (i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows());
+        const bool marked = !m_highlight.isEmpty() ||
+                            (selecting && i >= 0 && i < n && m_store.frontSeq() + i >= s.seq &&
+                             m_store.frontSeq() + i <= e.seq);
+        noteRowPainted(row, i, !notice && !marked && paintedWhole(y));
         if (i < 0 || i >= n) {
             fillRow(y, clip.left(), right);
             clearUpperVectorState();
-            if ((i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows())) {
+            if (notice) {
                 QFont f = m_paintFont;
                 f.setItalic(true);
                 p.setFont(f);

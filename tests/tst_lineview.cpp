@@ -726,6 +726,18 @@ void TstLineView::shownAsAFullPaintDraws()
     v->setTimesShown(true);
     v->appendLine("timed");
     QVERIFY(matches());
+    // Readings in frames of one length, a line per character: at every update the rows
+    // show the same lines at the same places, but where a reading changed.
+    for (const QByteArray &format :
+         {QByteArray("A:%1 B:7\r"), QByteArray("A:%1 B:7 C:-0.%1 D:12\r")}) {
+        v = shownView({});
+        QVERIFY(v);
+        for (int f = 0; f < 6; ++f) {
+            for (char c : QString::fromLatin1(format).arg(100 + f % 4 / 2).toLatin1())
+                v->appendLine("Bffr = [" + QByteArray(1, c) + "]");
+            QVERIFY2(matches(), format.constData());
+        }
+    }
     v = shownView({});
     QVERIFY(v);
     for (int i = 0; i < 30; ++i)
