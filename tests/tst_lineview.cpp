@@ -713,12 +713,15 @@ void TstLineView::shownAsAFullPaintDraws()
     for (int i = 0; i < v->verticalScrollBar()->pageStep() - 2; ++i)
         v->appendLine(pattern(10 + i)); // rows left blank at the bottom, then filled
     QVERIFY(matches());
-    for (int i = 0; i < 4; ++i) {
-        v->appendLine("trickle " + QByteArray::number(i));
-        if (i % 2)
-            v->appendLine(pattern(45));
-        QVERIFY(matches());
-    }
+    const auto trickle = [&](void (LineView::*add)(const QByteArray &, qint64)) {
+        for (int i = 0; i < 4; ++i) {
+            (*v.*add)("trickle " + QByteArray::number(i), 0);
+            if (i % 2)
+                (*v.*add)(pattern(45), 0);
+            QVERIFY(matches());
+        }
+    };
+    trickle(&LineView::appendLine);
     for (const char *text : {"ab", "cd\nef", "gh\n\nij", "kl"}) {
         v->appendText(text);
         QVERIFY2(matches(), text);
@@ -743,12 +746,7 @@ void TstLineView::shownAsAFullPaintDraws()
     for (int i = 0; i < 30; ++i)
         v->prependLine(pattern(10 + i));
     QVERIFY(matches());
-    for (int i = 0; i < 4; ++i) {
-        v->prependLine("top " + QByteArray::number(i));
-        if (i % 2)
-            v->prependLine(pattern(33));
-        QVERIFY(matches());
-    }
+    trickle(&LineView::prependLine);
 }
 
 void TstLineView::rowsCopiedLookAsDrawn_data()
