@@ -256,8 +256,11 @@ void LineView::noteRowPainted(int row, qsizetype i, bool plain)
     if (m_rowKeys.size() <= size_t(row))
         m_rowKeys.resize(size_t(row) + 1);
     RowKey &k = m_rowKeys[size_t(row)];
-    k.valid = plain;
-    if (!plain)
+    // A long line (a frame of a megabyte) would cost a copy and a comparison as long at
+    // every update; its row is drawn again each time, as all rows once were.
+    constexpr qsizetype kMaxKeyBytes = 4096;
+    k.valid = plain && (i < 0 || i >= lineCount() || m_store.lineBytes(i).size() <= kMaxKeyBytes);
+    if (!k.valid)
         return;
     k.line = i >= 0 && i < lineCount();
     k.time = k.line ? m_store.lineTime(i) : 0;
