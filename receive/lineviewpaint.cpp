@@ -369,7 +369,7 @@ void LineView::paintEvent(QPaintEvent *event)
     // A paint of the whole text area shows the rows as they are now; a paint of part of it
     // (rows that came into view, a selection) keeps what the rest shows only if it agrees.
     const qint64 topSeq = m_store.frontSeq() + top;
-    const bool whole = clip.top() <= 0 && clip.left() <= 0 &&
+    const bool whole = region.rectCount() == 1 && clip.top() <= 0 && clip.left() <= 0 &&
                        clip.bottom() + 1 >= viewport()->height() &&
                        clip.right() + 1 >= std::min(m_clearRight, viewport()->width());
     if (whole)
