@@ -89,8 +89,8 @@ void Form_Comm::setFilenameCaption(const QString &text)
 void Form_Comm::WriteToFile(const QByteArray &Prefix, const QByteArray &sData)
 {
     // A write per frame cost more than the rest of the frame's work: the frames of a burst
-    // go in one write at the end of the pass that delivers them, a fraction of a
-    // millisecond later. Bounded, for a flood.
+    // go in one write at the end of the delivery pass that hands them over (a pass runs
+    // 15 ms at most), before the window paints. Bounded, for a flood.
     constexpr int kMaxQueuedRecords = 1024;
     m_capture.queue(Prefix, sData);
     if (!MSComm1->delivering() || m_capture.queuedRecords() >= kMaxQueuedRecords)

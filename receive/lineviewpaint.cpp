@@ -282,9 +282,9 @@ void LineView::paintEvent(QPaintEvent *event)
         const qsizetype i = top + row;
         const int y = row * m_lineHeight;
         const bool notice = (i == -1 && topNoticeRows()) || (i == n && bottomNoticeRows());
-        const bool marked = !m_highlight.isEmpty() ||
-                            (selecting && i >= 0 && i < n && m_store.frontSeq() + i >= s.seq &&
-                             m_store.frontSeq() + i <= e.seq);
+        const qint64 seq = m_store.frontSeq() + i;
+        const bool selected = selecting && i >= 0 && i < n && seq >= s.seq && seq <= e.seq;
+        const bool marked = selected || !m_highlight.isEmpty();
         noteRowPainted(row, i, !notice && !marked && paintedWhole(y));
         if (i < 0 || i >= n) {
             fillRow(y, clip.left(), right);
@@ -301,12 +301,9 @@ void LineView::paintEvent(QPaintEvent *event)
         }
         const QByteArrayView l = m_store.lineBytes(i);
         const uchar *d = udata(l);
-        const qint64 seq = m_store.frontSeq() + i;
-        const bool selected = selecting && seq >= s.seq && seq <= e.seq;
         qreal imageLeft = 0;
-        const QImage *image = selected || !m_highlight.isEmpty() || !useImages
-                                  ? nullptr
-                                  : rowImage(l, textLeft() - hx, dpr, &imageLeft);
+        const QImage *image =
+            marked || !useImages ? nullptr : rowImage(l, textLeft() - hx, dpr, &imageLeft);
         if (image) {
             const qreal imageRight = imageLeft + image->width() / dpr;
             fillRow(y, clip.left(), std::min(imageLeft, right));
