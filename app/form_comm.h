@@ -25,7 +25,6 @@
 #include "transmit/commandhistory.h"
 #include "transmit/repeatschedule.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 
 #include <array>
@@ -302,11 +301,9 @@ private:
         QString mappingError;
         bool operator==(const HintKey &) const = default;
     };
-    HintKey m_hintKey;      // the port state m_hint was computed for
-    QString m_hint;         // the port's tooltip
+    HintKey m_hintKey; // the port state m_hint was computed for
+    QString m_hint;    // the port's tooltip
     // receive/
-    bool m_panelRefreshPending = false;
-    QElapsedTimer m_panelRefreshed; // since the last refresh after a frame
     bool m_panelRefreshFailed = false; // reported; cleared by the next refresh that works
     bool m_receiveFailed = false;      // reported; cleared by the next read that works
     bool m_frameCut = false;           // the frame under way was cut at its longest length

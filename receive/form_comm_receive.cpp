@@ -5,6 +5,7 @@
 #include "port/serialcontrol.h"
 #include "receive/lineview.h"
 #include "receive/receiverules.h"
+#include "receive/screenpace.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -176,17 +177,10 @@ void Form_Comm::cbo_APP_Click()
 void Form_Comm::schedulePanelRefresh()
 {
     // Once per burst of received characters rather than per frame, and at most once per
-    // frame of the screen: the panel is current when the burst is done and never more than
-    // one screen frame behind, and an instrument that sends in many small writes costs a
-    // panel read per screen frame instead of one per write.
-    constexpr qint64 kScreenFrameMs = 16;
-    if (m_panelRefreshPending)
-        return;
-    m_panelRefreshPending = true;
-    const qint64 since = m_panelRefreshed.isValid() ? m_panelRefreshed.elapsed() : kScreenFrameMs;
-    QTimer::singleShot(int(std::max<qint64>(0, kScreenFrameMs - since)), this, [this] {
-        m_panelRefreshPending = false;
-        m_panelRefreshed.start();
+    // frame of the screen, in the panes' round: the panel is current when the burst is done
+    // and never more than one screen frame behind, and an instrument that sends in many
+    // small writes costs a panel read per screen frame instead of one per write.
+    ScreenPace::instance().request(this, [this] {
         if (RefreshPropertyPanel()) {
             m_panelRefreshFailed = false;
         } else if (!m_panelRefreshFailed) {

@@ -24,8 +24,6 @@
 
 namespace {
 
-// Long enough to gather a burst into one repaint, short enough to look live.
-constexpr int kFlushMs = 33;
 constexpr int kAutoScrollMs = 50;
 // Characters of notification text per millisecond of interval: a change of a few lines
 // goes out at the next flush, a pane replaced wholesale (twice its text: the old removed,
@@ -41,6 +39,8 @@ const uchar *udata(QByteArrayView bytes)
 } // namespace
 
 // ---------------------------------------------------------------------------------------
+
+LineView::~LineView() = default;
 
 LineView::LineView(QWidget *parent)
     : QAbstractScrollArea(parent)
@@ -62,16 +62,11 @@ LineView::LineView(QWidget *parent)
     // Rows of a few hundred pixels: some hundreds of them, more than any pane shows.
     m_rowImages.setMaxCost(4 << 20);
 
-    m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(kFlushMs);
-    connect(&m_flushTimer, &QTimer::timeout, this, &LineView::flush);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &LineView::onVerticalScrolled);
 
     updateFontTables();
     m_store.setTracking(LineViewAccessibility::wanted());
 }
-
-LineView::~LineView() = default;
 
 void LineView::setAccessibleNotifier(AccessibleNotifier notifier)
 {
@@ -143,132 +138,6 @@ void LineView::clear()
     m_anchor = m_cursor = Pos{m_store.frontSeq(), 0};
     m_follow = true;
     scheduleFlush();
-}
-
-// ---------------------------------------------------------------------------------------
-// Coalesced update
-
-void LineView::scheduleFlush()
-{
-    if (m_flushPending)
-        return;
-    m_flushPending = true;
-    m_flushTimer.start();
-}
-
-void LineView::flushPending()
-{
-    flush();
-    announce(true);
-}
-
-void LineView::flush()
-{
-    m_flushTimer.stop();
-    m_flushPending = false;
-    measurePending();
-    updateScrollBars();
-    announce(false);
-    // Right of the widest line there is only background: lines coming and going leave it
-    // as it is, so the update stops there (at the widest point any text was ever drawn
-    // since, so a narrower pane after a clear still erases what was there).
-    const int textRight = int(std::ceil(textLeft() - horizontalScrollBar()->value() + m_maxWidth +
-                                        m_advance[uchar(' ')])) +
-                          1;
-    // The notices of dropped lines are as wide as their text: on screen, all of it updates.
-    const bool notices = noticesInView();
-    m_clearRight = std::max(m_clearRight, notices ? viewport()->width() : textRight);
-    const qint64 topSeq = m_store.frontSeq() + topIndex();
-    if (rowsKeepPixels(notices)) {
-        moveShownRows(topSeq);
-        updateChangedRows(topIndex());
-    } else {
-        viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
-    }
-    noteShown(topSeq, notices);
-}
-
-void LineView::noteShown(qint64 topSeq, bool notices)
-{
-    m_shown = {!notices, topSeq, horizontalScrollBar()->value(), m_store.newestOnTop()};
-}
-
-bool LineView::noticesInView() const
-{
-    const qsizetype top = topIndex(); // the first row painted, as paintEvent counts them
-    return (topNoticeRows() && top < 0) ||
-           (bottomNoticeRows() && top + visibleRows() >= lineCount());
-}
-
-bool LineView::rowsKeepPixels(bool notices) const
-{
-    return m_shown.valid && !notices && m_shown.hx == horizontalScrollBar()->value() &&
-           m_shown.newestOnTop == m_store.newestOnTop() && !hasSelection() && m_highlight.isEmpty();
-}
-
-void LineView::moveShownRows(qint64 topSeq)
-{
-    const qint64 d = topSeq - m_shown.topSeq;
-    if (d == 0 || std::abs(d) >= visibleRows())
-        return;
-    // The X server moves the rows on its side; what they show moves with them.
-    viewport()->scroll(0, int(-d * m_lineHeight), viewport()->rect());
-    const auto rows = qint64(m_rowKeys.size());
-    if (d > 0) {
-        for (qint64 r = 0; r < rows; ++r)
-            m_rowKeys[size_t(r)] = r + d < rows ? std::move(m_rowKeys[size_t(r + d)]) : RowKey{};
-    } else {
-        for (qint64 r = rows - 1; r >= 0; --r)
-            m_rowKeys[size_t(r)] = r + d >= 0 ? std::move(m_rowKeys[size_t(r + d)]) : RowKey{};
-    }
-}
-
-void LineView::updateChangedRows(qsizetype top)
-{
-    const int height = viewport()->height();
-    const int rows = (height + m_lineHeight - 1) / m_lineHeight;
-    if (m_rowKeys.size() < size_t(rows))
-        m_rowKeys.resize(size_t(rows));
-    const qsizetype n = lineCount();
-    const int width = std::min(m_clearRight, viewport()->width());
-    int from = -1; // the first of a run of changed rows
-    for (int r = 0; r <= rows; ++r) {
-        bool changed = false;
-        if (r < rows) {
-            const RowKey &k = m_rowKeys[size_t(r)];
-            const qsizetype i = top + r;
-            const bool line = i >= 0 && i < n;
-            changed = !k.valid || k.line != line ||
-                      (line && (k.bytes != m_store.lineBytes(i) ||
-                                (timesShown() && k.time != m_store.lineTime(i))));
-        }
-        if (changed && from < 0) {
-            from = r;
-        } else if (!changed && from >= 0) {
-            viewport()->update(0, from * m_lineHeight, width, (r - from) * m_lineHeight);
-            from = -1;
-        }
-    }
-}
-
-void LineView::noteRowPainted(int row, qsizetype i, bool plain)
-{
-    if (m_rowKeys.size() <= size_t(row))
-        m_rowKeys.resize(size_t(row) + 1);
-    RowKey &k = m_rowKeys[size_t(row)];
-    // A long line (a frame of a megabyte) would cost a copy and a comparison as long at
-    // every update; its row is drawn again each time, as all rows once were.
-    constexpr qsizetype kMaxKeyBytes = 4096;
-    k.valid = plain && (i < 0 || i >= lineCount() || m_store.lineBytes(i).size() <= kMaxKeyBytes);
-    if (!k.valid)
-        return;
-    k.line = i >= 0 && i < lineCount();
-    k.time = k.line ? m_store.lineTime(i) : 0;
-    k.bytes.resize(0);
-    if (k.line) {
-        const QByteArrayView b = m_store.lineBytes(i);
-        k.bytes.append(b.data(), b.size());
-    }
 }
 
 void LineView::announce(bool now)

@@ -28,6 +28,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class LineFindBar;
 class QAccessibleEvent;
@@ -236,7 +237,6 @@ private:
     LineStore m_store;
 
     // View state.
-    QTimer m_flushTimer;
     bool m_follow = true;
     qint64 m_topSeq = 0; // seq of the top row; frontSeq - 1 is the top notice
     bool m_adjusting = false;
@@ -291,13 +291,10 @@ private:
     QCache<QByteArray, QImage> m_rowImages;
     qreal m_rowImagesFraction = 0; // of a device pixel, where the rows' text starts
     qreal m_rowImagesRatio = 1;    // device pixels per pixel the rows were drawn for
-    struct
-    {
-        int hits = 0; // in the paint under way
-        int misses = 0;
-        int fruitless = 0; // tries in a row where under a tenth of the rows came from images
-        int paintsOff = 0;
-    } m_rowImageUse;
+    // Hashes of rows drawn without an image, by slot: a row gets an image the second time
+    // it is drawn. Most rows of a stream are new and never come back; an image of each
+    // would cost its copy and a place in the cache for nothing.
+    std::vector<size_t> m_rowsSeen;
     QImage m_rowScratch;
     std::unique_ptr<QPainter> m_rowPainter; // on m_rowScratch, before it goes
 

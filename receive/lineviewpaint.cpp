@@ -185,11 +185,16 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
     }
     *left = (whole - kPad) / dpr;
     if (const QImage *image =
-            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size()))) {
-        ++m_rowImageUse.hits;
+            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size())))
         return image;
+    constexpr size_t kSeenSlots = 4096;
+    if (m_rowsSeen.size() != kSeenSlots)
+        m_rowsSeen.assign(kSeenSlots, 0);
+    const size_t hash = qHash(bytes);
+    if (size_t &seen = m_rowsSeen[hash % kSeenSlots]; seen != hash) {
+        seen = hash;
+        return nullptr;
     }
-    ++m_rowImageUse.misses;
     const uchar *d = udata(bytes);
     qreal w = 0;
     for (qsizetype k = 0; k < bytes.size() && w <= kMaxWidth; ++k)
@@ -243,14 +248,6 @@ void LineView::paintEvent(QPaintEvent *event)
     const qsizetype top = topIndex();
     const qsizetype n = lineCount();
     const qreal dpr = viewport()->devicePixelRatioF();
-    // Rows that are new at every update (a flood) are drawn straight: an image would cost
-    // its drawing and a copy and never be used again. After three updates that found
-    // almost none, every fourth update still tries the images, to see whether rows come
-    // back.
-    constexpr int kFruitlessTries = 3;
-    const bool useImages =
-        m_rowImageUse.fruitless < kFruitlessTries || ++m_rowImageUse.paintsOff % 4 == 0;
-    m_rowImageUse.hits = m_rowImageUse.misses = 0;
 
     Pos s = m_store.clamp(m_anchor);
     Pos e = m_store.clamp(m_cursor);
@@ -285,6 +282,11 @@ void LineView::paintEvent(QPaintEvent *event)
         const qint64 seq = m_store.frontSeq() + i;
         const bool selected = selecting && i >= 0 && i < n && seq >= s.seq && seq <= e.seq;
         const bool marked = selected || !m_highlight.isEmpty();
+        // The rows between changed ones are inside the paint's bounds but not its region:
+        // what the screen shows of them stays, and so does what they are known to show.
+        if (region.rectCount() > 1 &&
+            !region.intersects(QRect(clip.left(), y, clip.width(), m_lineHeight)))
+            continue;
         noteRowPainted(row, i, !notice && !marked && paintedWhole(y));
         if (i < 0 || i >= n) {
             fillRow(y, clip.left(), right);
@@ -302,8 +304,7 @@ void LineView::paintEvent(QPaintEvent *event)
         const QByteArrayView l = m_store.lineBytes(i);
         const uchar *d = udata(l);
         qreal imageLeft = 0;
-        const QImage *image =
-            marked || !useImages ? nullptr : rowImage(l, textLeft() - hx, dpr, &imageLeft);
+        const QImage *image = marked ? nullptr : rowImage(l, textLeft() - hx, dpr, &imageLeft);
         if (image) {
             const qreal imageRight = imageLeft + image->width() / dpr;
             fillRow(y, clip.left(), std::min(imageLeft, right));
@@ -373,11 +374,6 @@ void LineView::paintEvent(QPaintEvent *event)
         noteShown(topSeq, noticesInView());
     else if (topSeq != m_shown.topSeq || int(hx) != m_shown.hx)
         m_shown.valid = false;
-    if (useImages && m_rowImageUse.hits + m_rowImageUse.misses >= 8) {
-        const bool found = m_rowImageUse.hits * 10 >= m_rowImageUse.hits + m_rowImageUse.misses;
-        m_rowImageUse.fruitless = found ? 0 : m_rowImageUse.fruitless + 1;
-        m_rowImageUse.paintsOff = 0;
-    }
 }
 
 void LineView::paintMatches(QPainter &p, qsizetype i, int y, qreal x, qsizetype c0)

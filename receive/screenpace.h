@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+// What the window shows is brought up to date at the screen's pace: at once (after the
+// events under way) when the last round is a screen frame old, else a frame after it, and
+// everything asked for by then in one round, so that what changed together reaches the
+// window in one update. A burst of input costs one round per frame, and nothing is ever
+// more than a frame behind.
+class ScreenPace : public QObject
+{
+public:
+    static constexpr qint64 kFrameMs = 16;
+
+    static ScreenPace &instance();
+
+    // `work` runs in the next round, unless `owner` is gone by then; asking again for the
+    // same owner before that does nothing.
+    void request(QObject *owner, std::function<void()> work);
+    void cancel(const QObject *owner);
+
+private:
+    explicit ScreenPace(QObject *parent);
+    void round();
+
+    struct Pending
+    {
+        QPointer<QObject> owner;
+        std::function<void()> work;
+    };
+    QTimer m_timer;
+    QElapsedTimer m_sinceRound;
+    QList<Pending> m_pending;
+};
