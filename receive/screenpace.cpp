@@ -3,7 +3,19 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
+
+namespace {
+
+qint64 threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+} // namespace
 
 ScreenPace &ScreenPace::instance()
 {
@@ -30,8 +42,8 @@ void ScreenPace::request(QObject *owner, std::function<void()> work)
     m_pending.append({owner, std::move(work)});
     if (m_timer.isActive())
         return;
-    const qint64 since = m_sinceRound.isValid() ? m_sinceRound.elapsed() : kFrameMs;
-    m_timer.start(int(std::max<qint64>(0, kFrameMs - since)));
+    const qint64 since = m_sinceRound.isValid() ? m_sinceRound.elapsed() : m_intervalMs;
+    m_timer.start(int(std::max<qint64>(0, m_intervalMs - since)));
 }
 
 void ScreenPace::cancel(const QObject *owner)
@@ -43,6 +55,10 @@ void ScreenPace::cancel(const QObject *owner)
 
 void ScreenPace::round()
 {
+    const qint64 cpu = threadCpuNs();
+    const qint64 wall = m_sinceRound.isValid() ? m_sinceRound.nsecsElapsed() : 0;
+    m_intervalMs = wall > 0 && (cpu - m_cpuAtRound) * 2 > wall ? 2 * kFrameMs : kFrameMs;
+    m_cpuAtRound = cpu;
     m_sinceRound.start();
     // Work done in the round may ask for the next one.
     for (const Pending &p : std::exchange(m_pending, {})) {

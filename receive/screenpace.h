@@ -11,8 +11,9 @@
 // What the window shows is brought up to date at the screen's pace: at once (after the
 // events under way) when the last round is a screen frame old, else a frame after it, and
 // everything asked for by then in one round, so that what changed together reaches the
-// window in one update. A burst of input costs one round per frame, and nothing is ever
-// more than a frame behind.
+// window in one update. A burst of input costs one round per frame, and nothing is more
+// than a frame behind. While the program is busy more than half the time (a flood), a round
+// waits two frames: the screen gives way to the data.
 class ScreenPace : public QObject
 {
 public:
@@ -36,5 +37,7 @@ private:
     };
     QTimer m_timer;
     QElapsedTimer m_sinceRound;
+    qint64 m_cpuAtRound = 0; // this thread's, in ns
+    qint64 m_intervalMs = kFrameMs;
     QList<Pending> m_pending;
 };
