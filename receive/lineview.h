@@ -295,6 +295,14 @@ private:
     // it is drawn. Most rows of a stream are new and never come back; an image of each
     // would cost its copy and a place in the cache for nothing.
     std::vector<size_t> m_rowsSeen;
+    // Images made and used since the last look: when most go before they are used (more
+    // distinct lines than the cache holds, in a flood), none are made for a while.
+    struct
+    {
+        int made = 0;
+        int used = 0;
+        int pausedPaints = 0;
+    } m_rowImageUse;
     QImage m_rowScratch;
     std::unique_ptr<QPainter> m_rowPainter; // on m_rowScratch, before it goes
 

@@ -185,8 +185,10 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
     }
     *left = (whole - kPad) / dpr;
     if (const QImage *image =
-            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size())))
+            m_rowImages.object(QByteArray::fromRawData(bytes.data(), bytes.size()))) {
+        ++m_rowImageUse.used;
         return image;
+    }
     constexpr size_t kSeenSlots = 4096;
     if (m_rowsSeen.size() != kSeenSlots)
         m_rowsSeen.assign(kSeenSlots, 0);
@@ -224,6 +226,7 @@ const QImage *LineView::rowImage(QByteArrayView bytes, qreal x, qreal dpr, qreal
     ip.setFont(m_paintFont);
     drawBytes(ip, (kPad + fraction) / dpr, 0, bytes, 0, bytes.size(), pal.color(QPalette::Text),
               pal.color(QPalette::Base));
+    ++m_rowImageUse.made;
     auto *image = new QImage(m_rowScratch.copy(QRect(QPoint(0, 0), size)));
     if (!m_rowImages.insert(bytes.toByteArray(), image,
                             qsizetype(size.width()) * size.height() * 4))
@@ -248,6 +251,15 @@ void LineView::paintEvent(QPaintEvent *event)
     const qsizetype top = topIndex();
     const qsizetype n = lineCount();
     const qreal dpr = viewport()->devicePixelRatioF();
+    constexpr int kImagesLooked = 64;
+    constexpr int kPausePaints = 32;
+    if (m_rowImageUse.made >= kImagesLooked) {
+        m_rowImageUse.pausedPaints = m_rowImageUse.used * 2 < m_rowImageUse.made ? kPausePaints : 0;
+        m_rowImageUse.made = m_rowImageUse.used = 0;
+    }
+    const bool useImages = m_rowImageUse.pausedPaints == 0;
+    if (!useImages)
+        --m_rowImageUse.pausedPaints;
 
     Pos s = m_store.clamp(m_anchor);
     Pos e = m_store.clamp(m_cursor);
@@ -304,7 +316,8 @@ void LineView::paintEvent(QPaintEvent *event)
         const QByteArrayView l = m_store.lineBytes(i);
         const uchar *d = udata(l);
         qreal imageLeft = 0;
-        const QImage *image = marked ? nullptr : rowImage(l, textLeft() - hx, dpr, &imageLeft);
+        const QImage *image =
+            marked || !useImages ? nullptr : rowImage(l, textLeft() - hx, dpr, &imageLeft);
         if (image) {
             const qreal imageRight = imageLeft + image->width() / dpr;
             fillRow(y, clip.left(), std::min(imageLeft, right));

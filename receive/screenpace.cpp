@@ -42,8 +42,12 @@ void ScreenPace::request(QObject *owner, std::function<void()> work)
     m_pending.append({owner, std::move(work)});
     if (m_timer.isActive())
         return;
-    const qint64 since = m_sinceRound.isValid() ? m_sinceRound.elapsed() : m_intervalMs;
-    m_timer.start(int(std::max<qint64>(0, m_intervalMs - since)));
+    if (m_busy) {
+        m_timer.start(int(2 * kFrameMs));
+        return;
+    }
+    const qint64 since = m_sinceRound.isValid() ? m_sinceRound.elapsed() : kFrameMs;
+    m_timer.start(int(std::max<qint64>(0, kFrameMs - since)));
 }
 
 void ScreenPace::cancel(const QObject *owner)
@@ -57,7 +61,7 @@ void ScreenPace::round()
 {
     const qint64 cpu = threadCpuNs();
     const qint64 wall = m_sinceRound.isValid() ? m_sinceRound.nsecsElapsed() : 0;
-    m_intervalMs = wall > 0 && (cpu - m_cpuAtRound) * 2 > wall ? 2 * kFrameMs : kFrameMs;
+    m_busy = wall > 0 && (cpu - m_cpuAtRound) * 2 > wall;
     m_cpuAtRound = cpu;
     m_sinceRound.start();
     // Work done in the round may ask for the next one.

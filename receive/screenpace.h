@@ -13,7 +13,7 @@
 // everything asked for by then in one round, so that what changed together reaches the
 // window in one update. A burst of input costs one round per frame, and nothing is more
 // than a frame behind. While the program is busy more than half the time (a flood), a round
-// waits two frames: the screen gives way to the data.
+// waits two frames from the first request after the last: the screen gives way to the data.
 class ScreenPace : public QObject
 {
 public:
@@ -38,6 +38,6 @@ private:
     QTimer m_timer;
     QElapsedTimer m_sinceRound;
     qint64 m_cpuAtRound = 0; // this thread's, in ns
-    qint64 m_intervalMs = kFrameMs;
+    bool m_busy = false;     // more than half the time since the round before
     QList<Pending> m_pending;
 };
