@@ -2,6 +2,7 @@
 #include "receive/screenpace.h"
 
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -95,6 +96,7 @@ void LineView::updateChangedRows(qsizetype top)
     const qsizetype n = lineCount();
     const int width = std::min(m_clearRight, viewport()->width());
     int from = -1; // the first of a run of changed rows
+    QRegion changedRows; // one update: each costs the widget machinery its own round
     for (int r = 0; r <= rows; ++r) {
         bool changed = false;
         if (r < rows) {
@@ -108,10 +110,12 @@ void LineView::updateChangedRows(qsizetype top)
         if (changed && from < 0) {
             from = r;
         } else if (!changed && from >= 0) {
-            viewport()->update(0, from * m_lineHeight, width, (r - from) * m_lineHeight);
+            changedRows += QRect(0, from * m_lineHeight, width, (r - from) * m_lineHeight);
             from = -1;
         }
     }
+    if (!changedRows.isEmpty())
+        viewport()->update(changedRows);
 }
 
 void LineView::noteRowPainted(int row, qsizetype i, bool plain)
