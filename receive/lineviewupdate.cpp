@@ -1,7 +1,6 @@
 #include "receive/lineview.h"
 #include "receive/screenpace.h"
 
-#include <QPainter>
 #include <QRegion>
 #include <QScrollBar>
 
