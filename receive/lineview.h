@@ -1,12 +1,12 @@
 #pragma once
 // A read-only text pane for the receive path that keeps up with any line rate: it holds a
 // bounded list of lines (bytes 0..255, shown as Latin-1) and paints only the visible ones,
-// on a short timer rather than per change. A pane that follows a trickle of lines moves
+// at the screen's pace (ScreenPace) rather than per change. A pane that follows a trickle of lines moves
 // the rows on screen (the X server copies them) and draws only those that came into view.
 //
 // The lines live in a LineStore; this widget draws them, selects and copies. Scroll bars,
-// widths, repaint and the accessibility notification are brought up to date together on
-// the timer, so adding a line costs the same whatever the pane holds.
+// widths, repaint and the accessibility notification are brought up to date together in
+// that round, so adding a line costs the same whatever the pane holds.
 // Control characters are drawn as small boxed names (a carriage return as CR), which
 // needs no particular font; copied text keeps the raw characters, with CR LF between lines.
 
@@ -24,7 +24,6 @@
 #include <QRawFont>
 #include <QRectF>
 #include <QString>
-#include <QTimer>
 
 #include <array>
 #include <memory>
