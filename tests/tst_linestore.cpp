@@ -13,8 +13,8 @@ namespace {
 // 14:03:05.100 local time on some day.
 const qint64 kTime0 = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 5, 100)).toMSecsSinceEpoch();
 
-// Each op: 'A' appendLine, 'P' prependLine, 'T' appendText, 'C' clear, then bytes; op i
-// arrives at t0 + i * 450 ms (0: no time).
+// Each op: 'A' appendLine, 'P' prependLine, 'T' appendText, 'C' clear, then bytes, or 'K'
+// (the edits so far are taken); op i arrives at t0 + i * 450 ms (0: no time).
 void apply(LineStore &s, const QByteArrayList &ops, qint64 t0 = 0)
 {
     for (qsizetype i = 0; i < ops.size(); ++i) {
@@ -29,6 +29,9 @@ void apply(LineStore &s, const QByteArrayList &ops, qint64 t0 = 0)
             break;
         case 'T':
             s.appendText(arg, t);
+            break;
+        case 'K':
+            s.takeEdits();
             break;
         default:
             s.clear();
@@ -81,6 +84,9 @@ void TstLineStore::edits_data()
     QTest::newRow("added and dropped unseen")
         << false << qsizetype(2) << QByteArrayList{"Ac", "Ad", "Ae"}
         << Edits{edit(0, "a\r\nb", ""), edit(0, "", "d\r\ne")};
+    QTest::newRow("a byte over 127 goes as the character it came as")
+        << false << qsizetype(2) << QByteArrayList{"A\xe9", "K", "Ac", "Ad"}
+        << Edits{edit(0, "b\r\n\xe9", ""), edit(0, "", "c\r\nd")};
     QTest::newRow("grown at both ends: one edit of the whole")
         << false << qsizetype(9) << QByteArrayList{"Pz", "Ac"}
         << Edits{edit(0, "a\r\nb", "z\r\na\r\nb\r\nc")};
