@@ -216,6 +216,10 @@ void LineStore::appendLinePart(QString &out, qsizetype i, int breakLength, qsize
                                qsizetype count) const
 {
     const Line &l = m_lines[size_t(i)];
+    if (m_prefix == 0 && from == 0 && count == l.len + breakLength) {
+        appendWholeLine(out, QByteArrayView(data(l), l.len), breakLength);
+        return;
+    }
     const qsizetype to = from + count;
     if (from < m_prefix) {
         const QString time = timeText(l.time()) + QLatin1Char(' ');
@@ -256,11 +260,7 @@ void LineStore::noteRemoved(bool atFront, qsizetype length, qsizetype line)
     // The removed stretch is the line with the break after it (front) or before it (back);
     // the part of it that was announced is appended straight from the line's bytes.
     if (atFront) {
-        const int lineBreak = separatorAfter(line);
-        if (fromNear == 0 && m_prefix == 0 && fromMiddle == length)
-            appendWholeLine(m_removedFront, lineBytes(line), lineBreak);
-        else
-            appendLinePart(m_removedFront, line, lineBreak, fromNear, fromMiddle);
+        appendLinePart(m_removedFront, line, separatorAfter(line), fromNear, fromMiddle);
         return;
     }
     const int lineBreak = line > 0 ? separatorAfter(line - 1) : 0;
@@ -518,11 +518,7 @@ void LineStore::appendRange(QString &out, qsizetype start, qsizetype end) const
         const qsizetype lineEnd = m_prefix + l.len + sep;
         const qsizetype from = pos - lineOff;
         const qsizetype to = std::min<qsizetype>(lineEnd, end - lineOff);
-        if (from == 0 && to == lineEnd && m_prefix == 0) {
-            appendWholeLine(out, QByteArrayView(bytes, l.len), sep);
-        } else {
-            appendLinePart(out, i, sep, from, to - from);
-        }
+        appendLinePart(out, i, sep, from, to - from);
         pos = lineOff + to;
     }
 }
