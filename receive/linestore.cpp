@@ -25,20 +25,6 @@ void appendLatin1(QString &out, QByteArrayView bytes, qsizetype from, qsizetype 
         out.append(QLatin1StringView(bytes.sliced(begin, end - begin)));
 }
 
-// Appends a line's bytes and its break: the common case of the text a screen reader is
-// sent for a stream of lines, widened in place rather than appended piece by piece.
-void appendWholeLine(QString &out, QByteArrayView bytes, int breakLength)
-{
-    const qsizetype at = out.size();
-    out.resize(at + bytes.size() + breakLength);
-    char16_t *d = reinterpret_cast<char16_t *>(out.data()) + at;
-    for (qsizetype k = 0; k < bytes.size(); ++k)
-        d[k] = uchar(bytes[k]);
-    const QByteArrayView lineBreak = breakBytes(breakLength);
-    for (int k = 0; k < breakLength; ++k)
-        d[bytes.size() + k] = uchar(lineBreak[k]);
-}
-
 enum class CharClass {
     Word,
     Space,
@@ -216,10 +202,6 @@ void LineStore::appendLinePart(QString &out, qsizetype i, int breakLength, qsize
                                qsizetype count) const
 {
     const Line &l = m_lines[size_t(i)];
-    if (m_prefix == 0 && from == 0 && count == l.len + breakLength) {
-        appendWholeLine(out, QByteArrayView(data(l), l.len), breakLength);
-        return;
-    }
     const qsizetype to = from + count;
     if (from < m_prefix) {
         const QString time = timeText(l.time()) + QLatin1Char(' ');
@@ -507,18 +489,12 @@ void LineStore::appendRange(QString &out, qsizetype start, qsizetype end) const
         return;
     out.reserve(out.size() + end - start);
     qsizetype pos = start;
-    const qsizetype count = lineCount();
-    const qint64 base = m_lines.front().absStart;
-    qsizetype i = lineIndexAt(start);
-    for (auto it = m_lines.cbegin() + i; pos < end && i < count; ++i, ++it) {
-        const Line &l = *it;
-        const qsizetype lineOff = qsizetype(l.absStart - base);
-        const char *bytes = data(l);
-        const int sep = i + 1 < count ? separatorLength(l, bytes) : 0;
-        const qsizetype lineEnd = m_prefix + l.len + sep;
-        const qsizetype from = pos - lineOff;
+    for (qsizetype i = lineIndexAt(start); pos < end && i < lineCount(); ++i) {
+        const qsizetype lineOff = lineOffset(i);
+        const int sep = separatorAfter(i);
+        const qsizetype lineEnd = m_prefix + m_lines[size_t(i)].len + sep;
         const qsizetype to = std::min<qsizetype>(lineEnd, end - lineOff);
-        appendLinePart(out, i, sep, from, to - from);
+        appendLinePart(out, i, sep, pos - lineOff, to - (pos - lineOff));
         pos = lineOff + to;
     }
 }
