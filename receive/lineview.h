@@ -1,8 +1,9 @@
 #pragma once
 // A read-only text pane for the receive path that keeps up with any line rate: it holds a
 // bounded list of lines (bytes 0..255, shown as Latin-1) and paints only the visible ones,
-// at the screen's pace (ScreenPace) rather than per change. A pane that follows a trickle of lines moves
-// the rows on screen (the X server copies them) and draws only those that came into view.
+// at the screen's pace (ScreenPace) rather than per change. A pane that follows a trickle
+// of lines moves the rows on screen (the X server copies them) and draws only those that
+// came into view.
 //
 // The lines live in a LineStore; this widget draws them, selects and copies. Scroll bars,
 // widths, repaint and the accessibility notification are brought up to date together in

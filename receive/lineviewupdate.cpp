@@ -15,7 +15,10 @@ void LineView::scheduleFlush()
     if (m_flushPending)
         return;
     m_flushPending = true;
-    ScreenPace::instance().request(this, [this] { flush(); });
+    ScreenPace::instance().request(this, [this] {
+        m_flushPending = false; // the round's request is being served: nothing to cancel
+        flush();
+    });
 }
 
 void LineView::flushPending()
@@ -94,7 +97,7 @@ void LineView::updateChangedRows(qsizetype top)
         m_rowKeys.resize(size_t(rows));
     const qsizetype n = lineCount();
     const int width = std::min(m_clearRight, viewport()->width());
-    int from = -1; // the first of a run of changed rows
+    int from = -1;       // the first of a run of changed rows
     QRegion changedRows; // one update: each costs the widget machinery its own round
     for (int r = 0; r <= rows; ++r) {
         bool changed = false;
