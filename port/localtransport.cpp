@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -163,6 +164,7 @@ void LocalTransport::close()
     }
     m_break = false;
     m_linesReadable = false;
+    m_readNotifier = nullptr;
 }
 
 QString LocalTransport::describe(const PortMapping &port) const
@@ -263,6 +265,36 @@ void LocalTransport::fetch(qsizetype max)
     const qint64 got = m_port->read(m_chunk.data(), available);
     if (got > 0)
         sink()->arrived(QByteArrayView(m_chunk.constData(), got));
+}
+
+bool LocalTransport::holdReads(bool hold)
+{
+    if (!m_port->isOpen())
+        return false;
+    if (hold) {
+        // QSerialPort offers no pause of its reads; its read notifier is a child. One of an
+        // earlier open may linger, switched off, until deleted.
+        m_readNotifier = nullptr;
+        for (QSocketNotifier *n : m_port->findChildren<QSocketNotifier *>()) {
+            if (n->type() == QSocketNotifier::Read && n->isEnabled()
+                && n->socket() == m_port->handle())
+                m_readNotifier = n;
+        }
+        if (!m_readNotifier)
+            return false;
+        m_readNotifier->setEnabled(false);
+        return true;
+    }
+    if (!m_readNotifier)
+        return false;
+    m_readNotifier->setEnabled(true);
+    m_readNotifier = nullptr;
+    // What came meanwhile is read now rather than at the next turn of the event loop.
+    // Asked first, as a wait that finds nothing records a time-out error on the port.
+    pollfd pfd{m_port->handle(), POLLIN, 0};
+    if (::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN))
+        m_port->waitForReadyRead(0);
+    return true;
 }
 
 qint64 LocalTransport::pending() const

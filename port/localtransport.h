@@ -11,9 +11,11 @@
 #include "port/serialtransport.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 
+class QSocketNotifier;
 class QTimer;
 
 class LocalTransport : public SerialTransport
@@ -33,6 +35,7 @@ public:
     QString setBreak(bool on) override;
     QString write(const QByteArray &data) override;
     void fetch(qsizetype max) override;
+    bool holdReads(bool hold) override;
     qint64 pending() const override;
     qint64 unsent() const override;
     std::optional<ModemLines> lines() const override;
@@ -51,6 +54,7 @@ private:
     QTimer *m_lineTimer = nullptr;
     QString m_device; // canonical device of the open port
     QByteArray m_chunk; // what one fetch reads
+    QPointer<QSocketNotifier> m_readNotifier; // the open port's, while reads are held
     bool m_break = false;
     bool m_lossReported = false;
     int m_readErrors = 0;

@@ -171,6 +171,7 @@ void SerialControl::closePort()
     m_backlogTimer->stop();
     m_current->close();
     ++m_generation;
+    m_holding = false;
     m_hangUpQueued = false;
     m_lostReason.clear();
     m_in.clear();

@@ -17,10 +17,12 @@
 #include "port/serialtransport.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -107,6 +109,14 @@ public:
     // The transport of the open port, or of the last one.
     SerialTransport *transport() const { return m_current; }
 
+    // Small reads that come less than intervalMs apart (a trickle) may wait in the device
+    // until the work given to askFirst runs, which takes them in: the window then shows
+    // them in its next update, and the program wakes once per update rather than once per
+    // read. Characters are then raised up to intervalMs after they came. An empty
+    // askFirst reads at once again.
+    using AskFirst = std::function<void(std::function<void()>)>;
+    void setReadPace(qint64 intervalMs, AskFirst askFirst);
+
     // At most this many receive events per pass before the event loop gets a turn.
     static constexpr int kMaxEventsPerPass = 32768;
     // Against a flood the waiting characters stop here: the rest stays in the device (a
@@ -165,6 +175,9 @@ private:
     // pass ran out and the rest comes later.
     bool deliverWaiting();
     void pollBacklog();
+    // After a read of `got` characters has been delivered: holds the next ones if a trickle.
+    void paceReads(quint64 got);
+    void resumeReads();
     void hangUp(quint64 generation);
     void finishLoss();
 
@@ -199,6 +212,15 @@ private:
     bool m_draining = false;      // inside a delivery pass
     quint64 m_arrivals = 0;       // counts arrivals, so one during an event counts as new
     quint8 m_pendingLines = 0;    // modem-line events not raised yet, bit per event number
+
+    // Read pacing (setReadPace).
+    static constexpr quint64 kTrickleBytes = 1024; // a read this large is not a trickle
+    qint64 m_paceMs = 0;
+    AskFirst m_askFirst;
+    QElapsedTimer m_sinceRead;
+    quint64 m_arrivedBytes = 0;
+    bool m_holding = false;  // the transport holds reads until resumeReads
+    bool m_resuming = false; // inside resumeReads: a read there keeps the hold going
 
     quint64 m_generation = 0; // increases at every open and close, so a stale hang-up is ignored
     bool m_hangUpQueued = false;

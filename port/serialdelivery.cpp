@@ -58,6 +58,7 @@ void SerialControl::arrived(QByteArrayView bytes)
         return;
     m_in.append(bytes.data(), bytes.size());
     ++m_arrivals;
+    m_arrivedBytes += quint64(bytes.size());
     m_stalled = false;
 }
 
@@ -68,6 +69,7 @@ qsizetype SerialControl::room() const
 
 void SerialControl::readable()
 {
+    const quint64 before = m_arrivedBytes;
     if (waiting() >= kMaxBacklog) {
         // Characters are waiting in the device: that is an arrival, read or not.
         m_stalled = false;
@@ -76,6 +78,7 @@ void SerialControl::readable()
         takeIncoming(room());
     }
     drain();
+    paceReads(m_arrivedBytes - before);
 }
 
 void SerialControl::lineChanged(qint16 event)
@@ -227,6 +230,49 @@ void SerialControl::pollBacklog()
     }
 }
 
+// --- Read pacing
+
+void SerialControl::setReadPace(qint64 intervalMs, AskFirst askFirst)
+{
+    m_paceMs = intervalMs;
+    m_askFirst = std::move(askFirst);
+    if (!m_askFirst && m_holding)
+        resumeReads();
+}
+
+void SerialControl::paceReads(quint64 got)
+{
+    // A read soon after the last one, or one more at a resume, is a trickle.
+    const bool trickle = m_resuming || (m_sinceRead.isValid() && m_sinceRead.elapsed() < m_paceMs);
+    m_sinceRead.start();
+    // Only a read fully delivered in a pass of its own: a flood or a stall keeps reading.
+    if (!m_askFirst || !trickle || m_holding || got == 0 || got >= kTrickleBytes
+        || waiting() > 0 || m_draining || m_emitting || !isOpen() || m_current->busy())
+        return;
+    if (!m_current->holdReads(true))
+        return;
+    m_holding = true;
+    // The work may come from an earlier hold (asked before a close, unasked again since):
+    // it resumes whatever hold there is then.
+    m_askFirst([this] { resumeReads(); });
+}
+
+void SerialControl::resumeReads()
+{
+    // A close ended the hold; an open starts with reads on.
+    if (!m_holding || !isOpen())
+        return;
+    m_holding = false;
+    m_resuming = true;
+    struct Reset
+    {
+        bool &flag;
+        ~Reset() { flag = false; }
+    } reset{m_resuming};
+    // What came meanwhile is delivered from inside this call (readable()).
+    m_current->holdReads(false);
+}
+
 // --- Loss of the port
 
 void SerialControl::hangUp(quint64 generation)
@@ -237,6 +283,7 @@ void SerialControl::hangUp(quint64 generation)
     takeIncoming(std::numeric_limits<qsizetype>::max());
     m_current->close();
     m_backlogTimer->stop();
+    m_holding = false;
     m_hangUpQueued = false;
     m_break = false;
     m_pendingLines = 0;

@@ -92,6 +92,9 @@ public:
 
     // Hands at most about max received characters to the sink.
     virtual void fetch(qsizetype max) = 0;
+    // Stops telling the sink of characters that arrive (true) or tells it again (false),
+    // and at once if some came meanwhile. False when this transport cannot hold them.
+    virtual bool holdReads(bool) { return false; }
     // Received characters not fetched yet, and written ones not sent yet.
     virtual qint64 pending() const = 0;
     virtual qint64 unsent() const = 0;

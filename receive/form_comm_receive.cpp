@@ -40,9 +40,24 @@ void Form_Comm::setupReceive()
     times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     times->setShortcutContext(Qt::WindowShortcut);
     addAction(times);
-    connect(times, &QAction::toggled, this, [this](bool on) {
+    // A trickle's reads wait for the next update, which shows them: the program wakes once
+    // per screen frame instead of once per read. Characters are then timed up to a frame
+    // late, so not while the panes show times.
+    const auto paceReads = [this](bool timesShown) {
+        if (timesShown) {
+            MSComm1->setReadPace(0, {});
+            return;
+        }
+        SerialControl *control = MSComm1.get();
+        MSComm1->setReadPace(ScreenPace::kFrameMs, [control](std::function<void()> resume) {
+            ScreenPace::instance().request(control, std::move(resume), ScreenPace::First);
+        });
+    };
+    paceReads(false);
+    connect(times, &QAction::toggled, this, [this, paceReads](bool on) {
         txt_out->setTimesShown(on);
         txt_bffr->setTimesShown(on);
+        paceReads(on);
     });
     for (LineView *pane : {txt_out, txt_bffr})
         connect(pane, &LineView::timesShownChanged, times, &QAction::setChecked);

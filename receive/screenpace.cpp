@@ -33,13 +33,14 @@ ScreenPace::ScreenPace(QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &ScreenPace::round);
 }
 
-void ScreenPace::request(QObject *owner, std::function<void()> work)
+void ScreenPace::request(QObject *owner, std::function<void()> work, Order order)
 {
-    for (const Pending &p : std::as_const(m_pending)) {
+    QList<Pending> &list = order == First ? m_first : m_pending;
+    for (const Pending &p : std::as_const(list)) {
         if (p.owner == owner)
             return;
     }
-    m_pending.append({owner, std::move(work)});
+    list.append({owner, std::move(work)});
     if (m_timer.isActive())
         return;
     if (m_busy) {
@@ -52,8 +53,10 @@ void ScreenPace::request(QObject *owner, std::function<void()> work)
 
 void ScreenPace::cancel(const QObject *owner)
 {
-    m_pending.removeIf([owner](const Pending &p) { return p.owner == owner; });
-    if (m_pending.isEmpty())
+    const auto of = [owner](const Pending &p) { return p.owner == owner; };
+    m_first.removeIf(of);
+    m_pending.removeIf(of);
+    if (m_first.isEmpty() && m_pending.isEmpty())
         m_timer.stop();
 }
 
@@ -64,7 +67,11 @@ void ScreenPace::round()
     m_busy = wall > 0 && (cpu - m_cpuAtRound) * 2 > wall;
     m_cpuAtRound = cpu;
     m_sinceRound.start();
-    // Work done in the round may ask for the next one.
+    for (const Pending &p : std::exchange(m_first, {})) {
+        if (p.owner)
+            p.work();
+    }
+    // Work done from here on may ask for the next round.
     for (const Pending &p : std::exchange(m_pending, {})) {
         if (p.owner)
             p.work();

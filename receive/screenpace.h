@@ -22,8 +22,11 @@ public:
     static ScreenPace &instance();
 
     // `work` runs in the next round, unless `owner` is gone by then; asking again for the
-    // same owner before that does nothing.
-    void request(QObject *owner, std::function<void()> work);
+    // same owner before that does nothing. Work asked for `first` runs before the rest, and
+    // what it asks for in turn still runs in that round: input taken in then is shown in
+    // the round's update.
+    enum Order { Last, First };
+    void request(QObject *owner, std::function<void()> work, Order order = Last);
     void cancel(const QObject *owner);
 
 private:
@@ -39,5 +42,6 @@ private:
     QElapsedTimer m_sinceRound;
     qint64 m_cpuAtRound = 0; // this thread's, in ns
     bool m_busy = false;     // more than half the time since the round before
+    QList<Pending> m_first;
     QList<Pending> m_pending;
 };

@@ -897,6 +897,18 @@ void TstLineView::paceOutlivesPanes()
     ScreenPace::instance().request(&other, [&runs] { ++runs; });
     ScreenPace::instance().request(&other, [&runs] { runs += 100; });
     QTRY_COMPARE(runs, 1);
+
+    // Work asked for first runs first, and what it asks for then still runs in that round
+    // (input taken in first is shown in the same update).
+    QByteArray order;
+    QObject input, third;
+    ScreenPace::instance().request(&other, [&order] { order += 'p'; });
+    ScreenPace::instance().request(&input, [&] {
+        order += 'i';
+        ScreenPace::instance().request(&third, [&order] { order += 'x'; });
+        ScreenPace::instance().request(&input, [&order] { order += 'n'; }, ScreenPace::First);
+    }, ScreenPace::First);
+    QTRY_COMPARE(order, QByteArray("ipxn")); // n: first in the next round
 }
 
 void TstLineView::accessibleText()

@@ -19,8 +19,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -226,6 +229,69 @@ private Q_SLOTS:
         QVERIFY(deliveredWhenTimerFired > 0);
         QVERIFY2(deliveredWhenTimerFired < p.rx.received.size(),
                  qPrintable(QString::number(deliveredWhenTimerFired)));
+    }
+
+    // A trickle's reads wait in the device until the pace's work runs, which takes them in
+    // at once; every character still comes, in order.
+    void heldReadsComeAtTheResume_data()
+    {
+        QTest::addColumn<QString>("release"); // how the held "c" is let in
+        QTest::newRow("the pace's work") << u"resume"_s;
+        QTest::newRow("the pace switched off") << u"off"_s;
+        QTest::newRow("close and open again") << u"reopen"_s;
+    }
+    void heldReadsComeAtTheResume()
+    {
+        QFETCH(QString, release);
+        OpenPort p;
+        QVERIFY(p.open());
+        auto *serial = p.port.findChild<QSerialPort *>();
+        QVERIFY(serial);
+        std::function<void()> resume;
+        int asked = 0;
+        // Every read counts as soon after the last one.
+        p.port.setReadPace(3600000, [&](std::function<void()> work) {
+            ++asked;
+            resume = std::move(work);
+        });
+        const auto waitsInDevice = [&] {
+            pollfd pfd{serial->handle(), POLLIN, 0};
+            return ::poll(&pfd, 1, 0) == 1;
+        };
+
+        for (const char *in : {"a", "b"}) {
+            QVERIFY(p.pty->write(in));
+            QTRY_VERIFY(p.rx.received.endsWith(in));
+        }
+        QCOMPARE(asked, 1); // the first read had none before it
+        QVERIFY(p.pty->write("c"));
+        QTRY_VERIFY(waitsInDevice());
+        QTest::qWait(20);
+        QCOMPARE(p.rx.received, "ab");
+
+        if (release == u"resume"_s) {
+            resume();
+            QCOMPARE(p.rx.received, "abc"); // within the work, so the same update shows it
+            QCOMPARE(asked, 2);             // a read at the resume holds the next
+            QVERIFY(p.pty->write("d"));
+            QTRY_VERIFY(waitsInDevice());
+            resume();
+            QCOMPARE(p.rx.received, "abcd");
+            resume(); // nothing came: reads are on again
+            QVERIFY(p.pty->write("e"));
+            QTRY_COMPARE(p.rx.received, "abcde");
+        } else if (release == u"off"_s) {
+            p.port.setReadPace(0, {});
+            QCOMPARE(p.rx.received, "abc");
+            QVERIFY(p.pty->write("d"));
+            QTRY_COMPARE(p.rx.received, "abcd");
+        } else {
+            // The port opened again reads at once, what the device kept first.
+            QVERIFY(openLikeTheWindow(p.port, 1));
+            QTRY_COMPARE(p.rx.received, "abc");
+            QCOMPARE(asked, 2);
+        }
+        QVERIFY(p.rx.otherEvents.isEmpty());
     }
 
     void vanishedDevice_data()
