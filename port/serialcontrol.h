@@ -112,9 +112,10 @@ public:
     // Small reads that come less than intervalMs apart (a trickle) may wait in the device
     // until the work given to askFirst runs, which takes them in: the window then shows
     // them in its next update, and the program wakes once per update rather than once per
-    // read. Characters are then raised up to intervalMs after they came. An empty
-    // askFirst reads at once again.
-    using AskFirst = std::function<void(std::function<void()>)>;
+    // read. Characters are then raised up to intervalMs after they came. askFirst returns
+    // false when it will not run the work soon (reads go on at once); an empty askFirst
+    // reads at once again.
+    using AskFirst = std::function<bool(std::function<void()>)>;
     void setReadPace(qint64 intervalMs, AskFirst askFirst);
 
     // At most this many receive events per pass before the event loop gets a turn.

@@ -249,12 +249,11 @@ void SerialControl::paceReads(quint64 got)
     if (!m_askFirst || !trickle || m_holding || got == 0 || got >= kTrickleBytes
         || waiting() > 0 || m_draining || m_emitting || !isOpen() || m_current->busy())
         return;
-    if (!m_current->holdReads(true))
+    // The work may come from an earlier hold (asked before a close, unasked again since),
+    // or find none (the transport could not hold): it resumes whatever hold there is then.
+    if (!m_askFirst([this] { resumeReads(); }) || !m_current->holdReads(true))
         return;
     m_holding = true;
-    // The work may come from an earlier hold (asked before a close, unasked again since):
-    // it resumes whatever hold there is then.
-    m_askFirst([this] { resumeReads(); });
 }
 
 void SerialControl::resumeReads()

@@ -42,7 +42,8 @@ void Form_Comm::setupReceive()
     addAction(times);
     // A trickle's reads wait for the next update, which shows them: the program wakes once
     // per screen frame instead of once per read. Characters are then timed up to a frame
-    // late, so not while the panes show times.
+    // late, so not while the panes show times; nor in a flood, whose rounds are further
+    // apart, so that reading keeps pace with the data.
     const auto paceReads = [this](bool timesShown) {
         if (timesShown) {
             MSComm1->setReadPace(0, {});
@@ -50,7 +51,11 @@ void Form_Comm::setupReceive()
         }
         SerialControl *control = MSComm1.get();
         MSComm1->setReadPace(ScreenPace::kFrameMs, [control](std::function<void()> resume) {
-            ScreenPace::instance().request(control, std::move(resume), ScreenPace::First);
+            ScreenPace &pace = ScreenPace::instance();
+            if (pace.busy())
+                return false;
+            pace.request(control, std::move(resume), ScreenPace::First);
+            return true;
         });
     };
     paceReads(false);

@@ -28,6 +28,8 @@ public:
     enum Order { Last, First };
     void request(QObject *owner, std::function<void()> work, Order order = Last);
     void cancel(const QObject *owner);
+    // The program was busy more than half the time before the last round (a flood).
+    bool busy() const { return m_busy; }
 
 private:
     explicit ScreenPace(QObject *parent);

@@ -239,6 +239,7 @@ private Q_SLOTS:
         QTest::newRow("the pace's work") << u"resume"_s;
         QTest::newRow("the pace switched off") << u"off"_s;
         QTest::newRow("close and open again") << u"reopen"_s;
+        QTest::newRow("the pace will not run it soon: no hold") << u"busy"_s;
     }
     void heldReadsComeAtTheResume()
     {
@@ -253,6 +254,7 @@ private Q_SLOTS:
         p.port.setReadPace(3600000, [&](std::function<void()> work) {
             ++asked;
             resume = std::move(work);
+            return release != u"busy"_s;
         });
         const auto waitsInDevice = [&] {
             pollfd pfd{serial->handle(), POLLIN, 0};
@@ -265,6 +267,10 @@ private Q_SLOTS:
         }
         QCOMPARE(asked, 1); // the first read had none before it
         QVERIFY(p.pty->write("c"));
+        if (release == u"busy"_s) {
+            QTRY_COMPARE(p.rx.received, "abc");
+            return;
+        }
         QTRY_VERIFY(waitsInDevice());
         QTest::qWait(20);
         QCOMPARE(p.rx.received, "ab");
