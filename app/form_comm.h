@@ -191,6 +191,8 @@ private:
 
     // receive/
     void setupReceive();
+    // Whether a trickle is read once per screen round (SerialControl::setReadPace).
+    void paceReads();
     void setupStatistics();
     // The "Rec" tooltip and the statistics window from the counts; Timer1 samples the rate first.
     void refreshStatistics();

@@ -27,6 +27,7 @@ void Form_Comm::showPlot()
     if (!m_plot) {
         m_plot = new PlotWindow(CommonDialog1.get(), this);
         m_plot->setClock([this] { return m_clock(); });
+        paceReads(); // frames are plotted at their times from now on
         // The frames still in the received data pane come first, oldest first, with their
         // times; a line still open is a frame not finished yet.
         const LineStore &pane = txt_out->store();

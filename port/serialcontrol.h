@@ -117,6 +117,7 @@ public:
     // reads at once again.
     using AskFirst = std::function<bool(std::function<void()>)>;
     void setReadPace(qint64 intervalMs, AskFirst askFirst);
+    bool readsPaced() const { return bool(m_askFirst); }
 
     // At most this many receive events per pass before the event loop gets a turn.
     static constexpr int kMaxEventsPerPass = 32768;

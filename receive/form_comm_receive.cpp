@@ -40,29 +40,11 @@ void Form_Comm::setupReceive()
     times->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     times->setShortcutContext(Qt::WindowShortcut);
     addAction(times);
-    // A trickle's reads wait for the next update, which shows them: the program wakes once
-    // per screen frame instead of once per read. Characters are then timed up to a frame
-    // late, so not while the panes show times; nor in a flood, whose rounds are further
-    // apart, so that reading keeps pace with the data.
-    const auto paceReads = [this](bool timesShown) {
-        if (timesShown) {
-            MSComm1->setReadPace(0, {});
-            return;
-        }
-        SerialControl *control = MSComm1.get();
-        MSComm1->setReadPace(ScreenPace::kFrameMs, [control](std::function<void()> resume) {
-            ScreenPace &pace = ScreenPace::instance();
-            if (pace.busy())
-                return false;
-            pace.request(control, std::move(resume), ScreenPace::First);
-            return true;
-        });
-    };
-    paceReads(false);
-    connect(times, &QAction::toggled, this, [this, paceReads](bool on) {
+    paceReads();
+    connect(times, &QAction::toggled, this, [this](bool on) {
         txt_out->setTimesShown(on);
         txt_bffr->setTimesShown(on);
-        paceReads(on);
+        paceReads();
     });
     for (LineView *pane : {txt_out, txt_bffr})
         connect(pane, &LineView::timesShownChanged, times, &QAction::setChecked);
@@ -78,6 +60,26 @@ void Form_Comm::setupReceive()
     // activated: an operator pick, also of the entry already shown (which repeats it);
     // selections made from code call the handler themselves.
     connect(cbo_APP, &QComboBox::activated, this, [this](int) { cbo_APP_Click(); });
+}
+
+void Form_Comm::paceReads()
+{
+    // A trickle's reads wait for the next update, which shows them: the program wakes once
+    // per screen frame instead of once per read. Characters are then timed up to a frame
+    // late, so not while their times are shown (the panes' times, the plot); nor in a
+    // flood, whose rounds are further apart, so that reading keeps pace with the data.
+    if (txt_out->timesShown() || m_plot) {
+        MSComm1->setReadPace(0, {});
+        return;
+    }
+    SerialControl *control = MSComm1.get();
+    MSComm1->setReadPace(ScreenPace::kFrameMs, [control](std::function<void()> resume) {
+        ScreenPace &pace = ScreenPace::instance();
+        if (pace.busy())
+            return false;
+        pace.request(control, std::move(resume), ScreenPace::First);
+        return true;
+    });
 }
 
 void Form_Comm::MSComm1_OnComm()

@@ -137,9 +137,11 @@ private Q_SLOTS:
         }
         QVERIFY(open);
         menu->close();
+        QVERIFY(w.serial->readsPaced());
         open->trigger();
         PlotWindow *plot = w.form->plotWindow();
         QVERIFY(plot && plot->isVisible());
+        QVERIFY(!w.serial->readsPaced()); // frames are plotted at the times they came
 
         w.fake->receive("\x02"
                         "a:1\r");

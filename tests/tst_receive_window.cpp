@@ -516,8 +516,10 @@ private Q_SLOTS:
             w.fake->receive(bytes);
         }
         QVERIFY(!w.out()->timesShown() && !w.bffr()->timesShown()); // off at start
+        QVERIFY(w.serial->readsPaced());
         QTest::keyClick(w.form.get(), Qt::Key_T, Qt::ControlModifier);
         QVERIFY(w.out()->timesShown() && w.bffr()->timesShown());
+        QVERIFY(!w.serial->readsPaced()); // characters are timed as they come
         QCOMPARE(w.out()->text().left(out.size()), out);
         const QStringList logTimes = w.bffr()->text().split(QStringLiteral("\r\n"));
         QStringList expected;
@@ -531,6 +533,7 @@ private Q_SLOTS:
         // Hidden again from a pane's context menu: both panes follow.
         w.bffr()->setTimesShown(false);
         QVERIFY(!w.out()->timesShown());
+        QVERIFY(w.serial->readsPaced());
     }
 
     void overlongFrame_data()
