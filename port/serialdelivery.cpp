@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QMetaObject>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <algorithm>
@@ -146,12 +147,7 @@ void SerialControl::drain()
         deliverLater();
         return;
     }
-    m_draining = true;
-    struct Reset
-    {
-        bool &flag;
-        ~Reset() { flag = false; }
-    } reset{m_draining};
+    const QScopedValueRollback<bool> draining(m_draining, true);
     // Line changes first: they happened before the characters still to be taken.
     for (const qint16 event : {CommEvents::Cts, CommEvents::Dsr, CommEvents::Cd}) {
         if (!(m_pendingLines & lineBit(event)))
@@ -262,12 +258,7 @@ void SerialControl::resumeReads()
     if (!m_holding || !isOpen())
         return;
     m_holding = false;
-    m_resuming = true;
-    struct Reset
-    {
-        bool &flag;
-        ~Reset() { flag = false; }
-    } reset{m_resuming};
+    const QScopedValueRollback<bool> resuming(m_resuming, true);
     // What came meanwhile is delivered from inside this call (readable()).
     m_current->holdReads(false);
 }
