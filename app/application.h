@@ -1,6 +1,6 @@
 #pragma once
 // The application object: a last guard so that an exception thrown inside any handler is
-// reported to the operator instead of ending the program.
+// reported to the operator instead of ending the program, and how updates reach an X server.
 
 #include <QApplication>
 
@@ -16,5 +16,6 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 
 private:
+    Application(int &argc, char **argv, bool setHere);
     std::function<void(const QString &)> m_reporter;
 };

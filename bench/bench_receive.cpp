@@ -27,6 +27,7 @@
 //                      the stream and how many pixels that covered, most pixels first
 // bench_a11y runs part 2 through this program under Xvfb with accessibility off and on.
 
+#include "app/application.h"
 #include "app/form_comm.h"
 #include "capture/capturerecord.h"
 #include "capture/fileservice.h"
@@ -526,7 +527,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    Application app(argc, argv); // the program's own, so the window reaches X as it does there
     qsizetype megabytes = 100;
     bool window = true;
     bool withoutWidgets = true;

@@ -18,6 +18,9 @@
 
 namespace {
 
+// Whether the environment the test was started with asked Qt not to share memory with X.
+bool noShmGiven = false;
+
 struct Window : Monitor
 {
     using Monitor::Monitor;
@@ -353,6 +356,13 @@ private Q_SLOTS:
         QCOMPARE(w.child<QMessageBox>("errorBox")->windowTitle(), QStringLiteral("commtest"));
     }
 
+    // How the window puts updates on an X server is its own choice: a program started from
+    // it (a browser for a link) gets the environment as the monitor was given it.
+    void displayChoiceNotPassedOn()
+    {
+        QCOMPARE(qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"), noShmGiven);
+    }
+
     void breakRefusedIsReported()
     {
         Window w;
@@ -517,6 +527,7 @@ private Q_SLOTS:
 // The program's own application object, so that the test sees what it sets.
 int main(int argc, char **argv)
 {
+    noShmGiven = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
     Application app(argc, argv);
     TestFormComm test;
     return QTest::qExec(&test, argc, argv);
