@@ -77,8 +77,11 @@ void LineView::moveShownRows(qint64 topSeq)
     const qint64 d = topSeq - m_shown.topSeq;
     if (d == 0 || std::abs(d) >= visibleRows())
         return;
-    // The X server moves the rows on its side; what they show moves with them.
-    viewport()->scroll(0, int(-d * m_lineHeight), viewport()->rect());
+    // The X server moves the rows on its side; what they show moves with them. Right of
+    // the text there is only background, the same in every row: moving it would only
+    // expose a strip as wide as the pane to be painted and sent again.
+    const QRect text(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
+    viewport()->scroll(0, int(-d * m_lineHeight), text);
     const auto rows = qint64(m_rowKeys.size());
     if (d > 0) {
         for (qint64 r = 0; r < rows; ++r)
