@@ -186,6 +186,8 @@ private:
     // marks (their extent may follow lines that went), no notice (its count changes), the
     // same horizontal scroll and order.
     bool rowsKeepPixels(bool notices) const;
+    // The part of the viewport left of which text was ever drawn; right of it, background.
+    QRect textArea() const;
     // Moves the rows on screen instead of drawing them again when the view moved by fewer
     // whole lines than it shows since it was drawn (a following pane at a trickle).
     void moveShownRows(qint64 topSeq);

@@ -282,7 +282,7 @@ void LineView::paintEvent(QPaintEvent *event)
     };
     // A row painted whole, without marks, is known to show its line until it changes.
     const QRegion &region = event->region();
-    const int textWidth = std::min(m_clearRight, viewport()->width());
+    const int textWidth = textArea().width();
     auto paintedWhole = [&](int y) {
         const QRect r = QRect(0, y, textWidth, m_lineHeight) & viewport()->rect();
         return region.rectCount() == 1 ? clip.contains(r) : (region & r) == QRegion(r);
@@ -382,7 +382,7 @@ void LineView::paintEvent(QPaintEvent *event)
     const qint64 topSeq = m_store.frontSeq() + top;
     const bool whole = region.rectCount() == 1 && clip.top() <= 0 && clip.left() <= 0 &&
                        clip.bottom() + 1 >= viewport()->height() &&
-                       clip.right() + 1 >= std::min(m_clearRight, viewport()->width());
+                       clip.right() + 1 >= textArea().width();
     if (whole)
         noteShown(topSeq, noticesInView());
     else if (topSeq != m_shown.topSeq || int(hx) != m_shown.hx)

@@ -49,7 +49,7 @@ void LineView::flush()
         moveShownRows(topSeq);
         updateChangedRows(topIndex());
     } else {
-        viewport()->update(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
+        viewport()->update(textArea());
     }
     noteShown(topSeq, notices);
 }
@@ -66,6 +66,11 @@ bool LineView::noticesInView() const
            (bottomNoticeRows() && top + visibleRows() >= lineCount());
 }
 
+QRect LineView::textArea() const
+{
+    return QRect(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
+}
+
 bool LineView::rowsKeepPixels(bool notices) const
 {
     return m_shown.valid && !notices && m_shown.hx == horizontalScrollBar()->value() &&
@@ -80,8 +85,7 @@ void LineView::moveShownRows(qint64 topSeq)
     // The X server moves the rows on its side; what they show moves with them. Right of
     // the text there is only background, the same in every row: moving it would only
     // expose a strip as wide as the pane to be painted and sent again.
-    const QRect text(0, 0, std::min(m_clearRight, viewport()->width()), viewport()->height());
-    viewport()->scroll(0, int(-d * m_lineHeight), text);
+    viewport()->scroll(0, int(-d * m_lineHeight), textArea());
     const auto rows = qint64(m_rowKeys.size());
     if (d > 0) {
         for (qint64 r = 0; r < rows; ++r)
@@ -99,7 +103,7 @@ void LineView::updateChangedRows(qsizetype top)
     if (m_rowKeys.size() < size_t(rows))
         m_rowKeys.resize(size_t(rows));
     const qsizetype n = lineCount();
-    const int width = std::min(m_clearRight, viewport()->width());
+    const int width = textArea().width();
     int from = -1;       // the first of a run of changed rows
     QRegion changedRows; // one update: each costs the widget machinery its own round
     for (int r = 0; r <= rows; ++r) {
